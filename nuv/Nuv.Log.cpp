@@ -1,0 +1,64 @@
+#include "nuv/Nuv.Log.h"
+
+#include "nuv/Nuv.Strings.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <mutex>
+
+namespace {
+
+struct LogState {
+    std::mutex lock;
+    bool configured = false;
+    std::string path;
+};
+
+LogState& State() {
+    static LogState state;
+    return state;
+}
+
+// Caller holds the lock.
+const std::string& PathLocked(LogState& s) {
+    if (!s.configured) {
+        const char* env = std::getenv("TUNEDEX_LOG");
+        s.path = env ? env : "";
+        s.configured = true;
+    }
+    return s.path;
+}
+
+} // namespace
+
+void NuvLogError(std::u16string_view tag, std::u16string_view message) {
+    LogState& s = State();
+    std::lock_guard guard(s.lock);
+    const std::string& path = PathLocked(s);
+    if (path.empty())
+        return;
+    FILE* f = std::fopen(path.c_str(), "a");
+    if (!f)
+        return;
+    char stamp[32];
+    std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &tm);
+    std::fprintf(f, "%s [%s] %s\n", stamp, ToUtf8(tag).c_str(), ToUtf8(message).c_str());
+    std::fclose(f);
+}
+
+void NuvLogSetFile(const std::string& path) {
+    LogState& s = State();
+    std::lock_guard guard(s.lock);
+    s.path = path;
+    s.configured = true;
+}
+
+std::string NuvLogFile() {
+    LogState& s = State();
+    std::lock_guard guard(s.lock);
+    return PathLocked(s);
+}

@@ -1,0 +1,303 @@
+#include "nuv/Nuv.Streams.h"
+
+#include "nuv/Nuv.Exceptions.h"
+#include "nuv/Nuv.Strings.h"
+#include "platform/Platform.System.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+[[noreturn]] void RaiseStream(const std::u16string& what) {
+    throw EStreamError(what);
+}
+
+std::u16string ErrnoText(int code) {
+    return FromUtf8(std::strerror(code));
+}
+
+} // namespace
+
+int64_t TNuvStream::Size() {
+    const int64_t here = Position();
+    const int64_t size = Seek(0, TNuvSeekOrigin::End);
+    Seek(here, TNuvSeekOrigin::Begin);
+    return size;
+}
+
+void TNuvStream::ReadBuffer(void* buffer, int64_t count) {
+    auto* p = static_cast<uint8_t*>(buffer);
+    while (count > 0) {
+        const int64_t n = Read(p, count);
+        if (n <= 0)
+            RaiseStream(u"Stream read error");
+        p += n;
+        count -= n;
+    }
+}
+
+void TNuvStream::WriteBuffer(const void* buffer, int64_t count) {
+    if (count > 0 && Write(buffer, count) != count)
+        RaiseStream(u"Stream write error");
+}
+
+int64_t TNuvStream::CopyFrom(TNuvStream& source, int64_t count) {
+    std::vector<uint8_t> chunk(256 * 1024);
+    int64_t copied = 0;
+    while (count < 0 || copied < count) {
+        int64_t want = int64_t(chunk.size());
+        if (count >= 0)
+            want = std::min(want, count - copied);
+        const int64_t n = source.Read(chunk.data(), want);
+        if (n <= 0) {
+            if (count >= 0)
+                RaiseStream(u"Stream read error");
+            break;
+        }
+        WriteBuffer(chunk.data(), n);
+        copied += n;
+    }
+    return copied;
+}
+
+std::string TNuvStream::ReadAll() {
+    std::string out;
+    char chunk[64 * 1024];
+    for (;;) {
+        const int64_t n = Read(chunk, sizeof chunk);
+        if (n <= 0)
+            return out;
+        out.append(chunk, size_t(n));
+    }
+}
+
+// ---- memory
+
+TNuvMemoryStream::TNuvMemoryStream(const void* data, size_t size)
+    : FData(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size) {}
+
+int64_t TNuvMemoryStream::Read(void* buffer, int64_t count) {
+    if (count <= 0 || FPosition >= FData.size())
+        return 0;
+    const size_t n = std::min(size_t(count), FData.size() - FPosition);
+    std::memcpy(buffer, FData.data() + FPosition, n);
+    FPosition += n;
+    return int64_t(n);
+}
+
+int64_t TNuvMemoryStream::Write(const void* buffer, int64_t count) {
+    if (count <= 0)
+        return 0;
+    const size_t end = FPosition + size_t(count);
+    if (end > FData.size()) {
+        if (end > FData.capacity())
+            FData.reserve(std::max(end, FData.capacity() * 2));
+        FData.resize(end);
+    }
+    std::memcpy(FData.data() + FPosition, buffer, size_t(count));
+    FPosition = end;
+    return count;
+}
+
+int64_t TNuvMemoryStream::Seek(int64_t offset, TNuvSeekOrigin origin) {
+    int64_t base = origin == TNuvSeekOrigin::Begin     ? 0
+                   : origin == TNuvSeekOrigin::Current ? int64_t(FPosition)
+                                                       : int64_t(FData.size());
+    const int64_t target = base + offset;
+    if (target < 0)
+        RaiseStream(u"Stream seek error");
+    FPosition = size_t(target);
+    return target;
+}
+
+void TNuvMemoryStream::SetSize(int64_t size) {
+    if (size < 0)
+        RaiseStream(u"Stream size error");
+    FData.resize(size_t(size));
+    FPosition = std::min(FPosition, FData.size());
+}
+
+// ---- file
+
+TNuvFileStream::TNuvFileStream(const std::string& path, TNuvFileMode mode) : FFileName(path) {
+    int flags = O_CLOEXEC;
+    switch (mode) {
+    case TNuvFileMode::OpenRead:
+        flags |= O_RDONLY;
+        break;
+    case TNuvFileMode::OpenReadWrite:
+        flags |= O_RDWR;
+        break;
+    case TNuvFileMode::Create:
+        flags |= O_RDWR | O_CREAT | O_TRUNC;
+        break;
+    }
+    FHandle = ::open(path.c_str(), flags, 0644);
+    if (FHandle < 0)
+        RaiseStream(Format(u"Cannot open file \"%s\". %s", FromUtf8(path), ErrnoText(errno)));
+}
+
+TNuvFileStream::~TNuvFileStream() {
+    if (FHandle >= 0)
+        ::close(FHandle);
+}
+
+int64_t TNuvFileStream::Read(void* buffer, int64_t count) {
+    if (count <= 0)
+        return 0;
+    for (;;) {
+        const ssize_t n = ::read(FHandle, buffer, size_t(count));
+        if (n >= 0)
+            return n;
+        if (errno != EINTR)
+            RaiseStream(Format(u"Cannot read file \"%s\". %s", FromUtf8(FFileName), ErrnoText(errno)));
+    }
+}
+
+int64_t TNuvFileStream::Write(const void* buffer, int64_t count) {
+    auto* p = static_cast<const uint8_t*>(buffer);
+    int64_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::write(FHandle, p + done, size_t(count - done));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            RaiseStream(Format(u"Cannot write file \"%s\". %s", FromUtf8(FFileName), ErrnoText(errno)));
+        }
+        done += n;
+    }
+    return done;
+}
+
+int64_t TNuvFileStream::Seek(int64_t offset, TNuvSeekOrigin origin) {
+    const int whence = origin == TNuvSeekOrigin::Begin     ? SEEK_SET
+                       : origin == TNuvSeekOrigin::Current ? SEEK_CUR
+                                                           : SEEK_END;
+    const off_t at = ::lseek(FHandle, off_t(offset), whence);
+    if (at < 0)
+        RaiseStream(u"Stream seek error");
+    return at;
+}
+
+void TNuvFileStream::SetSize(int64_t size) {
+    if (::ftruncate(FHandle, off_t(size)) != 0)
+        RaiseStream(Format(u"Cannot resize file \"%s\". %s", FromUtf8(FFileName), ErrnoText(errno)));
+    if (Position() > size)
+        Seek(size, TNuvSeekOrigin::Begin);
+}
+
+// ---- buffered file
+
+TNuvBufferedFileStream::TNuvBufferedFileStream(const std::string& path, TNuvFileMode mode, size_t bufferSize)
+    : TNuvFileStream(path, mode), FBuffer(std::max<size_t>(bufferSize, 4096)) {}
+
+TNuvBufferedFileStream::~TNuvBufferedFileStream() {
+    try {
+        Flush();
+    } catch (...) {
+        // A failed final write cannot be reported from a destructor; callers who care Flush first.
+    }
+}
+
+void TNuvBufferedFileStream::Flush() {
+    if (FPending) {
+        const size_t n = FPending;
+        FPending = 0;
+        TNuvFileStream::Write(FBuffer.data(), int64_t(n));
+    }
+}
+
+void TNuvBufferedFileStream::Drop() {
+    if (FEnd > FBegin)
+        TNuvFileStream::Seek(-int64_t(FEnd - FBegin), TNuvSeekOrigin::Current);
+    FBegin = FEnd = 0;
+}
+
+int64_t TNuvBufferedFileStream::Read(void* buffer, int64_t count) {
+    Flush();
+    auto* out = static_cast<uint8_t*>(buffer);
+    int64_t done = 0;
+    while (done < count) {
+        if (FBegin == FEnd) {
+            if (size_t(count - done) >= FBuffer.size()) {
+                const int64_t n = TNuvFileStream::Read(out + done, count - done);
+                if (n <= 0)
+                    break;
+                done += n;
+                continue;
+            }
+            const int64_t n = TNuvFileStream::Read(FBuffer.data(), int64_t(FBuffer.size()));
+            if (n <= 0)
+                break;
+            FBegin = 0;
+            FEnd = size_t(n);
+        }
+        const size_t take = std::min(size_t(count - done), FEnd - FBegin);
+        std::memcpy(out + done, FBuffer.data() + FBegin, take);
+        FBegin += take;
+        done += int64_t(take);
+    }
+    return done;
+}
+
+int64_t TNuvBufferedFileStream::Write(const void* buffer, int64_t count) {
+    if (count <= 0)
+        return 0;
+    Drop();
+    if (FPending + size_t(count) > FBuffer.size()) {
+        Flush();
+        if (size_t(count) >= FBuffer.size())
+            return TNuvFileStream::Write(buffer, count);
+    }
+    std::memcpy(FBuffer.data() + FPending, buffer, size_t(count));
+    FPending += size_t(count);
+    return count;
+}
+
+int64_t TNuvBufferedFileStream::Seek(int64_t offset, TNuvSeekOrigin origin) {
+    if (origin == TNuvSeekOrigin::Current && offset == 0) {
+        const int64_t file = TNuvFileStream::Seek(0, TNuvSeekOrigin::Current);
+        return file + int64_t(FPending) - int64_t(FEnd - FBegin);
+    }
+    Flush();
+    Drop();
+    return TNuvFileStream::Seek(offset, origin);
+}
+
+void TNuvBufferedFileStream::SetSize(int64_t size) {
+    Flush();
+    Drop();
+    TNuvFileStream::SetSize(size);
+}
+
+int64_t TNuvBufferedFileStream::Size() {
+    Flush();
+    struct stat st {};
+    if (::fstat(FHandle, &st) != 0)
+        RaiseStream(u"Stream size error");
+    return st.st_size;
+}
+
+// ---- temporary file
+
+std::string TNuvTemporaryFileStream::MakeFile(const std::string& prefix) {
+    std::string pattern = platform::TemporaryFolder() + "/" + prefix + "XXXXXX";
+    const int fd = ::mkstemp(pattern.data());
+    if (fd < 0)
+        RaiseStream(Format(u"Cannot create temporary file. %s", ErrnoText(errno)));
+    ::close(fd);
+    return pattern;
+}
+
+TNuvTemporaryFileStream::TNuvTemporaryFileStream(const std::string& prefix, size_t bufferSize)
+    : TNuvBufferedFileStream(MakeFile(prefix), TNuvFileMode::OpenReadWrite, bufferSize) {}
+
+TNuvTemporaryFileStream::~TNuvTemporaryFileStream() {
+    ::unlink(FFileName.c_str());
+}

@@ -1,0 +1,91 @@
+#include "platform/Platform.System.h"
+
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/utsname.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+extern char** environ;
+
+namespace platform {
+
+uint32_t CurrentThreadId() {
+    thread_local const uint32_t id = static_cast<uint32_t>(::syscall(SYS_gettid));
+    return id;
+}
+
+uint64_t TickCount64() {
+    using namespace std::chrono;
+    return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+uint32_t TickCount() {
+    return static_cast<uint32_t>(TickCount64());
+}
+
+void Sleep(uint32_t milliseconds) {
+    if (milliseconds == 0)
+        std::this_thread::yield();
+    else
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+unsigned ProcessorCount() {
+    const unsigned n = std::thread::hardware_concurrency();
+    return n == 0 ? 1 : n;
+}
+
+std::string OperatingSystemVersion() {
+    struct utsname name {};
+    if (::uname(&name) != 0)
+        return {};
+    return std::string(name.sysname) + " " + name.release;
+}
+
+std::string Md5Hex(const void* data, size_t size) {
+    std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
+    unsigned int length = 0;
+    if (EVP_Digest(data, size, digest.data(), &length, EVP_md5(), nullptr) != 1)
+        return {};
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(length * 2);
+    for (unsigned i = 0; i < length; ++i) {
+        text += hex[digest[i] >> 4];
+        text += hex[digest[i] & 15];
+    }
+    return text;
+}
+
+std::string TemporaryFolder() {
+    const char* dir = std::getenv("TMPDIR");
+    std::string folder = dir && *dir ? dir : "/tmp";
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    return folder;
+}
+
+void ShellOpen(const std::string& target) {
+    // Fire and forget, as the shell does: the opener's fate is not ours to report.
+    const char* argv[] = {"xdg-open", target.c_str(), nullptr};
+    pid_t pid = 0;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    if (posix_spawnp(&pid, "xdg-open", &actions, nullptr, const_cast<char* const*>(argv), environ) == 0) {
+        // Reap it on a detached thread so no zombie is left behind.
+        std::thread([pid] { ::waitpid(pid, nullptr, 0); }).detach();
+    }
+    posix_spawn_file_actions_destroy(&actions);
+}
+
+} // namespace platform

@@ -1,0 +1,36 @@
+#pragma once
+// Operating-system basics the code expects from Windows, on POSIX.
+//
+// Thread-safety: every function here may be called from any thread.
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// 32-bit id of the calling thread, stable for its lifetime and never 0.
+uint32_t CurrentThreadId();
+
+// Milliseconds since an arbitrary start, monotonic; the 32-bit form wraps as a tick counter does.
+uint64_t TickCount64();
+uint32_t TickCount();
+
+// Sleep(0) yields the processor; any other value sleeps at least that many milliseconds.
+void Sleep(uint32_t milliseconds);
+
+// Number of processors available to the process, at least 1.
+unsigned ProcessorCount();
+
+// Kernel name and release, for example "Linux 6.1.0-18-amd64"; empty when unknown.
+std::string OperatingSystemVersion();
+
+// Lower-case hexadecimal MD5 digest of the bytes.
+std::string Md5Hex(const void* data, size_t size);
+
+// Folder for temporary files, ending without a separator.
+std::string TemporaryFolder();
+
+// Opens an address or a folder with the desktop's handler; failures are not reported.
+void ShellOpen(const std::string& target);
+
+} // namespace platform
