@@ -8,3 +8,21 @@ function(tunedex_library target kind)
   target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
   target_link_libraries(${target} PUBLIC ${ARG_LINKS} PRIVATE ${ARG_PRIVATE_LINKS})
 endfunction()
+
+# tunedex_resources(TARGET FOLDER): compiles every file directly under FOLDER into TARGET as a
+# byte array found by TOrvoResources::Find(name, type): "refresh.png" becomes name "refresh", type
+# "PNG". The generated source is added to TARGET itself (not to a static library) so that the
+# linker keeps its registration.
+function(tunedex_resources target folder)
+  file(GLOB files CONFIGURE_DEPENDS "${folder}/*")
+  get_filename_component(folder_name "${folder}" NAME)
+  set(output "${CMAKE_CURRENT_BINARY_DIR}/${target}_${folder_name}_resources.cpp")
+  add_custom_command(
+    OUTPUT "${output}"
+    COMMAND ${CMAKE_COMMAND} -DOUTPUT=${output} "-DFILES=${files}"
+            -P "${PROJECT_SOURCE_DIR}/cmake/EmbedResources.cmake"
+    DEPENDS ${files} "${PROJECT_SOURCE_DIR}/cmake/EmbedResources.cmake"
+    COMMENT "Embedding resources of ${target}"
+    VERBATIM)
+  target_sources(${target} PRIVATE "${output}")
+endfunction()

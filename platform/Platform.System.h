@@ -33,4 +33,7 @@ std::string TemporaryFolder();
 // Opens an address or a folder with the desktop's handler; failures are not reported.
 void ShellOpen(const std::string& target);
 
+// Full path of the running program, or empty when it cannot be had.
+std::string ExecutablePath();
+
 } // namespace platform

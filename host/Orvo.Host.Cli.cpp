@@ -1,0 +1,56 @@
+#include "host/Orvo.Host.Cli.h"
+
+#include <CLI/CLI.hpp>
+
+#include <climits>
+#include <ostream>
+
+TOrvoCli::TOrvoCli() {
+    AddCommand(NewInfoCommand());
+}
+
+void TOrvoCli::AddCommand(std::unique_ptr<TOrvoCliCommand> command) {
+    FCommands.push_back(std::move(command));
+}
+
+int TOrvoCli::Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+    CLI::App app("Tunedex, an Internet radio catalogue, run by the Orvo reference host.", "tunedex");
+    TOrvoCliContext context{{}, out, err};
+    std::string pluginFile, profileFolder;
+    app.add_option("--plugin", pluginFile, "Plug-in library to load (default: beside the program)")
+        ->option_text("FILE");
+    app.add_option(
+           "--profile", profileFolder,
+           "Profile folder (default: $TUNEDEX_PROFILE, $XDG_DATA_HOME/tunedex or ~/.local/share/tunedex)")
+        ->option_text("DIR");
+    app.add_option("--host-build", context.Settings.BuildNumber, "Build number the host reports")
+        ->option_text("N")
+        ->check(CLI::Range(0, INT_MAX));
+    app.require_subcommand(1);
+    app.fallthrough();
+
+    TOrvoCliCommand* chosen = nullptr;
+    for (auto& command : FCommands) {
+        CLI::App* sub = app.add_subcommand(command->Name(), command->Description());
+        command->DefineOptions(*sub);
+        sub->callback([&chosen, c = command.get()] { chosen = c; });
+    }
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int status = app.exit(e, out, err);
+        return status == 0 ? TUNEDEX_EXIT_OK : TUNEDEX_EXIT_USAGE;
+    }
+    if (!chosen)
+        return TUNEDEX_EXIT_USAGE;
+
+    context.Settings.PluginFile = pluginFile;
+    context.Settings.ProfileFolder = profileFolder;
+    try {
+        return chosen->Run(context);
+    } catch (const std::exception& e) {
+        err << "tunedex: " << e.what() << '\n';
+        return TUNEDEX_EXIT_FAILURE;
+    }
+}

@@ -1,0 +1,54 @@
+#pragma once
+// The `tunedex` command line: global options, and a registry of commands, each a class with its
+// own options. A command runs on the host's main thread; every wait it does there goes through
+// the host's main-thread pump, so work the plug-in sends to the main thread keeps running.
+
+#include "host/Orvo.Host.h"
+
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace CLI {
+class App;
+}
+
+// Exit statuses.
+constexpr int TUNEDEX_EXIT_OK = 0;
+constexpr int TUNEDEX_EXIT_FAILURE = 1;
+constexpr int TUNEDEX_EXIT_USAGE = 2;
+
+struct TOrvoCliContext {
+    TOrvoHostSettings Settings;
+    std::ostream& Out;
+    std::ostream& Err;
+};
+
+class TOrvoCliCommand {
+public:
+    virtual ~TOrvoCliCommand() = default;
+    virtual std::string Name() const = 0;
+    virtual std::string Description() const = 0;
+    // Adds the command's own options to its subcommand.
+    virtual void DefineOptions(CLI::App& command) { (void)command; }
+    // Does the work and answers the exit status; an exception raised here is reported on the
+    // error stream with status 1.
+    virtual int Run(TOrvoCliContext& context) = 0;
+};
+
+// The commands.
+std::unique_ptr<TOrvoCliCommand> NewInfoCommand();
+
+class TOrvoCli {
+public:
+    // The program with every command registered.
+    TOrvoCli();
+    void AddCommand(std::unique_ptr<TOrvoCliCommand> command);
+    // Parses the arguments (argv[0] is the program) and runs the command: 0 success,
+    // 1 failure, 2 usage error. Output goes to `out`, errors to `err`.
+    int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
+
+private:
+    std::vector<std::unique_ptr<TOrvoCliCommand>> FCommands;
+};

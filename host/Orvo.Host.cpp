@@ -1,0 +1,82 @@
+#include "host/Orvo.Host.h"
+
+#include "host/Orvo.Host.Localization.h"
+#include "host/Orvo.Host.MessageDispatcher.h"
+#include "host/Orvo.Host.MusicLibrary.h"
+#include "platform/Platform.System.h"
+
+#include <cstdlib>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+std::string ResultCodeText(HRESULT code) {
+    return ToUtf8(Format(u"0x%08X", uint32_t(code)));
+}
+
+TOrvoHost::TOrvoHost(const TOrvoHostSettings& settings)
+    : FPluginFile(settings.PluginFile.empty() ? DefaultPluginFile() : settings.PluginFile),
+      FProfileFolder(settings.ProfileFolder.empty() ? DefaultProfileFolder() : settings.ProfileFolder) {
+    std::error_code error;
+    fs::create_directories(FProfileFolder, error);
+    if (error || !fs::is_directory(FProfileFolder))
+        throw Exception(Format(u"Cannot create the profile folder \"%s\": %s",
+                               FromUtf8(FProfileFolder.string()),
+                               FromUtf8(error ? error.message() : "not a folder")));
+    FProfileFolder = fs::absolute(FProfileFolder).lexically_normal();
+
+    FCore = TOrvoHostCore::Create(FromUtf8(FProfileFolder.string()));
+    FCore->RegisterService(IOrvoServiceMusicLibrary::IID, TOrvoHostMusicLibrary::Create(*FCore));
+    FCore->RegisterService(IOrvoServiceVersionInfo::IID, TOrvoHostVersionInfo::Create(settings.BuildNumber));
+    FCore->RegisterService(IOrvoServiceMUI::IID, TOrvoHostLocalization::CreateDefault());
+    FCore->RegisterService(IOrvoServiceMessageDispatcher::IID,
+                           TOrvoHostMessageDispatcher::Create(MainWindow));
+}
+
+TOrvoHost::~TOrvoHost() {
+    Unload();
+}
+
+TOrvoHostPluginModule& TOrvoHost::Load() {
+    if (!FModule)
+        FModule = std::make_unique<TOrvoHostPluginModule>(FPluginFile.string());
+    return *FModule;
+}
+
+HRESULT TOrvoHost::Initialize() {
+    if (FInitialized)
+        return S_OK;
+    const HRESULT result = Load().Plugin().Initialize(FCore.get());
+    FInitialized = Succeeded(result);
+    return result;
+}
+
+void TOrvoHost::Unload() {
+    if (FModule && FInitialized)
+        FModule->Plugin().Finalize();
+    FInitialized = false;
+    // Extensions run the plug-in's code, so they go before the library does.
+    FCore->ClearExtensions();
+    FModule.reset();
+}
+
+fs::path TOrvoHost::DefaultProfileFolder() {
+    if (const char* profile = std::getenv("TUNEDEX_PROFILE"); profile && *profile)
+        return profile;
+    // A relative XDG_DATA_HOME is invalid and ignored, as the base-directory rules say.
+    if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data == '/')
+        return fs::path(data) / "tunedex";
+    if (const char* home = std::getenv("HOME"); home && *home)
+        return fs::path(home) / ".local" / "share" / "tunedex";
+    throw Exception(u"Cannot find a profile folder: set TUNEDEX_PROFILE or HOME");
+}
+
+fs::path TOrvoHost::DefaultPluginFile() {
+    const fs::path program = platform::ExecutablePath();
+    const fs::path folder = program.empty() ? fs::current_path() : program.parent_path();
+    const fs::path besideLib = (folder / ".." / "lib" / "libtunedex.so").lexically_normal();
+    const fs::path beside = folder / "libtunedex.so";
+    if (!fs::exists(besideLib) && fs::exists(beside))
+        return beside;
+    return besideLib;
+}

@@ -1,0 +1,63 @@
+#pragma once
+// The reference host: a core with its services, and the plug-in it loads, initialises and
+// finalises as a player would.
+
+#include "host/Orvo.Host.Core.h"
+#include "host/Orvo.Host.Plugin.h"
+#include "host/Orvo.Host.VersionInfo.h"
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+struct TOrvoHostSettings {
+    // The plug-in library; empty: DefaultPluginFile().
+    std::filesystem::path PluginFile;
+    // The profile folder; empty: DefaultProfileFolder().
+    std::filesystem::path ProfileFolder;
+    // The build the version-information service reports.
+    int32_t BuildNumber = TOrvoHostVersionInfo::DefaultBuild;
+};
+
+// "0x80004001" for a result code.
+std::string ResultCodeText(HRESULT code);
+
+// Thread-safety: created, used and destroyed on the host's main thread.
+class TOrvoHost {
+public:
+    // The handle the host reports as its main window, the owner of the plug-in's dialogs.
+    static constexpr TOrvoWindowHandle MainWindow = 0x10000;
+
+    // Resolves the folders, creates the profile folder and sets up the core and its services;
+    // raises Exception when the profile folder cannot be created.
+    explicit TOrvoHost(const TOrvoHostSettings& settings);
+    // Unloads the plug-in.
+    ~TOrvoHost();
+    TOrvoHost(const TOrvoHost&) = delete;
+    TOrvoHost& operator=(const TOrvoHost&) = delete;
+
+    TOrvoHostCore& Core() const { return *FCore; }
+    const std::filesystem::path& PluginFile() const { return FPluginFile; }
+    const std::filesystem::path& ProfileFolder() const { return FProfileFolder; }
+
+    // Loads the plug-in library and obtains its object; raises when that fails.
+    TOrvoHostPluginModule& Load();
+    // Initialises the loaded plug-in with the core and answers its result.
+    HRESULT Initialize();
+    bool Initialized() const { return FInitialized; }
+    // Finalises an initialised plug-in, releases what it registered and unloads it.
+    void Unload();
+
+    // $TUNEDEX_PROFILE, else $XDG_DATA_HOME/tunedex, else ~/.local/share/tunedex; raises when
+    // none can be had.
+    static std::filesystem::path DefaultProfileFolder();
+    // libtunedex.so in ../lib beside the program's folder, else in the program's folder.
+    static std::filesystem::path DefaultPluginFile();
+
+private:
+    std::filesystem::path FPluginFile;
+    std::filesystem::path FProfileFolder;
+    ComPtr<TOrvoHostCore> FCore;
+    std::unique_ptr<TOrvoHostPluginModule> FModule;
+    bool FInitialized = false;
+};

@@ -1,0 +1,75 @@
+#pragma once
+// Host objects the plug-in creates or receives: strings, property lists, streams.
+
+#include "sdk/api/OrvoAPI.h"
+
+// A host string: UTF-16 characters, not necessarily zero-terminated.
+struct IOrvoString : IUnknown {
+    static constexpr TGUID IID = OrvoTag("ORVOString");
+
+    // The character at a zero-based index; E_INVALIDARG outside the text.
+    virtual HRESULT ORVO_CALL CharAt(int32_t index, char16_t* ch) = 0;
+    // The characters, valid until the string changes; may be null when the text is empty.
+    virtual const char16_t* ORVO_CALL Chars() = 0;
+    virtual int32_t ORVO_CALL CharCount() = 0;
+    virtual int32_t ORVO_CALL HashCode() = 0;
+    virtual HRESULT ORVO_CALL SetCharAt(int32_t index, char16_t ch) = 0;
+    // Replaces the text with `count` characters from `chars`.
+    virtual HRESULT ORVO_CALL SetChars(const char16_t* chars, int32_t count) = 0;
+    virtual HRESULT ORVO_CALL Append(const char16_t* chars, int32_t count) = 0;
+};
+
+// A value crossing the property-list boundary as a variant. The slot numbers follow the
+// Windows variant kinds so a host can map them one to one. A Text value carries one reference to
+// a host string, which the receiver releases.
+struct TOrvoVariant {
+    enum : uint16_t { Empty = 0, Int32 = 3, Float = 5, Text = 8, Int64 = 20 };
+    uint16_t Kind;
+    uint16_t Reserved[3];
+    union {
+        int32_t AsInt32;
+        int64_t AsInt64;
+        double AsFloat;
+        IOrvoString* AsText;
+    };
+};
+
+// Numbered properties of a host or plug-in object. Both list interfaces share one table.
+struct IOrvoPropertyList : IUnknown {
+    static constexpr TGUID IID = OrvoTag("ORVOPropList");
+
+    virtual void ORVO_CALL BeginUpdate() = 0;
+    virtual void ORVO_CALL EndUpdate() = 0;
+    virtual HRESULT ORVO_CALL Reset() = 0;
+    virtual HRESULT ORVO_CALL GetValueAsFloat(int32_t propId, double* value) = 0;
+    virtual HRESULT ORVO_CALL GetValueAsInt32(int32_t propId, int32_t* value) = 0;
+    virtual HRESULT ORVO_CALL GetValueAsInt64(int32_t propId, int64_t* value) = 0;
+    // The property as the interface `iid`, with a reference.
+    virtual HRESULT ORVO_CALL GetValueAsObject(int32_t propId, const TGUID& iid, void** value) = 0;
+    virtual HRESULT ORVO_CALL SetValueAsFloat(int32_t propId, double value) = 0;
+    virtual HRESULT ORVO_CALL SetValueAsInt32(int32_t propId, int32_t value) = 0;
+    virtual HRESULT ORVO_CALL SetValueAsInt64(int32_t propId, int64_t value) = 0;
+    virtual HRESULT ORVO_CALL SetValueAsObject(int32_t propId, IUnknown* value) = 0;
+};
+
+struct IOrvoPropertyList2 : IOrvoPropertyList {
+    static constexpr TGUID IID = OrvoTag("ORVOPropList2");
+
+    virtual HRESULT ORVO_CALL GetValueAsVariant(int32_t propId, TOrvoVariant* value) = 0;
+    virtual HRESULT ORVO_CALL SetValueAsVariant(int32_t propId, const TOrvoVariant* value) = 0;
+};
+
+// A byte stream. Origins of Seek: 0 from the start, 1 from the position, 2 from the end.
+struct IOrvoStream : IUnknown {
+    static constexpr TGUID IID = OrvoTag("ORVOStream");
+
+    // -1 when the size cannot be had.
+    virtual int64_t ORVO_CALL Size() = 0;
+    virtual HRESULT ORVO_CALL SetSize(int64_t size) = 0;
+    // -1 when the position cannot be had.
+    virtual int64_t ORVO_CALL Position() = 0;
+    virtual HRESULT ORVO_CALL Seek(int64_t offset, int32_t origin) = 0;
+    // The number of bytes read, or -1 on an error.
+    virtual int32_t ORVO_CALL Read(uint8_t* buffer, uint32_t count) = 0;
+    virtual HRESULT ORVO_CALL Write(const uint8_t* buffer, uint32_t count, uint32_t* written) = 0;
+};
