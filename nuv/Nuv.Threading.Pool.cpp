@@ -153,14 +153,18 @@ TaskHandle TNuvTaskDispatcher::Run(TNuvTaskProc proc) {
     return Run(std::make_unique<TNuvSimpleTask>(std::move(proc)));
 }
 
+std::vector<TNuvTaskDispatcher::TActiveTask>::iterator TNuvTaskDispatcher::FindActive(TaskHandle handle) {
+    return std::find_if(FActive.begin(), FActive.end(),
+                        [&](const TActiveTask& a) { return a.Handle == handle; });
+}
+
 void TNuvTaskDispatcher::TryStart() {
     std::lock_guard guard(FLock);
     // Fill every free place, so a raised limit takes effect at once.
     while (static_cast<int64_t>(FActive.size()) < FLimit && !FPending.empty()) {
         TNuvTask* task = FPending.front().get();
         task->FDispatcher = this;
-        task->FEvent = std::make_shared<TNuvTaskEvent>();
-        FActive.push_back(task);
+        FActive.push_back({task, task->FHandle, 0, std::make_shared<TNuvTaskEvent>()});
         FPending.front().release();
         FPending.pop_front();
         try {
@@ -169,7 +173,6 @@ void TNuvTaskDispatcher::TryStart() {
             // Back to the head of the queue: a task in the active list that never runs would make
             // every wait for it endless.
             FActive.pop_back();
-            task->FEvent.reset();
             FPending.emplace_front(task);
             throw;
         }
@@ -196,24 +199,32 @@ void TNuvTaskDispatcher::WorkerProc(void* context) {
 }
 
 void TNuvTaskDispatcher::Finished(TNuvTask* task) {
-    std::shared_ptr<INuvTaskEvent> event;
+    const TaskHandle handle = task->FHandle;
     {
         std::lock_guard guard(FLock);
-        std::erase(FActive, task);
-        // Only the active list hands out the event; from here on it is ours alone.
-        event = std::move(task->FEvent);
+        const auto active = FindActive(handle);
+        active->ThreadId = task->ThreadId();
+        active->Task = nullptr; // cancelling from now on only waits
     }
-    try {
-        TryStart();
-    } catch (const std::exception& e) {
-        NuvLogError(u"ThreadPool", u"Cannot start a task: " + ExceptionMessage(e));
-    }
-    // Destroyed before the event is signalled, so a canceller that waited may free whatever the
-    // task's destructor still touches, and a module may unload once its waits have returned.
+    // Destroyed before the task leaves the list and its event is signalled: whoever waits for
+    // the task may free what its destructor still touches, or unload its code, once it returns.
     try {
         delete task;
     } catch (...) {
         NuvLogError(u"ThreadPool", u"A task raised while it was destroyed");
+    }
+    std::shared_ptr<INuvTaskEvent> event;
+    {
+        // The worker's last touch of the dispatcher: once the list is empty, it may be destroyed.
+        std::lock_guard guard(FLock);
+        const auto active = FindActive(handle);
+        event = std::move(active->Event);
+        FActive.erase(active);
+        try {
+            TryStart();
+        } catch (const std::exception& e) {
+            NuvLogError(u"ThreadPool", u"Cannot start a task: " + ExceptionMessage(e));
+        }
     }
     event->Signal();
 }
@@ -232,12 +243,12 @@ bool TNuvTaskDispatcher::Cancel(TaskHandle handle, bool wait) {
             unstarted.push_back(std::move(*pending));
             FPending.erase(pending);
         } else {
-            const auto active = std::find_if(FActive.begin(), FActive.end(),
-                                             [&](const TNuvTask* task) { return task->FHandle == handle; });
+            const auto active = FindActive(handle);
             if (active != FActive.end()) {
-                (*active)->Cancel();
-                event = (*active)->FEvent;
-                threadId = (*active)->ThreadId();
+                if (active->Task)
+                    active->Task->Cancel();
+                event = active->Event;
+                threadId = active->RunningThreadId();
             }
         }
     }
@@ -259,7 +270,8 @@ void TNuvTaskDispatcher::CancelAll(bool wait) {
         std::lock_guard guard(FLock);
         unstarted.swap(FPending);
         for (auto it = FActive.rbegin(); it != FActive.rend(); ++it)
-            (*it)->Cancel();
+            if (it->Task)
+                it->Task->Cancel();
     }
     DiscardUnstarted(unstarted);
     if (!wait)
@@ -270,9 +282,9 @@ void TNuvTaskDispatcher::CancelAll(bool wait) {
         {
             std::lock_guard guard(FLock);
             // A task that cancels everything cannot wait for its own end.
-            for (const TNuvTask* task : FActive)
-                if (task->ThreadId() != self) {
-                    next = task->FHandle;
+            for (const TActiveTask& active : FActive)
+                if (active.RunningThreadId() != self) {
+                    next = active.Handle;
                     break;
                 }
         }
@@ -306,9 +318,9 @@ void TNuvTaskDispatcher::RunInCurrentThread(std::unique_ptr<TNuvTask> task) {
 TNuvTask* TNuvTaskDispatcher::ActiveTaskOfCurrentThread() {
     const uint32_t self = platform::CurrentThreadId();
     std::lock_guard guard(FLock);
-    for (TNuvTask* task : FActive)
-        if (task->ThreadId() == self)
-            return task;
+    for (const TActiveTask& active : FActive)
+        if (active.Task && active.Task->ThreadId() == self)
+            return active.Task;
     return nullptr;
 }
 

@@ -81,7 +81,6 @@ private:
     friend class TNuvTaskDispatcher;
 
     std::atomic<int32_t> FCanceled{0};
-    std::shared_ptr<INuvTaskEvent> FEvent;
     TNuvTaskDispatcher* FDispatcher = nullptr;
     const TNuvTask* FParent = nullptr;
     std::atomic<uint32_t> FThreadId{0};
@@ -162,7 +161,18 @@ private:
     void TryStart();
     void Finished(TNuvTask* task);
 
-    std::vector<TNuvTask*> FActive;
+    // An active task's place in the list. It outlives the task, so that the list still shows the
+    // task while the worker destroys it, and the task's event until it is signalled.
+    struct TActiveTask {
+        TNuvTask* Task; // null while the worker destroys it
+        TaskHandle Handle;
+        uint32_t ThreadId;
+        std::shared_ptr<INuvTaskEvent> Event;
+        uint32_t RunningThreadId() const { return Task ? Task->ThreadId() : ThreadId; }
+    };
+    std::vector<TActiveTask>::iterator FindActive(TaskHandle handle);
+
+    std::vector<TActiveTask> FActive;
     int32_t FLimit = 0;
     std::array<uint32_t, 10> FSamples{};
     platform::TimerId FMonitorTimer = 0;
