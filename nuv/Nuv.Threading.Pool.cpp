@@ -141,10 +141,8 @@ TaskHandle TNuvTaskDispatcher::Run(std::unique_ptr<TNuvTask> task) {
     // Read before the task leaves our hands: it may run and be destroyed at once.
     const TaskHandle handle = ++gLastTaskHandle;
     task->FHandle = handle;
-    {
-        std::lock_guard guard(FLock);
-        FPending.push_back(std::move(task));
-    }
+    std::lock_guard guard(FLock);
+    FPending.push_back(std::move(task));
     TryStart();
     return handle;
 }
@@ -158,15 +156,21 @@ std::vector<TNuvTaskDispatcher::TActiveTask>::iterator TNuvTaskDispatcher::FindA
                         [&](const TActiveTask& a) { return a.Handle == handle; });
 }
 
+// Moves the first pending task to the active list when the limit allows; the lock is held.
+TNuvTask* TNuvTaskDispatcher::StartLocked() {
+    if (static_cast<int64_t>(FActive.size()) >= FLimit || FPending.empty())
+        return nullptr;
+    TNuvTask* task = FPending.front().release();
+    FPending.pop_front();
+    task->FDispatcher = this;
+    FActive.push_back({task, task->FHandle, 0, std::make_shared<TNuvTaskEvent>()});
+    return task;
+}
+
 void TNuvTaskDispatcher::TryStart() {
     std::lock_guard guard(FLock);
     // Fill every free place, so a raised limit takes effect at once.
-    while (static_cast<int64_t>(FActive.size()) < FLimit && !FPending.empty()) {
-        TNuvTask* task = FPending.front().get();
-        task->FDispatcher = this;
-        FActive.push_back({task, task->FHandle, 0, std::make_shared<TNuvTaskEvent>()});
-        FPending.front().release();
-        FPending.pop_front();
+    while (TNuvTask* task = StartLocked()) {
         try {
             platform::QueueWorkItem(&TNuvTaskDispatcher::WorkerProc, task);
         } catch (...) {
@@ -182,6 +186,18 @@ void TNuvTaskDispatcher::TryStart() {
 void TNuvTaskDispatcher::WorkerProc(void* context) {
     auto* task = static_cast<TNuvTask*>(context);
     TNuvTaskDispatcher* dispatcher = task->FDispatcher;
+    // A worker that ends a task goes on with the next pending one itself: handing it to another
+    // pool thread would cost a thread switch per task. A thread left at a lowered priority
+    // returns to the pool instead, which will not use it for normal work.
+    while (task) {
+        RunTask(task);
+        const bool normal = platform::CurrentThreadPriority() == platform::ThreadPriority::Normal ||
+                            platform::SetCurrentThreadPriority(platform::ThreadPriority::Normal);
+        task = dispatcher->Finished(task, normal);
+    }
+}
+
+void TNuvTaskDispatcher::RunTask(TNuvTask* task) {
     task->FThreadId.store(platform::CurrentThreadId(), std::memory_order_release);
     try {
         // Refused raising is no reason not to run the task.
@@ -195,10 +211,10 @@ void TNuvTaskDispatcher::WorkerProc(void* context) {
     } catch (...) {
         LogTaskError(*task, u"start");
     }
-    dispatcher->Finished(task);
 }
 
-void TNuvTaskDispatcher::Finished(TNuvTask* task) {
+// Ends a task: returns the next task for this worker to run, or null.
+TNuvTask* TNuvTaskDispatcher::Finished(TNuvTask* task, bool mayContinue) {
     const TaskHandle handle = task->FHandle;
     {
         std::lock_guard guard(FLock);
@@ -214,12 +230,16 @@ void TNuvTaskDispatcher::Finished(TNuvTask* task) {
         NuvLogError(u"ThreadPool", u"A task raised while it was destroyed");
     }
     std::shared_ptr<INuvTaskEvent> event;
+    TNuvTask* next = nullptr;
     {
-        // The worker's last touch of the dispatcher: once the list is empty, it may be destroyed.
+        // Unless a next task keeps the list from emptying, this is the worker's last touch of the
+        // dispatcher: once the list is empty, it may be destroyed.
         std::lock_guard guard(FLock);
         const auto active = FindActive(handle);
         event = std::move(active->Event);
         FActive.erase(active);
+        if (mayContinue)
+            next = StartLocked();
         try {
             TryStart();
         } catch (const std::exception& e) {
@@ -227,6 +247,7 @@ void TNuvTaskDispatcher::Finished(TNuvTask* task) {
         }
     }
     event->Signal();
+    return next;
 }
 
 bool TNuvTaskDispatcher::Cancel(TaskHandle handle, bool wait) {

@@ -158,8 +158,10 @@ public:
 
 private:
     static void WorkerProc(void* context);
+    static void RunTask(TNuvTask* task);
     void TryStart();
-    void Finished(TNuvTask* task);
+    TNuvTask* StartLocked();
+    TNuvTask* Finished(TNuvTask* task, bool mayContinue);
 
     // An active task's place in the list. It outlives the task, so that the list still shows the
     // task while the worker destroys it, and the task's event until it is signalled.

@@ -18,7 +18,7 @@ TNuvCriticalSection::~TNuvCriticalSection() {
 void TNuvCriticalSection::Acquired(uint32_t self) {
     // Having the flag while someone else is recorded as owner means the state is corrupt.
     if (const uint32_t owner = FOwner.load(std::memory_order_acquire); owner != 0) {
-        FSpinFlag.store(0, std::memory_order_release);
+        ReleaseFlag();
         throw EInvalidOperation(Format(u"Section is locked by %d", owner));
     }
     FOwner.store(self, std::memory_order_release);
@@ -31,18 +31,29 @@ void TNuvCriticalSection::Enter() {
         ++FRecursionCount;
         return;
     }
-    // Spin briefly before yielding: most sections are held for a few statements only.
-    unsigned tries = 0;
-    for (;;) {
+    // Most sections are held for a few statements only: spin, then yield the processor a few
+    // times, and only then sleep until the owner leaves. Sleeping for a fixed time instead would
+    // leave the section idle while its next owner sleeps on.
+    for (unsigned tries = 0;; ++tries) {
         int32_t expected = 0;
         if (FSpinFlag.compare_exchange_weak(expected, 1, std::memory_order_acquire))
             break;
-        ++tries;
         if (tries < 64)
             continue;
-        platform::Sleep((tries & 1) ? 0 : 1);
+        if (tries < 80) {
+            platform::Sleep(0);
+            continue;
+        }
+        FSpinFlag.wait(1);
     }
     Acquired(self);
+}
+
+void TNuvCriticalSection::ReleaseFlag() {
+    FSpinFlag.store(0);
+    // The store is the last access to the section: the next owner may destroy it at once. The
+    // wake-up only names the flag's address, and costs nothing when nobody sleeps.
+    FSpinFlag.notify_one();
 }
 
 bool TNuvCriticalSection::TryEnter() {
@@ -68,7 +79,7 @@ void TNuvCriticalSection::Leave() {
     }
     if (FRecursionCount == 0) {
         FOwner.store(0, std::memory_order_release);
-        FSpinFlag.store(0, std::memory_order_release);
+        ReleaseFlag();
     }
 }
 

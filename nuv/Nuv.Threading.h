@@ -38,6 +38,7 @@ public:
 
 private:
     void Acquired(uint32_t self);
+    void ReleaseFlag();
 
     std::atomic<int32_t> FSpinFlag{0};
     std::atomic<uint32_t> FOwner{0};

@@ -308,50 +308,37 @@ ThreadPriority CurrentThreadPriority() {
 
 // ---- Events -----------------------------------------------------------------------------------
 
-struct Event::State {
-    std::mutex Lock;
-    std::condition_variable Changed;
-    std::atomic<bool> Signalled{false};
-    std::atomic<int> MainThreadWaiters{0};
-};
-
-Event::Event(bool signalled) : FState(std::make_unique<State>()) {
-    FState->Signalled.store(signalled);
-}
-
-Event::~Event() = default;
-
 void Event::Set() {
     bool wakeMain = false;
     {
-        std::lock_guard guard(FState->Lock);
-        FState->Signalled.store(true);
-        FState->Changed.notify_all();
+        std::lock_guard guard(FLock);
+        FSignalled.store(true);
+        FChanged.notify_all();
         // Read while the event is certainly alive; the waiter may destroy it once it sees it set.
-        wakeMain = FState->MainThreadWaiters.load() > 0;
+        wakeMain = FMainThreadWaiters.load() > 0;
     }
     if (wakeMain)
         WakeMainThread();
 }
 
 void Event::Reset() {
-    std::lock_guard guard(FState->Lock);
-    FState->Signalled.store(false);
+    std::lock_guard guard(FLock);
+    FSignalled.store(false);
 }
 
 bool Event::IsSet() const {
-    return FState->Signalled.load();
+    return FSignalled.load();
 }
 
 WaitResult Event::Wait(uint32_t timeoutMs) {
-    std::unique_lock lock(FState->Lock);
-    const auto isSet = [this] { return FState->Signalled.load(); };
+    std::unique_lock lock(FLock);
+    const auto isSet = [this] { return FSignalled.load(); };
     if (timeoutMs == Infinite) {
-        FState->Changed.wait(lock, isSet);
+        FChanged.wait(lock, isSet);
         return WaitResult::Signalled;
     }
-    return FState->Changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), isSet) ? WaitResult::Signalled
-                                                                                       : WaitResult::TimedOut;
+    return FChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), isSet) ? WaitResult::Signalled
+                                                                                : WaitResult::TimedOut;
 }
 
 WaitResult WaitServingMainThread(Event& event, uint32_t timeoutMs) {
@@ -362,13 +349,12 @@ WaitResult WaitServingMainThread(Event& event, uint32_t timeoutMs) {
     if (timeoutMs == 0)
         return WaitResult::TimedOut;
 
-    Event::State& state = *event.FState;
     // Registered before the state is tested, so a Set that misses the test sees the waiter.
-    state.MainThreadWaiters.fetch_add(1);
+    event.FMainThreadWaiters.fetch_add(1);
     struct Unregister {
-        Event::State& S;
-        ~Unregister() { S.MainThreadWaiters.fetch_sub(1); }
-    } unregister{state};
+        Event& E;
+        ~Unregister() { E.FMainThreadWaiters.fetch_sub(1); }
+    } unregister{event};
 
     const Clock::time_point deadline = Deadline(timeoutMs);
     MainQueue& q = Leaked<MainQueue>();

@@ -10,9 +10,12 @@
 //
 // Thread-safety: every function may be called from any thread unless its comment says otherwise.
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 namespace platform {
 
@@ -63,8 +66,7 @@ enum class WaitResult : uint32_t { Signalled = 0, TimedOut = 1, Abandoned = 2, F
 // sets it and one that may destroy it after its wait.
 class Event {
 public:
-    explicit Event(bool signalled = false);
-    ~Event();
+    explicit Event(bool signalled = false) : FSignalled(signalled) {}
     Event(const Event&) = delete;
     Event& operator=(const Event&) = delete;
 
@@ -76,8 +78,10 @@ public:
 
 private:
     friend WaitResult WaitServingMainThread(Event& event, uint32_t timeoutMs);
-    struct State;
-    std::unique_ptr<State> FState;
+    std::mutex FLock;
+    std::condition_variable FChanged;
+    std::atomic<bool> FSignalled;
+    std::atomic<int> FMainThreadWaiters{0};
 };
 
 // Waits for the event. Off the main thread this is Event::Wait. On the main thread, sent and

@@ -161,7 +161,7 @@ TEST(ProcessorTimes, UsageIsTheBusyShareBetweenTwoReadings) {
     EXPECT_GT(now.Idle + now.User + now.Kernel + now.Nice, 0u);
 }
 
-TEST(Events, ManualResetWaits) {
+TEST(ManualResetEvent, WaitsWithTimeOuts) {
     testsupport::Watchdog guard;
     platform::Event event;
     EXPECT_EQ(event.Wait(0), platform::WaitResult::TimedOut);
