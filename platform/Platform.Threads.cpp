@@ -14,6 +14,7 @@
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -212,6 +213,12 @@ bool ServeOne(MainQueue& q, std::unique_lock<std::mutex>& lock, bool timers) {
         }
     }
     return false;
+}
+
+// Main-thread calls run on the main thread only; a pump elsewhere would break that promise.
+void RequireMainThread(const char* function) {
+    if (!IsMainThread())
+        throw std::logic_error(std::string(function) + " called off the main thread");
 }
 
 Clock::time_point Deadline(uint32_t timeoutMs) {
@@ -439,6 +446,7 @@ size_t DiscardMainThreadCalls(const void* owner) {
 }
 
 size_t RunPostedCalls() {
+    RequireMainThread("RunPostedCalls");
     MainQueue& q = Leaked<MainQueue>();
     size_t count = 0;
     std::unique_lock lock(q.Lock);
@@ -450,6 +458,7 @@ size_t RunPostedCalls() {
 }
 
 bool PumpMainThread(uint32_t timeoutMs) {
+    RequireMainThread("PumpMainThread");
     MainQueue& q = Leaked<MainQueue>();
     std::unique_lock lock(q.Lock);
     bool ran = false;
@@ -476,6 +485,7 @@ bool PumpMainThread(uint32_t timeoutMs) {
 }
 
 bool PumpMainThreadUntil(const std::function<bool()>& done, uint32_t timeoutMs) {
+    RequireMainThread("PumpMainThreadUntil");
     const Clock::time_point deadline = Deadline(timeoutMs);
     MainQueue& q = Leaked<MainQueue>();
     std::unique_lock lock(q.Lock);

@@ -109,6 +109,8 @@ void SendToMainThread(const std::function<void()>& call);
 // Returns how many were discarded.
 size_t DiscardMainThreadCalls(const void* owner);
 
+// The pumps below raise std::logic_error when called off the main thread.
+
 // Main thread only: runs the posted calls queued now and any posted while they run, in order.
 // Returns how many ran.
 size_t RunPostedCalls();

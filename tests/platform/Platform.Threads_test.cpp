@@ -101,6 +101,16 @@ TEST(MainThreadQueue, APumpWaitsForWorkAndCanBeWoken) {
     EXPECT_FALSE(platform::PumpMainThreadUntil([] { return false; }, 40));
     EXPECT_GE(platform::TickCount() - start, 40u);
 
+    bool refused = false;
+    std::thread([&] {
+        try {
+            platform::PumpMainThread(0);
+        } catch (const std::logic_error&) {
+            refused = true;
+        }
+    }).join();
+    EXPECT_TRUE(refused) << "a pump off the main thread would run main-thread calls there";
+
     std::thread poster([] {
         platform::Sleep(10);
         platform::PostToMainThread([] {});
