@@ -15,9 +15,10 @@ struct LogState {
     std::string path;
 };
 
+// Never destroyed: worker threads may still log while the process exits.
 LogState& State() {
-    static LogState state;
-    return state;
+    static auto* const state = new LogState;
+    return *state;
 }
 
 // Caller holds the lock.

@@ -5,6 +5,9 @@
 #include "nuv/Nuv.Strings.h"
 #include "platform/Platform.System.h"
 
+#include <deque>
+#include <mutex>
+
 TNuvCriticalSection::TNuvCriticalSection(std::u16string name) : FName(std::move(name)) {}
 
 TNuvCriticalSection::~TNuvCriticalSection() {
@@ -67,4 +70,96 @@ void TNuvCriticalSection::Leave() {
         FOwner.store(0, std::memory_order_release);
         FSpinFlag.store(0, std::memory_order_release);
     }
+}
+
+// ---- TNuvMainThread ---------------------------------------------------------------------------
+
+namespace {
+
+struct TMainThreadQueue {
+    std::mutex Lock;
+    std::deque<TNuvMainThread::TSynchronizeRecord> Records;
+};
+
+// Never destroyed: a worker may queue a call while the process exits.
+TMainThreadQueue& MainThreadQueue() {
+    static auto* const queue = new TMainThreadQueue;
+    return *queue;
+}
+
+// Identifies this module's calls in the process-wide queue, which other modules share.
+const char gMainThreadOwner = 0;
+
+// The module's code must not run after it unloads: calls still queued are dropped unrun.
+struct TMainThreadUnloader {
+    ~TMainThreadUnloader() { TNuvMainThread::Finalize(); }
+} gMainThreadUnloader;
+
+void RunRecord(const TNuvMainThread::TSynchronizeRecord& record) {
+    try {
+        if (record.Method)
+            record.Method();
+        if (record.Proc)
+            record.Proc();
+    } catch (const std::exception& e) {
+        NuvLogError(u"App", u"TNuvMainThread: " + ExceptionMessage(e));
+    }
+}
+
+} // namespace
+
+void TNuvMainThread::Initialize() {
+    if (!IsMainThread())
+        throw EInvalidOperation(u"Cannot create window in non-main thread");
+}
+
+void TNuvMainThread::Finalize() {
+    platform::DiscardMainThreadCalls(&gMainThreadOwner);
+    std::deque<TSynchronizeRecord> dropped;
+    TMainThreadQueue& queue = MainThreadQueue();
+    std::lock_guard guard(queue.Lock);
+    dropped.swap(queue.Records);
+}
+
+void TNuvMainThread::Run(TNuvThreadProc proc, bool wait) {
+    Run(TSynchronizeRecord{nullptr, std::move(proc)}, wait);
+}
+
+void TNuvMainThread::Run(TSynchronizeRecord record, bool wait) {
+    if (wait) {
+        if (IsMainThread())
+            RunRecord(record);
+        else
+            platform::SendToMainThread([&record] { RunRecord(record); });
+        return;
+    }
+    TMainThreadQueue& queue = MainThreadQueue();
+    {
+        std::lock_guard guard(queue.Lock);
+        queue.Records.push_back(std::move(record));
+    }
+    platform::PostToMainThread([] { ProcessQueue(); }, &gMainThreadOwner);
+}
+
+void TNuvMainThread::ProcessQueue() {
+    TMainThreadQueue& queue = MainThreadQueue();
+    for (;;) {
+        TSynchronizeRecord record;
+        {
+            std::lock_guard guard(queue.Lock);
+            if (queue.Records.empty())
+                return;
+            record = std::move(queue.Records.front());
+            queue.Records.pop_front();
+        }
+        RunRecord(record);
+    }
+}
+
+bool TNuvMainThread::IsMainThread() {
+    return platform::IsMainThread();
+}
+
+TNuvWaitResult TNuvMainThread::WaitForHandle(platform::Event& handle, uint32_t timeoutMs) {
+    return static_cast<TNuvWaitResult>(platform::WaitServingMainThread(handle, timeoutMs));
 }
