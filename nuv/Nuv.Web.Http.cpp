@@ -488,3 +488,188 @@ void THttpConnection::Request(THttpResponse& response, const std::u16string& met
     };
     RequestCore(response, method, headers, body, ignoreCertificateErrors, step, progress, data);
 }
+
+// ---- TNuvDataContainer
+
+TNuvDataContainer::TNuvDataContainer(std::unique_ptr<TNuvStream> stream) : FStream(std::move(stream)) {}
+TNuvDataContainer::~TNuvDataContainer() = default;
+
+// ---- TNuvHttp
+
+std::shared_ptr<INuvHttpRequest> TNuvHttp::Get(std::u16string_view address) {
+    std::shared_ptr<TNuvHttp> request(new TNuvHttp);
+    request->FMethod = u"GET";
+    request->FURL = TNuvWebURL::ParseHttp(address);
+    return request;
+}
+
+void TNuvHttp::RaiseOnError(const TNuvWebErrorInfo& info) {
+    if (info.ErrorCode != 0)
+        throw ENuvWebError(info);
+}
+
+TNuvHttp::~TNuvHttp() = default;
+
+INuvHttpRequest& TNuvHttp::OnAccept(int64_t maxSize) {
+    if (maxSize > 0) {
+        FAccept = [maxSize](const THttpResponse& response) { return response.ContentLength <= maxSize; };
+        FAcceptInMainThread = false;
+    }
+    return *this;
+}
+
+INuvHttpRequest& TNuvHttp::OnAccept(THttpAcceptProc callback, bool inMainThread) {
+    FAccept = std::move(callback);
+    FAcceptInMainThread = inMainThread;
+    return *this;
+}
+
+INuvHttpRequest& TNuvHttp::OnComplete(THttpCompleteProc callback, bool inMainThread) {
+    FComplete = std::move(callback);
+    FCompleteInMainThread = inMainThread;
+    return *this;
+}
+
+INuvHttpRequest& TNuvHttp::OnData(TNuvDataContainer& container) {
+    FData = [&container](const void* buffer, int64_t count) {
+        std::lock_guard lock(container);
+        return container.Stream().Write(buffer, count) == count;
+    };
+    return *this;
+}
+
+INuvHttpRequest& TNuvHttp::OnData(THttpDataProc callback) {
+    FData = std::move(callback);
+    return *this;
+}
+
+INuvHttpRequest& TNuvHttp::OnData(TNuvStream& stream) {
+    FData = [&stream](const void* buffer, int64_t count) { return stream.Write(buffer, count) == count; };
+    return *this;
+}
+
+void TNuvHttp::SetBody(TNuvStream* stream, bool owned) {
+    std::unique_ptr<TNuvStream> previous = std::move(FOwnedBody);
+    if (previous.get() == stream)
+        (void)previous.release(); // the same stream given again stays alive
+    FBody = stream;
+    if (owned)
+        FOwnedBody.reset(stream);
+    // A body sent with GET is meaningless to servers; what a caller means by it is a POST.
+    if (stream && SameTextAscii(FMethod, u"GET"))
+        FMethod = u"POST";
+}
+
+INuvHttpRequest& TNuvHttp::SetPostData(TNuvStream* stream, bool owned) {
+    SetBody(stream, owned);
+    return *this;
+}
+
+INuvHttpRequest& TNuvHttp::SetPostData(std::string_view bytes) {
+    SetBody(new TNuvMemoryStream(bytes.data(), bytes.size()), true);
+    return *this;
+}
+
+INuvHttpRequest& TNuvHttp::OnProgress(THttpProgressProc callback, bool inMainThread) {
+    FProgress = std::move(callback);
+    FProgressInMainThread = inMainThread;
+    return *this;
+}
+
+INuvHttpRequest& TNuvHttp::IgnoreCertificateErrors() {
+    FIgnoreCertificateErrors = true;
+    return *this;
+}
+
+INuvHttpRequest& TNuvHttp::SetPriority(TNuvTaskPriority priority) {
+    FPriority = priority;
+    return *this;
+}
+
+INuvHttpRequest& TNuvHttp::SetRange(std::shared_ptr<INuvWebRequestRange> range) {
+    FRange = std::move(range);
+    return *this;
+}
+
+TaskHandle TNuvHttp::Run() {
+    return TaskDispatcher().Run(std::make_unique<TNuvHttpRequestTask>(shared_from_this()));
+}
+
+TNuvWebErrorInfo TNuvHttp::RunInCurrentThread() {
+    TaskDispatcher().RunInCurrentThread(std::make_unique<TNuvHttpRequestTask>(shared_from_this()));
+    return FErrorInfo;
+}
+
+TNuvWebErrorInfo TNuvHttp::RunInCurrentThread(THttpCheckCanceled checkCanceled) {
+    FCheckCanceled = std::move(checkCanceled);
+    return RunInCurrentThread();
+}
+
+// ---- TNuvHttpRequestTask
+
+TNuvHttpRequestTask::TNuvHttpRequestTask(std::shared_ptr<TNuvHttp> request) : FRequest(std::move(request)) {}
+
+void TNuvHttpRequestTask::Execute() {
+    TNuvHttp& r = *FRequest;
+    r.FErrorInfo = {}; // a request run again reports its latest outcome only
+    try {
+        auto connection = THttpConnection::Create(r.FURL);
+        THttpResponse response;
+        if (!IsCanceled())
+            connection->Request(
+                response, r.FMethod, r.FRange.get(), r.FBody, r.FIgnoreCertificateErrors,
+                [this](const THttpResponse& response) { return DoAccept(response); },
+                [this](int64_t done, int64_t expected) { return DoProgess(done, expected); }, r.FData);
+    } catch (const EHttpError& e) {
+        r.FErrorInfo = e.Info();
+    }
+}
+
+bool TNuvHttpRequestTask::Stopping() {
+    if (FRequest->FCheckCanceled && FRequest->FCheckCanceled()) {
+        FStoppedByCaller = true;
+        return true;
+    }
+    return IsCanceled();
+}
+
+bool TNuvHttpRequestTask::DoAccept(const THttpResponse& response) {
+    if (Stopping())
+        return false;
+    const THttpAcceptProc& accept = FRequest->FAccept;
+    if (!accept)
+        return true;
+    if (!FRequest->FAcceptInMainThread)
+        return accept(response);
+    bool answer = false;
+    TNuvMainThread::Run([&] { answer = accept(response); }, true);
+    return answer;
+}
+
+bool TNuvHttpRequestTask::DoProgess(int64_t done, int64_t expected) {
+    if (Stopping())
+        return false;
+    const THttpProgressProc& progress = FRequest->FProgress;
+    if (!progress)
+        return true;
+    if (!FRequest->FProgressInMainThread)
+        return progress(done, expected);
+    bool answer = false;
+    TNuvMainThread::Run([&] { answer = progress(done, expected); }, true);
+    return answer;
+}
+
+void TNuvHttpRequestTask::Complete() {
+    TNuvTask::Complete();
+    TNuvHttp& r = *FRequest;
+    // A stop asked for by the caller's check is a cancellation too, not a refused response.
+    if (IsCanceled() || FStoppedByCaller)
+        r.FErrorInfo = {-2, u"The operation has been canceled by user."};
+    if (!r.FComplete)
+        return;
+    if (r.FCompleteInMainThread) {
+        TNuvMainThread::Run([&] { r.FComplete(r.FErrorInfo); }, true);
+    } else {
+        r.FComplete(r.FErrorInfo);
+    }
+}

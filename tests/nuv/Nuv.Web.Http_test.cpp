@@ -10,10 +10,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "platform/Platform.Threads.h"
+
 #include <atomic>
+#include <future>
 #include <map>
 
 using testsupport::TLoopbackServer;
+
+// The test body is the main thread; waits on it serve the calls workers send there.
 
 namespace {
 
@@ -41,24 +46,27 @@ struct TFetchOptions {
 
 TFetched Fetch(const std::u16string& address, const TFetchOptions& options = {}) {
     TFetched result;
-    auto connection = THttpConnection::Create(TNuvWebURL::ParseHttp(address));
-    TNuvMemoryStream body(options.PostData.data(), options.PostData.size());
-    const THttpDataProc collect = [&](const void* data, int64_t count) {
+    auto request = TNuvHttp::Get(address);
+    request->OnAccept([&](const THttpResponse& response) {
+        result.Response = response;
+        return !options.Accept || options.Accept(response);
+    });
+    request->OnData(options.Data ? options.Data : [&](const void* data, int64_t count) {
         result.Body.append(static_cast<const char*>(data), size_t(count));
         result.LargestChunk = std::max(result.LargestChunk, size_t(count));
         return true;
-    };
-    const THttpProgressProc progress = [&](int64_t done, int64_t expected) {
+    });
+    request->OnProgress([&](int64_t done, int64_t expected) {
         result.Progress.emplace_back(done, expected);
         return true;
-    };
-    try {
-        connection->Request(result.Response, options.HasPostData ? u"POST" : u"GET", options.Range.get(),
-                            options.HasPostData ? &body : nullptr, options.IgnoreCertificateErrors,
-                            options.Accept, progress, options.Data ? options.Data : collect);
-    } catch (const EHttpError& e) {
-        result.Info = e.Info();
-    }
+    });
+    if (options.HasPostData)
+        request->SetPostData(options.PostData);
+    if (options.Range)
+        request->SetRange(options.Range);
+    if (options.IgnoreCertificateErrors)
+        request->IgnoreCertificateErrors();
+    result.Info = request->RunInCurrentThread();
     return result;
 }
 
@@ -83,6 +91,19 @@ protected:
             for (const auto& [name, value] : req.headers)
                 out += name + ": " + value + "\n";
             res.set_content(out, "text/plain");
+        });
+        s.Get(R"(/bytes/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
+            res.set_content(std::string(std::stoul(req.matches[1]), 'b'), "application/octet-stream");
+        });
+        // A trickle: a small chunk every 20 ms, for at most a few seconds, until the client leaves.
+        s.Get("/slow", [](const httplib::Request&, httplib::Response& res) {
+            res.set_chunked_content_provider("audio/mpeg", [](size_t offset, httplib::DataSink& sink) {
+                if (offset > 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                if (offset >= 200 * 1024 || !sink.write(std::string(1024, 's').data(), 1024))
+                    sink.done();
+                return true;
+            });
         });
         s.Get(R"(/chunked/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
             const size_t size = std::stoul(req.matches[1]);
@@ -305,6 +326,8 @@ TEST(HttpTransport, ClosedPortGivesTransportError) {
         EXPECT_EQ(e.Info().ErrorCode, 7); // could not connect
         EXPECT_NE(Text(e.Info().ErrorMessage).find("onnect"), std::string::npos) << e.what();
     }
+    // A request reports the same as its outcome.
+    EXPECT_EQ(TNuvHttp::Get(FromUtf8(url))->RunInCurrentThread().ErrorCode, 7);
 }
 
 TEST(HttpTransport, NamedProxyCarriesTheRequest) {
@@ -367,4 +390,124 @@ TEST(HttpTransport, SelfSignedCertificateNeedsIgnoring) {
     const TFetched relaxed = Fetch(url, options);
     EXPECT_EQ(relaxed.Info.ErrorCode, 0) << Text(relaxed.Info.ErrorMessage);
     EXPECT_EQ(relaxed.Body, "tls");
+}
+
+namespace {
+
+// Waits (bounded) until the predicate holds.
+template <typename F> bool Eventually(F predicate) {
+    for (int i = 0; i < 5000 && !predicate(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return predicate();
+}
+
+} // namespace
+
+TEST_F(HttpTest, AcceptBySizeTreatsAnAbsentLengthAsZero) {
+    struct TCase {
+        std::string Path;
+        int64_t Max;
+        int Code;
+    };
+    for (const TCase& c : {TCase{"/chunked/1500", 1000, 0}, TCase{"/bytes/2000", 1000, -3},
+                           TCase{"/bytes/1000", 1000, 0}, TCase{"/bytes/2000", 0, 0}}) {
+        TNuvMemoryStream body;
+        const TNuvWebErrorInfo info =
+            TNuvHttp::Get(Url(c.Path))->OnAccept(c.Max).OnData(body).RunInCurrentThread();
+        EXPECT_EQ(info.ErrorCode, c.Code) << c.Path << " " << c.Max;
+        if (c.Code == -3)
+            EXPECT_EQ(Text(info.ErrorMessage), "Content type is not accepted");
+        else
+            EXPECT_GE(body.Size(), 1000) << c.Path;
+    }
+}
+
+TEST_F(HttpTest, CancellingTheTaskEndsTheDownloadAtTheNextChunk) {
+    std::atomic<int> chunks{0};
+    std::promise<TNuvWebErrorInfo> outcome;
+    const TaskHandle handle = TNuvHttp::Get(Url("/slow"))
+                                  ->OnData([&](const void*, int64_t) { return ++chunks, true; })
+                                  .OnComplete([&](const TNuvWebErrorInfo& info) { outcome.set_value(info); })
+                                  .Run();
+    ASSERT_TRUE(Eventually([&] { return chunks >= 2; }));
+    const int atCancel = chunks;
+    EXPECT_TRUE(TaskDispatcher().Cancel(handle, true));
+    const TNuvWebErrorInfo info = outcome.get_future().get();
+    EXPECT_EQ(info.ErrorCode, -2);
+    EXPECT_EQ(Text(info.ErrorMessage), "The operation has been canceled by user.");
+    EXPECT_LE(chunks - atCancel, 1);
+}
+
+TEST_F(HttpTest, RequestInsideACancelledTaskIsCancelled) {
+    std::atomic<int> chunks{0};
+    TNuvWebErrorInfo inner;
+    const TaskHandle handle = TaskDispatcher().Run([&](const TNuvCancelQuery&) {
+        inner = TNuvHttp::Get(Url("/slow"))
+                    ->OnData([&](const void*, int64_t) { return ++chunks, true; })
+                    .RunInCurrentThread();
+    });
+    ASSERT_TRUE(Eventually([&] { return chunks >= 1; }));
+    EXPECT_TRUE(TaskDispatcher().Cancel(handle, true));
+    EXPECT_EQ(inner.ErrorCode, -2);
+    EXPECT_LT(chunks.load(), 100);
+}
+
+TEST_F(HttpTest, CallersCheckStopsTheRequest) {
+    int chunks = 0;
+    auto request = TNuvHttp::Get(Url("/slow"));
+    request->OnData([&](const void*, int64_t) { return ++chunks, true; });
+    const TNuvWebErrorInfo info = request->RunInCurrentThread([&] { return chunks >= 3; });
+    EXPECT_EQ(info.ErrorCode, -2);
+    EXPECT_EQ(chunks, 3);
+    // Stopped before the response is taken: still a cancellation, not a refused response.
+    EXPECT_EQ(TNuvHttp::Get(Url("/text"))->RunInCurrentThread([] { return true; }).ErrorCode, -2);
+}
+
+TEST_F(HttpTest, MainThreadCallbacksRunThereWhileTheWorkerWaits) {
+    std::atomic<bool> acceptOnMain{false}, progressOnMain{true}, completeOnMain{false};
+    TNuvMemoryStream body;
+    platform::Event done;
+    TNuvWebErrorInfo outcome{-100, u""};
+    TNuvHttp::Get(Url("/big"))
+        ->OnAccept([&](const THttpResponse&) { return acceptOnMain = TNuvMainThread::IsMainThread(), true; },
+                   true)
+        .OnProgress(
+            [&](int64_t, int64_t) {
+                progressOnMain = progressOnMain && TNuvMainThread::IsMainThread();
+                return true;
+            },
+            true)
+        .OnData(body)
+        .OnComplete(
+            [&](const TNuvWebErrorInfo& info) {
+                completeOnMain = TNuvMainThread::IsMainThread();
+                outcome = info;
+                done.Set();
+            },
+            true)
+        .SetPriority(TNuvTaskPriority::Normal)
+        .Run();
+    ASSERT_EQ(platform::WaitServingMainThread(done, 10000), platform::WaitResult::Signalled);
+    EXPECT_EQ(outcome.ErrorCode, 0) << Text(outcome.ErrorMessage);
+    EXPECT_TRUE(acceptOnMain);
+    EXPECT_TRUE(progressOnMain);
+    EXPECT_TRUE(completeOnMain);
+    EXPECT_EQ(body.Size(), int64_t(BigBody().size()));
+}
+
+TEST_F(HttpTest, DataContainerAndRaiseOnError) {
+    TNuvDataContainer container(std::make_unique<TNuvMemoryStream>());
+    EXPECT_EQ(TNuvHttp::Get(Url("/text"))->OnData(container).RunInCurrentThread().ErrorCode, 0);
+    {
+        std::lock_guard lock(container);
+        EXPECT_EQ(container.Stream().Size(), 11);
+    }
+    const TNuvWebErrorInfo missing = TNuvHttp::Get(Url("/missing"))->RunInCurrentThread();
+    EXPECT_NO_THROW(TNuvHttp::RaiseOnError({}));
+    try {
+        TNuvHttp::RaiseOnError(missing);
+        FAIL() << "no error";
+    } catch (const ENuvWebError& e) {
+        EXPECT_STREQ(e.what(), "Error: 404. Not Found");
+    }
 }
