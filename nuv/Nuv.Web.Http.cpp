@@ -633,30 +633,31 @@ bool TNuvHttpRequestTask::Stopping() {
     return IsCanceled();
 }
 
+namespace {
+
+// Asks a caller's callback, on the main thread (the worker waiting) when it is flagged so.
+template <typename F> bool Ask(bool inMainThread, const F& call) {
+    if (!inMainThread)
+        return call();
+    bool answer = false;
+    TNuvMainThread::Run([&] { answer = call(); }, true);
+    return answer;
+}
+
+} // namespace
+
 bool TNuvHttpRequestTask::DoAccept(const THttpResponse& response) {
     if (Stopping())
         return false;
     const THttpAcceptProc& accept = FRequest->FAccept;
-    if (!accept)
-        return true;
-    if (!FRequest->FAcceptInMainThread)
-        return accept(response);
-    bool answer = false;
-    TNuvMainThread::Run([&] { answer = accept(response); }, true);
-    return answer;
+    return !accept || Ask(FRequest->FAcceptInMainThread, [&] { return accept(response); });
 }
 
 bool TNuvHttpRequestTask::DoProgess(int64_t done, int64_t expected) {
     if (Stopping())
         return false;
     const THttpProgressProc& progress = FRequest->FProgress;
-    if (!progress)
-        return true;
-    if (!FRequest->FProgressInMainThread)
-        return progress(done, expected);
-    bool answer = false;
-    TNuvMainThread::Run([&] { answer = progress(done, expected); }, true);
-    return answer;
+    return !progress || Ask(FRequest->FProgressInMainThread, [&] { return progress(done, expected); });
 }
 
 void TNuvHttpRequestTask::Complete() {
