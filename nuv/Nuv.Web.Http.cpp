@@ -126,11 +126,11 @@ std::string EncodePath(std::u16string_view path) {
 
 // Content-Length as a 64-bit count; 0 when absent or not a plain number.
 int64_t ParseLength(std::u16string_view text) {
-    text = std::u16string_view(Trim(text));
+    const std::u16string digits = Trim(text);
     int64_t value = 0;
-    if (text.empty())
+    if (digits.empty())
         return 0;
-    for (const char16_t c : text) {
+    for (const char16_t c : digits) {
         if (c < u'0' || c > u'9' || value > (INT64_MAX - 9) / 10)
             return 0;
         value = value * 10 + (c - u'0');
