@@ -1,0 +1,157 @@
+#include "nuv/Nuv.Web.Auth.h"
+
+#include "nuv/Nuv.Streams.h"
+#include "nuv/Nuv.Strings.h"
+
+#include <rapidjson/document.h>
+#include <rapidjson/pointer.h>
+
+#include <algorithm>
+
+namespace {
+
+using TValue = rapidjson::Value;
+
+const TValue* AsValue(const void* p) {
+    return static_cast<const TValue*>(p);
+}
+
+} // namespace
+
+struct TNuvJSONDocument::TImpl {
+    rapidjson::Document Document;
+};
+
+TNuvJSONDocument::TNuvJSONDocument(std::unique_ptr<TImpl> impl) : FImpl(std::move(impl)) {}
+TNuvJSONDocument::~TNuvJSONDocument() = default;
+
+TNuvJSONNode TNuvJSONDocument::Root() const {
+    return TNuvJSONNode(static_cast<const TValue*>(&FImpl->Document));
+}
+
+// ---- nodes
+
+bool TNuvJSONNode::IsNull() const {
+    return FValue && AsValue(FValue)->IsNull();
+}
+
+bool TNuvJSONNode::IsObject() const {
+    return FValue && AsValue(FValue)->IsObject();
+}
+
+bool TNuvJSONNode::IsArray() const {
+    return FValue && AsValue(FValue)->IsArray();
+}
+
+bool TNuvJSONNode::IsString() const {
+    return FValue && AsValue(FValue)->IsString();
+}
+
+bool TNuvJSONNode::IsBool() const {
+    return FValue && AsValue(FValue)->IsBool();
+}
+
+size_t TNuvJSONNode::Count() const {
+    if (IsObject())
+        return AsValue(FValue)->MemberCount();
+    if (IsArray())
+        return AsValue(FValue)->Size();
+    return 0;
+}
+
+TNuvJSONNode TNuvJSONNode::Item(size_t index) const {
+    if (index >= Count())
+        return {};
+    const TValue& v = *AsValue(FValue);
+    if (v.IsArray())
+        return TNuvJSONNode(&v[rapidjson::SizeType(index)]);
+    return TNuvJSONNode(&(v.MemberBegin() + index)->value);
+}
+
+std::u16string TNuvJSONNode::Name(size_t index) const {
+    if (!IsObject() || index >= Count())
+        return {};
+    const TValue& name = (AsValue(FValue)->MemberBegin() + index)->name;
+    return FromUtf8({name.GetString(), name.GetStringLength()});
+}
+
+TNuvJSONNode TNuvJSONNode::Member(std::u16string_view name) const {
+    if (!IsObject())
+        return {};
+    const std::string key = ToUtf8(name);
+    const TValue& v = *AsValue(FValue);
+    // Compared by length and bytes, so names holding "\u0000" match exactly.
+    for (auto m = v.MemberBegin(); m != v.MemberEnd(); ++m)
+        if (m->name.GetStringLength() == key.size() &&
+            std::equal(key.begin(), key.end(), m->name.GetString()))
+            return TNuvJSONNode(&m->value);
+    return {};
+}
+
+TNuvJSONNode TNuvJSONNode::Find(std::u16string_view path) const {
+    if (!FValue)
+        return {};
+    std::string text = ToUtf8(path);
+    if (!text.empty() && text[0] != '/')
+        text.insert(text.begin(), '/');
+    const rapidjson::Pointer pointer(text.data(), text.size());
+    if (!pointer.IsValid())
+        return {};
+    return TNuvJSONNode(pointer.Get(*AsValue(FValue)));
+}
+
+std::u16string TNuvJSONNode::Text() const {
+    if (!FValue)
+        return {};
+    const TValue& v = *AsValue(FValue);
+    switch (v.GetType()) {
+    case rapidjson::kStringType: // numbers too: the parser keeps them as their text
+        return FromUtf8({v.GetString(), v.GetStringLength()});
+    case rapidjson::kTrueType:
+        return u"true";
+    case rapidjson::kFalseType:
+        return u"false";
+    case rapidjson::kNullType:
+        return u"null";
+    default:
+        return {};
+    }
+}
+
+// ---- entry points
+
+std::unique_ptr<TNuvJSONDocument> JSON::Parse(std::string_view bytes) {
+    if (bytes.starts_with("\xEF\xBB\xBF"))
+        bytes.remove_prefix(3);
+    auto impl = std::make_unique<TNuvJSONDocument::TImpl>();
+    // Numbers stay as written (no rounding of "1e2" or "128.0"); the iterative parser keeps deep
+    // nesting off the call stack.
+    constexpr unsigned flags = rapidjson::kParseNumbersAsStringsFlag | rapidjson::kParseIterativeFlag;
+    impl->Document.Parse<flags>(bytes.data(), bytes.size());
+    if (impl->Document.HasParseError())
+        return nullptr;
+    return std::unique_ptr<TNuvJSONDocument>(new TNuvJSONDocument(std::move(impl)));
+}
+
+std::unique_ptr<TNuvJSONDocument> JSON::Parse(TNuvStream& stream) {
+    stream.SetPosition(0);
+    const std::string bytes = stream.ReadAll();
+    return Parse(std::string_view(bytes));
+}
+
+bool JSON::TryGetValue(const TNuvJSONNode& node, std::u16string_view nameOrPath, std::u16string& text) {
+    TNuvJSONNode found;
+    if (node.IsObject())
+        found = node.Member(nameOrPath);
+    else if (node && !node.IsNull())
+        found = node.Find(nameOrPath);
+    if (!found)
+        return false;
+    text = found.Text();
+    return true;
+}
+
+std::u16string JSON::Value(const TNuvJSONNode& node, std::u16string_view name) {
+    std::u16string text;
+    return TryGetValue(node, name, text) ? text : std::u16string();
+}

@@ -1,0 +1,676 @@
+#include "nuv/Nuv.Web.Http.h"
+
+#include "nuv/Nuv.Streams.h"
+#include "nuv/Nuv.Strings.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <array>
+#include <exception>
+#include <mutex>
+
+namespace {
+
+constexpr long ChunkSize = 256 * 1024; // body transfer buffer, both directions
+
+// ---- RAII owners for libcurl handles
+
+struct TCurlEasyDeleter {
+    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+using TCurlEasy = std::unique_ptr<CURL, TCurlEasyDeleter>;
+
+struct TCurlListDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using TCurlList = std::unique_ptr<curl_slist, TCurlListDeleter>;
+
+// Appends one line; raises on allocation failure instead of losing the list.
+void Append(TCurlList& list, const std::string& line) {
+    curl_slist* grown = curl_slist_append(list.get(), line.c_str());
+    if (!grown)
+        throw std::bad_alloc();
+    (void)list.release();
+    list.reset(grown);
+}
+
+void InitCurl() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+// ---- the process-wide cookie store: cookies given with requests and cookies set by servers
+
+class TCookieStore {
+public:
+    static TCookieStore& Instance() {
+        // Never destroyed: requests on pool threads may still use it while the process exits.
+        static TCookieStore* store = new TCookieStore;
+        return *store;
+    }
+    CURLSH* Share() const { return FShare; }
+
+private:
+    TCookieStore() {
+        InitCurl();
+        FShare = curl_share_init();
+        if (!FShare)
+            throw std::bad_alloc();
+        curl_share_setopt(FShare, CURLSHOPT_LOCKFUNC, &TCookieStore::Lock);
+        curl_share_setopt(FShare, CURLSHOPT_UNLOCKFUNC, &TCookieStore::Unlock);
+        curl_share_setopt(FShare, CURLSHOPT_USERDATA, this);
+        curl_share_setopt(FShare, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
+    }
+    static void Lock(CURL*, curl_lock_data data, curl_lock_access, void* user) {
+        static_cast<TCookieStore*>(user)->FLocks[size_t(data) % CURL_LOCK_DATA_LAST].lock();
+    }
+    static void Unlock(CURL*, curl_lock_data data, void* user) {
+        static_cast<TCookieStore*>(user)->FLocks[size_t(data) % CURL_LOCK_DATA_LAST].unlock();
+    }
+
+    CURLSH* FShare = nullptr;
+    std::array<std::mutex, CURL_LOCK_DATA_LAST> FLocks;
+};
+
+// ---- helpers
+
+[[noreturn]] void RaiseCurl(CURLcode code, const char* detail) {
+    std::u16string message = FromUtf8(detail && *detail ? detail : curl_easy_strerror(code));
+    throw EHttpWin32Error(int32_t(code), std::move(message));
+}
+
+// A setup step of the transport that failed without a code of its own.
+[[noreturn]] void RaiseInternal(std::u16string_view what) {
+    throw EHttpWin32Error(-1, Format(u"Internal connection error (%s)", what));
+}
+
+template <typename T> void SetOption(CURL* handle, CURLoption option, T value) {
+    if (const CURLcode code = curl_easy_setopt(handle, option, value); code != CURLE_OK)
+        RaiseCurl(code, nullptr);
+}
+
+// The name of a header line, without surrounding blanks.
+std::u16string_view HeaderName(std::u16string_view line) {
+    const size_t colon = line.find(u':');
+    std::u16string_view name = line.substr(0, colon);
+    while (!name.empty() && name.back() <= u' ')
+        name.remove_suffix(1);
+    while (!name.empty() && name.front() <= u' ')
+        name.remove_prefix(1);
+    return name;
+}
+
+bool HasHeader(const std::vector<std::u16string>& headers, std::u16string_view name) {
+    return std::any_of(headers.begin(), headers.end(),
+                       [&](const std::u16string& line) { return SameTextAscii(HeaderName(line), name); });
+}
+
+// The path as a request target: bytes that may not appear in one are percent-encoded, the rest
+// (an existing "%xx" included) is sent as given.
+std::string EncodePath(std::u16string_view path) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string target;
+    for (const unsigned char c : ToUtf8(path)) {
+        if (c <= 0x20 || c >= 0x7F || c == '"' || c == '<' || c == '>' || c == '\\' || c == '^' || c == '`' ||
+            c == '{' || c == '|' || c == '}') {
+            target += '%';
+            target += hex[c >> 4];
+            target += hex[c & 15];
+        } else {
+            target += char(c);
+        }
+    }
+    return target.empty() ? "/" : target;
+}
+
+// Content-Length as a 64-bit count; 0 when absent or not a plain number.
+int64_t ParseLength(std::u16string_view text) {
+    const std::u16string digits = Trim(text);
+    int64_t value = 0;
+    if (digits.empty())
+        return 0;
+    for (const char16_t c : digits) {
+        if (c < u'0' || c > u'9' || value > (INT64_MAX - 9) / 10)
+            return 0;
+        value = value * 10 + (c - u'0');
+    }
+    return value;
+}
+
+// ---- one request's transfer state, shared with libcurl's callbacks
+
+struct TTransfer {
+    TTransfer(THttpResponse& response, const THttpAcceptStep& accept, const THttpProgressProc& progress,
+              const THttpDataProc& data)
+        : Response(response), Accept(accept), Progress(progress), Data(data) {}
+
+    THttpResponse& Response;
+    const THttpAcceptStep& Accept;
+    const THttpProgressProc& Progress;
+    const THttpDataProc& Data;
+    TNuvStream* Body = nullptr;
+    int64_t BodySize = 0;
+    int64_t Sent = 0;
+    int64_t Received = 0;
+    std::string Headers; // the latest response's status line and header lines
+    bool Accepted = false;
+    bool BodySkipped = false; // accepted without a data receiver: the transfer was ended on purpose
+    std::exception_ptr Failure;
+
+    void FillResponse() {
+        const std::u16string raw = FromUtf8(Headers);
+        Response = THttpResponse();
+        Response.RawHeaders = raw;
+        bool haveLength = false, haveRange = false, haveType = false;
+        bool first = true;
+        for (std::u16string line : Split(raw, u"\n")) {
+            if (!line.empty() && line.back() == u'\r')
+                line.pop_back();
+            if (first) {
+                // "HTTP/1.1 206 Partial Content"
+                first = false;
+                const size_t code = line.find(u' ');
+                if (code == line.npos)
+                    continue;
+                const size_t text = line.find(u' ', code + 1);
+                int64_t status = 0;
+                if (TryStrToInt(std::u16string_view(line).substr(code + 1, text - code - 1), status) &&
+                    status >= 0 && status <= 999)
+                    Response.StatusCode = int32_t(status);
+                if (text != line.npos)
+                    Response.StatusText = Trim(std::u16string_view(line).substr(text + 1));
+                continue;
+            }
+            const size_t colon = line.find(u':');
+            if (colon == line.npos)
+                continue;
+            const std::u16string_view name = HeaderName(line);
+            const std::u16string value = Trim(std::u16string_view(line).substr(colon + 1));
+            // The first occurrence counts, as a header query of the response would give it.
+            if (!haveLength && SameTextAscii(name, u"Content-Length")) {
+                Response.ContentLength = ParseLength(value);
+                haveLength = true;
+            } else if (!haveRange && SameTextAscii(name, u"Content-Range")) {
+                Response.ContentRange = value;
+                haveRange = true;
+            } else if (!haveType && SameTextAscii(name, u"Content-Type")) {
+                Response.ContentType = value;
+                haveType = true;
+            }
+        }
+    }
+
+    void RunAccept() {
+        Accepted = true;
+        FillResponse();
+        if (Accept)
+            Accept(Response);
+    }
+
+    static size_t OnHeader(char* buffer, size_t size, size_t count, void* user) {
+        auto& t = *static_cast<TTransfer*>(user);
+        const size_t bytes = size * count;
+        // Every response of the exchange (interim answers, redirects, a proxy's tunnel answer)
+        // starts with its status line; only the last one is kept.
+        if (bytes >= 5 && std::equal(buffer, buffer + 5, "HTTP/"))
+            t.Headers.clear();
+        t.Headers.append(buffer, bytes);
+        return bytes;
+    }
+
+    static size_t OnWrite(char* buffer, size_t size, size_t count, void* user) {
+        auto& t = *static_cast<TTransfer*>(user);
+        const size_t bytes = size * count;
+        try {
+            if (!t.Accepted) {
+                t.RunAccept();
+                if (!t.Data) {
+                    t.BodySkipped = true;
+                    return CURL_WRITEFUNC_ERROR;
+                }
+            }
+            if (!t.Data(buffer, int64_t(bytes)))
+                throw EHttpWriteError();
+            t.Received += int64_t(bytes);
+            if (t.Progress && !t.Progress(t.Received, t.Response.ContentLength))
+                throw EHttpCancel();
+            return bytes;
+        } catch (...) {
+            t.Failure = std::current_exception();
+            return CURL_WRITEFUNC_ERROR;
+        }
+    }
+
+    static size_t OnRead(char* buffer, size_t size, size_t count, void* user) {
+        auto& t = *static_cast<TTransfer*>(user);
+        try {
+            int64_t n = 0;
+            try {
+                n = t.Body->Read(buffer, int64_t(size * count));
+            } catch (const std::exception&) {
+                throw EHttpWin32Error(-1, u"Cannot post data to the server.");
+            }
+            if (n <= 0)
+                return 0;
+            t.Sent += n;
+            if (t.Progress && !t.Progress(t.Sent, t.BodySize))
+                throw EHttpCancel();
+            return size_t(n);
+        } catch (...) {
+            t.Failure = std::current_exception();
+            return CURL_READFUNC_ABORT;
+        }
+    }
+
+    // A redirect that keeps the method sends the body again from its start.
+    static int OnSeek(void* user, curl_off_t offset, int origin) {
+        auto& t = *static_cast<TTransfer*>(user);
+        try {
+            t.Sent = t.Body->Seek(offset, TNuvSeekOrigin(origin));
+            return CURL_SEEKFUNC_OK;
+        } catch (...) {
+            return CURL_SEEKFUNC_CANTSEEK;
+        }
+    }
+};
+
+// Splits "a=1; b=2" into its pairs and stores each as a session cookie of the host.
+void StoreCookies(CURL* handle, const std::u16string& host, bool secured, std::u16string_view value) {
+    (void)secured; // a cookie given for an https address is still sent over http, as stored
+    const std::string domain = ToUtf8(host);
+    if (domain.find_first_of("\t\r\n") != std::string::npos)
+        return;
+    for (const std::u16string& pair : Split(value, u";")) {
+        const std::u16string item = Trim(pair);
+        const size_t eq = item.find(u'=');
+        if (item.empty() || eq == 0)
+            continue;
+        const std::string name = ToUtf8(Trim(std::u16string_view(item).substr(0, eq)));
+        const std::string text =
+            eq == item.npos ? std::string() : ToUtf8(Trim(std::u16string_view(item).substr(eq + 1)));
+        if ((name + text).find_first_of("\t\r\n") != std::string::npos)
+            continue;
+        // Netscape line: domain, include subdomains, path, secure only, expiry (0: session), name, value.
+        const std::string line = domain + "\tFALSE\t/\tFALSE\t0\t" + name + "\t" + text;
+        curl_easy_setopt(handle, CURLOPT_COOKIELIST, line.c_str());
+    }
+}
+
+// ---- the libcurl connection
+
+class THttpConnectionImpl final : public THttpConnection {
+public:
+    explicit THttpConnectionImpl(const TNuvWebURL& url) : THttpConnection(url) {
+        InitCurl();
+        FHandle.reset(curl_easy_init());
+        if (!FHandle)
+            RaiseInternal(u"InternetOpen failed");
+        CURL* h = FHandle.get();
+        SetOption(h, CURLOPT_ERRORBUFFER, FError.data());
+        SetOption(h, CURLOPT_NOSIGNAL, 1L);
+        SetOption(h, CURLOPT_PROTOCOLS_STR, "http,https");
+        SetOption(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        SetOption(h, CURLOPT_FOLLOWLOCATION, 1L);
+        SetOption(h, CURLOPT_MAXREDIRS, 10L);
+        SetOption(h, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
+        SetOption(h, CURLOPT_FORBID_REUSE, 1L);
+        SetOption(h, CURLOPT_FRESH_CONNECT, 1L);
+        SetOption(h, CURLOPT_PATH_AS_IS, 1L);
+        SetOption(h, CURLOPT_BUFFERSIZE, ChunkSize);
+        SetOption(h, CURLOPT_UPLOAD_BUFFERSIZE, ChunkSize);
+
+        // The time-out bounds connecting and any stretch without data in either direction.
+        const long timeout = long(TNuvWebSettings::Timeout());
+        SetOption(h, CURLOPT_CONNECTTIMEOUT_MS, timeout);
+        SetOption(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        SetOption(h, CURLOPT_LOW_SPEED_TIME, (timeout + 999) / 1000);
+
+        switch (TNuvWebSettings::EffectiveProxyMode()) {
+        case 0: // direct, whatever the environment says
+            SetOption(h, CURLOPT_PROXY, "");
+            break;
+        case 2: {
+            const TNuvWebProxyInfo proxy = TNuvWebSettings::Proxy();
+            std::u16string address = Trim(proxy.Server);
+            if (const std::u16string port = Trim(proxy.Port); !port.empty())
+                address += u":" + port;
+            SetOption(h, CURLOPT_PROXY, ToUtf8(address).c_str());
+            SetOption(h, CURLOPT_NOPROXY, ""); // every host goes through it
+            if (!proxy.UserName.empty()) {
+                SetOption(h, CURLOPT_PROXYUSERNAME, ToUtf8(proxy.UserName).c_str());
+                SetOption(h, CURLOPT_PROXYPASSWORD, ToUtf8(proxy.Password).c_str());
+            }
+            break;
+        }
+        default: // the system's settings: libcurl reads the usual proxy environment variables
+            break;
+        }
+
+        // Cookies live in the one process-wide store, shared with every other request.
+        SetOption(h, CURLOPT_SHARE, TCookieStore::Instance().Share());
+        SetOption(h, CURLOPT_COOKIEFILE, "");
+    }
+
+protected:
+    void RequestCore(THttpResponse& response, const std::u16string& method,
+                     std::vector<std::u16string>& headers, TNuvStream* body, bool ignoreCertificateErrors,
+                     const THttpAcceptStep& accept, const THttpProgressProc& progress,
+                     const THttpDataProc& data) override {
+        CURL* h = FHandle.get();
+
+        // Cookie lines go to the store (so they also reach later requests to the host), not
+        // out as headers.
+        for (size_t i = headers.size(); i-- > 0;) {
+            const std::u16string_view line = headers[i];
+            const size_t colon = line.find(u':');
+            if (colon != line.npos && line.substr(0, colon) == u"Cookie") {
+                StoreCookies(h, FURL.Host, FURL.Secured, line.substr(colon + 1));
+                headers.erase(headers.begin() + ptrdiff_t(i));
+            }
+        }
+        headers.insert(headers.begin(), u"Host: " + FURL.Host);
+
+        TCurlList list;
+        for (const std::u16string& line : headers) {
+            const size_t colon = line.find(u':');
+            std::string text = ToUtf8(line);
+            // libcurl drops a line with nothing after the colon; "Name;" sends it empty.
+            if (colon != line.npos && Trim(std::u16string_view(line).substr(colon + 1)).empty())
+                text = ToUtf8(HeaderName(line)) + ";";
+            Append(list, text);
+        }
+        // A large body is sent at once, not after an interim answer many servers never give.
+        if (body && !HasHeader(headers, u"Expect"))
+            Append(list, "Expect:");
+        SetOption(h, CURLOPT_HTTPHEADER, list.get());
+
+        std::string url = FURL.Secured ? "https://" : "http://";
+        url += ToUtf8(FURL.Host);
+        if (FURL.Port > 0) {
+            url += ':';
+            url += std::to_string(FURL.Port);
+        }
+        url += EncodePath(FURL.Path);
+        SetOption(h, CURLOPT_URL, url.c_str());
+
+        if (ignoreCertificateErrors) {
+            SetOption(h, CURLOPT_SSL_VERIFYPEER, 0L);
+            SetOption(h, CURLOPT_SSL_VERIFYHOST, 0L);
+        }
+
+        TTransfer transfer{response, accept, progress, data};
+        SetOption(h, CURLOPT_HEADERFUNCTION, &TTransfer::OnHeader);
+        SetOption(h, CURLOPT_HEADERDATA, &transfer);
+        SetOption(h, CURLOPT_WRITEFUNCTION, &TTransfer::OnWrite);
+        SetOption(h, CURLOPT_WRITEDATA, &transfer);
+
+        const std::string verb = ToUtf8(AsciiUpper(method));
+        if (body) {
+            body->SetPosition(0);
+            transfer.Body = body;
+            transfer.BodySize = body->Size();
+            SetOption(h, CURLOPT_POST, 1L);
+            SetOption(h, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(transfer.BodySize));
+            SetOption(h, CURLOPT_READFUNCTION, &TTransfer::OnRead);
+            SetOption(h, CURLOPT_READDATA, &transfer);
+            SetOption(h, CURLOPT_SEEKFUNCTION, &TTransfer::OnSeek);
+            SetOption(h, CURLOPT_SEEKDATA, &transfer);
+            if (verb != "POST")
+                SetOption(h, CURLOPT_CUSTOMREQUEST, verb.c_str());
+        } else if (verb == "HEAD") {
+            SetOption(h, CURLOPT_NOBODY, 1L);
+        } else if (verb != "GET") {
+            SetOption(h, CURLOPT_CUSTOMREQUEST, verb.c_str());
+        }
+
+        FError[0] = 0;
+        const CURLcode code = curl_easy_perform(h);
+        if (transfer.Failure)
+            std::rethrow_exception(transfer.Failure);
+        if (code != CURLE_OK && !(code == CURLE_WRITE_ERROR && transfer.BodySkipped))
+            RaiseCurl(code, FError.data());
+        if (!transfer.Accepted) // a response without a body
+            transfer.RunAccept();
+    }
+
+private:
+    TCurlEasy FHandle;
+    std::array<char, CURL_ERROR_SIZE> FError{};
+};
+
+} // namespace
+
+// ---- THttpConnection
+
+std::unique_ptr<THttpConnection> THttpConnection::Create(const TNuvWebURL& url) {
+    return std::make_unique<THttpConnectionImpl>(url);
+}
+
+void THttpConnection::Request(THttpResponse& response, const std::u16string& method,
+                              const INuvWebRequestRange* range, TNuvStream* body,
+                              bool ignoreCertificateErrors, const THttpAcceptProc& accept,
+                              const THttpProgressProc& progress, const THttpDataProc& data) {
+    // Lines carried by the address come first and win over the defaults below.
+    std::vector<std::u16string> headers;
+    for (std::u16string_view line : Split(FURL.CustomHeaders, u"\n")) {
+        if (!line.empty() && line.back() == u'\r')
+            line.remove_suffix(1);
+        const size_t colon = line.find(u':');
+        if (colon == line.npos || HeaderName(line).empty())
+            continue;
+        headers.push_back(std::u16string(HeaderName(line)) + u": " + Trim(line.substr(colon + 1)));
+    }
+    auto addDefault = [&](std::u16string_view name, std::u16string_view value) {
+        if (!HasHeader(headers, name))
+            headers.push_back(std::u16string(name) + u": " + std::u16string(value));
+    };
+    addDefault(u"User-Agent", TNuvWebSettings::UserAgent());
+    addDefault(u"Connection", u"keep-alive");
+    addDefault(u"Keep-Alive", u"300");
+    if (SameTextAscii(method, u"POST"))
+        addDefault(u"Content-Type", u"application/x-www-form-urlencoded");
+    if (range && (range->Offset() >= 1 || range->Size() >= 1)) {
+        std::u16string value = u"bytes=" + IntToStr(range->Offset()) + u"-";
+        if (range->Size() >= 0)
+            value += IntToStr(range->Offset() + range->Size() - 1);
+        addDefault(u"Range", value);
+    }
+
+    const THttpAcceptStep step = [&](const THttpResponse& r) {
+        const bool partial = r.StatusCode == 206 && !r.ContentRange.empty() && r.ContentLength > 0;
+        if (range && range->Offset() >= 1 && !partial)
+            throw EHttpError(-3, u"Range is not supported by Server");
+        if (!r.IsSuccess())
+            throw EHttpError(r.StatusCode, r.StatusText);
+        if (accept && !accept(r))
+            throw EHttpError(-3, u"Content type is not accepted");
+    };
+    RequestCore(response, method, headers, body, ignoreCertificateErrors, step, progress, data);
+}
+
+// ---- TNuvDataContainer
+
+TNuvDataContainer::TNuvDataContainer(std::unique_ptr<TNuvStream> stream) : FStream(std::move(stream)) {}
+TNuvDataContainer::~TNuvDataContainer() = default;
+
+// ---- TNuvHttp
+
+std::shared_ptr<INuvHttpRequest> TNuvHttp::Get(std::u16string_view address) {
+    std::shared_ptr<TNuvHttp> request(new TNuvHttp);
+    request->FMethod = u"GET";
+    request->FURL = TNuvWebURL::ParseHttp(address);
+    return request;
+}
+
+void TNuvHttp::RaiseOnError(const TNuvWebErrorInfo& info) {
+    if (info.ErrorCode != 0)
+        throw ENuvWebError(info);
+}
+
+TNuvHttp::~TNuvHttp() = default;
+
+INuvHttpRequest& TNuvHttp::OnAccept(int64_t maxSize) {
+    if (maxSize > 0) {
+        FAccept = [maxSize](const THttpResponse& response) { return response.ContentLength <= maxSize; };
+        FAcceptInMainThread = false;
+    }
+    return *this;
+}
+
+INuvHttpRequest& TNuvHttp::OnAccept(THttpAcceptProc callback, bool inMainThread) {
+    FAccept = std::move(callback);
+    FAcceptInMainThread = inMainThread;
+    return *this;
+}
+
+INuvHttpRequest& TNuvHttp::OnComplete(THttpCompleteProc callback, bool inMainThread) {
+    FComplete = std::move(callback);
+    FCompleteInMainThread = inMainThread;
+    return *this;
+}
+
+INuvHttpRequest& TNuvHttp::OnData(TNuvDataContainer& container) {
+    FData = [&container](const void* buffer, int64_t count) {
+        std::lock_guard lock(container);
+        return container.Stream().Write(buffer, count) == count;
+    };
+    return *this;
+}
+
+INuvHttpRequest& TNuvHttp::OnData(THttpDataProc callback) {
+    FData = std::move(callback);
+    return *this;
+}
+
+INuvHttpRequest& TNuvHttp::OnData(TNuvStream& stream) {
+    FData = [&stream](const void* buffer, int64_t count) { return stream.Write(buffer, count) == count; };
+    return *this;
+}
+
+void TNuvHttp::SetBody(TNuvStream* stream, bool owned) {
+    std::unique_ptr<TNuvStream> previous = std::move(FOwnedBody);
+    if (previous.get() == stream)
+        (void)previous.release(); // the same stream given again stays alive
+    FBody = stream;
+    if (owned)
+        FOwnedBody.reset(stream);
+    // A body sent with GET is meaningless to servers; what a caller means by it is a POST.
+    if (stream && SameTextAscii(FMethod, u"GET"))
+        FMethod = u"POST";
+}
+
+INuvHttpRequest& TNuvHttp::SetPostData(TNuvStream* stream, bool owned) {
+    SetBody(stream, owned);
+    return *this;
+}
+
+INuvHttpRequest& TNuvHttp::SetPostData(std::string_view bytes) {
+    SetBody(new TNuvMemoryStream(bytes.data(), bytes.size()), true);
+    return *this;
+}
+
+INuvHttpRequest& TNuvHttp::OnProgress(THttpProgressProc callback, bool inMainThread) {
+    FProgress = std::move(callback);
+    FProgressInMainThread = inMainThread;
+    return *this;
+}
+
+INuvHttpRequest& TNuvHttp::IgnoreCertificateErrors() {
+    FIgnoreCertificateErrors = true;
+    return *this;
+}
+
+INuvHttpRequest& TNuvHttp::SetPriority(TNuvTaskPriority priority) {
+    FPriority = priority;
+    return *this;
+}
+
+INuvHttpRequest& TNuvHttp::SetRange(std::shared_ptr<INuvWebRequestRange> range) {
+    FRange = std::move(range);
+    return *this;
+}
+
+TaskHandle TNuvHttp::Run() {
+    return TaskDispatcher().Run(std::make_unique<TNuvHttpRequestTask>(shared_from_this()));
+}
+
+TNuvWebErrorInfo TNuvHttp::RunInCurrentThread() {
+    TaskDispatcher().RunInCurrentThread(std::make_unique<TNuvHttpRequestTask>(shared_from_this()));
+    return FErrorInfo;
+}
+
+TNuvWebErrorInfo TNuvHttp::RunInCurrentThread(THttpCheckCanceled checkCanceled) {
+    FCheckCanceled = std::move(checkCanceled);
+    return RunInCurrentThread();
+}
+
+// ---- TNuvHttpRequestTask
+
+TNuvHttpRequestTask::TNuvHttpRequestTask(std::shared_ptr<TNuvHttp> request) : FRequest(std::move(request)) {}
+
+void TNuvHttpRequestTask::Execute() {
+    TNuvHttp& r = *FRequest;
+    r.FErrorInfo = {}; // a request run again reports its latest outcome only
+    try {
+        auto connection = THttpConnection::Create(r.FURL);
+        THttpResponse response;
+        if (!IsCanceled())
+            connection->Request(
+                response, r.FMethod, r.FRange.get(), r.FBody, r.FIgnoreCertificateErrors,
+                [this](const THttpResponse& response) { return DoAccept(response); },
+                [this](int64_t done, int64_t expected) { return DoProgess(done, expected); }, r.FData);
+    } catch (const EHttpError& e) {
+        r.FErrorInfo = e.Info();
+    }
+}
+
+bool TNuvHttpRequestTask::Stopping() {
+    if (FRequest->FCheckCanceled && FRequest->FCheckCanceled()) {
+        FStoppedByCaller = true;
+        return true;
+    }
+    return IsCanceled();
+}
+
+namespace {
+
+// Asks a caller's callback, on the main thread (the worker waiting) when it is flagged so.
+template <typename F> bool Ask(bool inMainThread, const F& call) {
+    if (!inMainThread)
+        return call();
+    bool answer = false;
+    TNuvMainThread::Run([&] { answer = call(); }, true);
+    return answer;
+}
+
+} // namespace
+
+bool TNuvHttpRequestTask::DoAccept(const THttpResponse& response) {
+    if (Stopping())
+        return false;
+    const THttpAcceptProc& accept = FRequest->FAccept;
+    return !accept || Ask(FRequest->FAcceptInMainThread, [&] { return accept(response); });
+}
+
+bool TNuvHttpRequestTask::DoProgess(int64_t done, int64_t expected) {
+    if (Stopping())
+        return false;
+    const THttpProgressProc& progress = FRequest->FProgress;
+    return !progress || Ask(FRequest->FProgressInMainThread, [&] { return progress(done, expected); });
+}
+
+void TNuvHttpRequestTask::Complete() {
+    TNuvTask::Complete();
+    TNuvHttp& r = *FRequest;
+    // A stop asked for by the caller's check is a cancellation too, not a refused response.
+    if (IsCanceled() || FStoppedByCaller)
+        r.FErrorInfo = {-2, u"The operation has been canceled by user."};
+    if (!r.FComplete)
+        return;
+    if (r.FCompleteInMainThread) {
+        TNuvMainThread::Run([&] { r.FComplete(r.FErrorInfo); }, true);
+    } else {
+        r.FComplete(r.FErrorInfo);
+    }
+}
