@@ -3,7 +3,9 @@
 #include "host/Orvo.Host.Localization.h"
 #include "host/Orvo.Host.MessageDispatcher.h"
 #include "host/Orvo.Host.MusicLibrary.h"
+#include "nuv/Nuv.Log.h"
 #include "platform/Platform.System.h"
+#include "platform/Platform.Threads.h"
 
 #include <cstdlib>
 #include <system_error>
@@ -17,6 +19,8 @@ std::string ResultCodeText(HRESULT code) {
 TOrvoHost::TOrvoHost(const TOrvoHostSettings& settings)
     : FPluginFile(settings.PluginFile.empty() ? DefaultPluginFile() : settings.PluginFile),
       FProfileFolder(settings.ProfileFolder.empty() ? DefaultProfileFolder() : settings.ProfileFolder) {
+    // The thread that loads the plug-in is its main thread, as in a player.
+    platform::SetMainThread();
     std::error_code error;
     fs::create_directories(FProfileFolder, error);
     if (error || !fs::is_directory(FProfileFolder))
@@ -58,6 +62,26 @@ void TOrvoHost::Unload() {
     // Extensions run the plug-in's code, so they go before the library does.
     FCore->ClearExtensions();
     FModule.reset();
+}
+
+bool TOrvoHost::RunUntil(const std::function<bool()>& done, uint32_t timeoutMs) {
+    const uint64_t start = platform::TickCount64();
+    for (;;) {
+        const uint64_t elapsed = platform::TickCount64() - start;
+        const uint32_t left = timeoutMs == platform::Infinite
+                                  ? platform::Infinite
+                                  : uint32_t(elapsed >= timeoutMs ? 0 : timeoutMs - elapsed);
+        try {
+            return platform::PumpMainThreadUntil(done, left);
+        } catch (const std::exception& e) {
+            // A failing posted call must not stop the loop: the player logs it and goes on.
+            NuvLogError(u"App", FromUtf8(e.what()));
+        }
+    }
+}
+
+void TOrvoHost::ProcessPending() {
+    RunUntil([] { return false; }, 0);
 }
 
 fs::path TOrvoHost::DefaultProfileFolder() {

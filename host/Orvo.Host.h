@@ -6,7 +6,9 @@
 #include "host/Orvo.Host.Plugin.h"
 #include "host/Orvo.Host.VersionInfo.h"
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -47,6 +49,14 @@ public:
     bool Initialized() const { return FInitialized; }
     // Finalises an initialised plug-in, releases what it registered and unloads it.
     void Unload();
+
+    // The host's main loop: serves the calls the plug-in sends or posts to the main thread, and
+    // its timers, until done() answers true or the time-out (milliseconds) passes; answers
+    // done(). Every wait of the host goes through here, so a worker waiting for the main thread
+    // never waits for ever.
+    bool RunUntil(const std::function<bool()>& done, uint32_t timeoutMs = UINT32_MAX);
+    // Runs the main-thread calls that are due now, without waiting.
+    void ProcessPending();
 
     // $TUNEDEX_PROFILE, else $XDG_DATA_HOME/tunedex, else ~/.local/share/tunedex; raises when
     // none can be had.

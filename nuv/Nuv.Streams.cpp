@@ -10,7 +10,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -79,14 +81,33 @@ std::string TNuvStream::ReadAll() {
 
 // ---- memory
 
-TNuvMemoryStream::TNuvMemoryStream(const void* data, size_t size)
-    : FData(static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size) {}
+TNuvMemoryStream::TNuvMemoryStream(const void* data, size_t size) {
+    Reserve(size);
+    if (size)
+        std::memcpy(FBuffer, data, size);
+    FSize = size;
+}
+
+TNuvMemoryStream::~TNuvMemoryStream() {
+    std::free(FBuffer);
+}
+
+void TNuvMemoryStream::Reserve(size_t capacity) {
+    if (capacity <= FCapacity)
+        return;
+    // realloc rather than new[]: large blocks are remapped instead of copied as they grow.
+    void* grown = std::realloc(FBuffer, capacity);
+    if (!grown)
+        throw std::bad_alloc();
+    FBuffer = static_cast<uint8_t*>(grown);
+    FCapacity = capacity;
+}
 
 int64_t TNuvMemoryStream::Read(void* buffer, int64_t count) {
-    if (count <= 0 || FPosition >= FData.size())
+    if (count <= 0 || FPosition >= FSize)
         return 0;
-    const size_t n = std::min(size_t(count), FData.size() - FPosition);
-    std::memcpy(buffer, FData.data() + FPosition, n);
+    const size_t n = std::min(size_t(count), FSize - FPosition);
+    std::memcpy(buffer, FBuffer + FPosition, n);
     FPosition += n;
     return int64_t(n);
 }
@@ -95,20 +116,20 @@ int64_t TNuvMemoryStream::Write(const void* buffer, int64_t count) {
     if (count <= 0)
         return 0;
     const size_t end = FPosition + size_t(count);
-    if (end > FData.size()) {
-        if (end > FData.capacity())
-            FData.reserve(std::max(end, FData.capacity() * 2));
-        FData.resize(end);
-    }
-    std::memcpy(FData.data() + FPosition, buffer, size_t(count));
+    if (end > FCapacity)
+        Reserve(std::max({end, FCapacity * 2, size_t(4096)}));
+    if (FPosition > FSize) // a seek past the end leaves a gap that reads as zeros
+        std::memset(FBuffer + FSize, 0, FPosition - FSize);
+    std::memcpy(FBuffer + FPosition, buffer, size_t(count));
     FPosition = end;
+    FSize = std::max(FSize, end);
     return count;
 }
 
 int64_t TNuvMemoryStream::Seek(int64_t offset, TNuvSeekOrigin origin) {
     int64_t base = origin == TNuvSeekOrigin::Begin     ? 0
                    : origin == TNuvSeekOrigin::Current ? int64_t(FPosition)
-                                                       : int64_t(FData.size());
+                                                       : int64_t(FSize);
     const int64_t target = base + offset;
     if (target < 0)
         RaiseStream(u"Stream seek error");
@@ -119,8 +140,11 @@ int64_t TNuvMemoryStream::Seek(int64_t offset, TNuvSeekOrigin origin) {
 void TNuvMemoryStream::SetSize(int64_t size) {
     if (size < 0)
         RaiseStream(u"Stream size error");
-    FData.resize(size_t(size));
-    FPosition = std::min(FPosition, FData.size());
+    Reserve(size_t(size));
+    if (size_t(size) > FSize)
+        std::memset(FBuffer + FSize, 0, size_t(size) - FSize);
+    FSize = size_t(size);
+    FPosition = std::min(FPosition, FSize);
 }
 
 // ---- file

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 enum class TNuvSeekOrigin { Begin = 0, Current = 1, End = 2 };
@@ -41,23 +42,29 @@ public:
     std::string ReadAll();
 };
 
-// A growable in-memory stream.
+// A growable in-memory stream. Growth does not zero the new bytes and large buffers grow in
+// place where the allocator can, so filling one is about as fast as the memory allows.
 class TNuvMemoryStream : public TNuvStream {
 public:
     TNuvMemoryStream() = default;
     TNuvMemoryStream(const void* data, size_t size);
+    ~TNuvMemoryStream() override;
     int64_t Read(void* buffer, int64_t count) override;
     int64_t Write(const void* buffer, int64_t count) override;
     int64_t Seek(int64_t offset, TNuvSeekOrigin origin) override;
     void SetSize(int64_t size) override;
-    int64_t Size() override { return int64_t(FData.size()); }
+    int64_t Size() override { return int64_t(FSize); }
 
-    // The bytes held.
-    const std::vector<uint8_t>& Data() const { return FData; }
-    std::string_view View() const { return {reinterpret_cast<const char*>(FData.data()), FData.size()}; }
+    // The bytes held; valid until the next write or size change.
+    const uint8_t* Memory() const { return FBuffer; }
+    std::string_view View() const { return {reinterpret_cast<const char*>(FBuffer), FSize}; }
 
 private:
-    std::vector<uint8_t> FData;
+    void Reserve(size_t capacity);
+    uint8_t* FBuffer = nullptr;
+    bool FLarge = false; // FBuffer is a platform large block rather than a heap block
+    size_t FSize = 0;
+    size_t FCapacity = 0;
     size_t FPosition = 0;
 };
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/syscall.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
@@ -11,6 +12,7 @@
 #include <array>
 #include <chrono>
 #include <cstdlib>
+#include <new>
 #include <thread>
 
 extern char** environ;
@@ -71,6 +73,40 @@ std::string TemporaryFolder() {
     while (folder.size() > 1 && folder.back() == '/')
         folder.pop_back();
     return folder;
+}
+
+namespace {
+size_t PageRound(size_t size) {
+    static const size_t page = size_t(::sysconf(_SC_PAGESIZE));
+    return (size + page - 1) / page * page;
+}
+} // namespace
+
+void* AllocateLargeBlock(size_t size) {
+    size = PageRound(size);
+    void* block = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (block == MAP_FAILED)
+        throw std::bad_alloc();
+    ::madvise(block, size, MADV_HUGEPAGE); // a hint; kernels without huge pages ignore it
+    return block;
+}
+
+void* ResizeLargeBlock(void* block, size_t oldSize, size_t newSize) {
+    oldSize = PageRound(oldSize);
+    newSize = PageRound(newSize);
+    if (oldSize == newSize)
+        return block;
+    void* moved = ::mremap(block, oldSize, newSize, MREMAP_MAYMOVE);
+    if (moved == MAP_FAILED)
+        throw std::bad_alloc();
+    if (newSize > oldSize)
+        ::madvise(moved, newSize, MADV_HUGEPAGE);
+    return moved;
+}
+
+void FreeLargeBlock(void* block, size_t size) {
+    if (block)
+        ::munmap(block, PageRound(size));
 }
 
 void ShellOpen(const std::string& target) {

@@ -30,6 +30,13 @@ std::string Md5Hex(const void* data, size_t size);
 // Folder for temporary files, ending without a separator.
 std::string TemporaryFolder();
 
+// Large anonymous memory blocks (sizes rounded up to whole pages): they grow by remapping,
+// never by copying, and ask the kernel for huge pages, so filling one costs few page faults.
+// Allocation failures raise std::bad_alloc.
+void* AllocateLargeBlock(size_t size);
+void* ResizeLargeBlock(void* block, size_t oldSize, size_t newSize);
+void FreeLargeBlock(void* block, size_t size);
+
 // Opens an address or a folder with the desktop's handler; failures are not reported.
 void ShellOpen(const std::string& target);
 

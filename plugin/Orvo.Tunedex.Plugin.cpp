@@ -1,5 +1,6 @@
 #include "plugin/Orvo.Tunedex.Plugin.h"
 
+#include "nuv/Nuv.Threading.Pool.h"
 #include "sdk/api/OrvoAPI.MusicLibrary.h"
 
 TOrvoTunedexPlugin::~TOrvoTunedexPlugin() = default;
@@ -54,10 +55,14 @@ void TOrvoTunedexPlugin::StartUp(const std::u16string& profileFolder) {
     // The start-up sequence registers the provider classes, copies the host's connection
     // settings, opens the catalogue in the profile folder and registers the extensions and menus.
     (void)profileFolder;
+    // The dispatcher's load monitor is a main-thread timer, so it is created here, on the main
+    // thread, before any worker could be first to ask for it.
+    TaskDispatcher();
 }
 
 void TOrvoTunedexPlugin::TearDown() {
     // Destroys the catalogue (which waits for a running update) and ends all background work.
+    TaskDispatcher().CancelAll(true);
 }
 
 HRESULT ORVO_CALL OrvoPluginGetHeader(IOrvoPlugin** header) {
