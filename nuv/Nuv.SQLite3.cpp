@@ -198,6 +198,14 @@ void FunctionBase64(sqlite3_context* context, int argc, sqlite3_value** argv) {
     });
 }
 
+// SQLite keeps memory statistics under a process-wide mutex taken on every allocation, and
+// compiling a statement allocates a lot. Nothing here reads those statistics, so they are switched
+// off; the setting can only be made before the library initialises, and is skipped otherwise.
+void ConfigureLibrary() {
+    static std::once_flag once;
+    std::call_once(once, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
+}
+
 std::u16string ErrorText(sqlite3* connection, int32_t code) {
     if (connection) {
         if (const auto* text = static_cast<const char16_t*>(sqlite3_errmsg16(connection)))
@@ -237,6 +245,41 @@ uint32_t NuvSQLiteNameHash(std::u16string_view upperName) {
 
 // ---- result sets ----
 
+namespace {
+
+bool IsAscii(std::u16string_view text) {
+    for (const char16_t c : text)
+        if (c >= 0x80)
+            return false;
+    return true;
+}
+
+// Column names are nearly always ASCII, and SQL itself folds only ASCII case in identifiers; for
+// those the upper-casing needs no locale (which would, in a Turkic locale, not fold "i" to "I").
+uint32_t ColumnNameHash(std::u16string_view name) {
+    if (!IsAscii(name))
+        return NuvSQLiteNameHash(platform::UpperCaseLocale(name));
+    uint32_t h = 0;
+    for (char16_t c : name) {
+        if (c >= u'a' && c <= u'z')
+            c = char16_t(c - 32);
+        h = (h << 4) + c;
+        const uint32_t g = h & 0xF0000000u;
+        if (g != 0)
+            h ^= g >> 24;
+        h &= ~g;
+    }
+    return h;
+}
+
+bool SameColumnName(std::u16string_view a, std::u16string_view b) {
+    if (IsAscii(a) && IsAscii(b))
+        return SameTextAscii(a, b);
+    return platform::CompareTextLocale(a, b) == 0;
+}
+
+} // namespace
+
 TNuvSQLiteTable::TNuvSQLiteTable(TNuvSQLiteBase& database, TNuvSQLiteStatement statement)
     : FDatabase(database), FStatement(std::move(statement)) {}
 
@@ -250,7 +293,7 @@ void TNuvSQLiteTable::LoadColumns() {
         TNuvSQLiteColumn column;
         if (const auto* name = static_cast<const char16_t*>(sqlite3_column_name16(FStatement.get(), i)))
             column.Name = name;
-        column.NameHash = NuvSQLiteNameHash(platform::UpperCaseLocale(column.Name));
+        column.NameHash = ColumnNameHash(column.Name);
         const int type = sqlite3_column_type(FStatement.get(), i);
         column.Kind = TNuvSQLiteColumnKind(type < 1 ? 0 : (type > 4 ? 5 : type));
         FColumns.push_back(std::move(column));
@@ -269,12 +312,11 @@ int32_t TNuvSQLiteTable::ColumnCount() const {
 }
 
 int32_t TNuvSQLiteTable::ColumnIndex(std::u16string_view name) {
-    const uint32_t hash = NuvSQLiteNameHash(platform::UpperCaseLocale(name));
+    const uint32_t hash = ColumnNameHash(name);
     const auto& columns = Columns();
     for (size_t i = 0; i < columns.size(); ++i) {
         const TNuvSQLiteColumn& column = columns[i];
-        if (column.NameHash == hash && column.Name.size() == name.size() &&
-            platform::CompareTextLocale(column.Name, name) == 0)
+        if (column.NameHash == hash && column.Name.size() == name.size() && SameColumnName(column.Name, name))
             return int32_t(i);
     }
     return -1;
@@ -336,6 +378,7 @@ TNuvSQLiteBase::~TNuvSQLiteBase() {
 }
 
 void TNuvSQLiteBase::Open() {
+    ConfigureLibrary();
     sqlite3* raw = nullptr;
     const int code = sqlite3_open16(FFileName.c_str(), &raw);
     FConnection.reset(raw);
