@@ -9,7 +9,9 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <mutex>
 #include <new>
 #include <system_error>
@@ -49,18 +51,46 @@ template <typename F> void Guarded(sqlite3_context* context, F&& body) noexcept 
 
 // ---- collations ----
 
-std::u16string_view CollationText(int bytes, const void* data) {
-    if (bytes <= 0 || !data)
-        return {};
-    return {static_cast<const char16_t*>(data), size_t(bytes) / 2};
-}
+// SQLite hands collations texts straight from its record buffers, where a UTF-16 text may start
+// at an odd address. Such a text is copied to aligned memory (on the stack when it is short)
+// before it is read as char16_t.
+class TCollationText {
+public:
+    TCollationText(int bytes, const void* data) {
+        if (bytes <= 0 || !data)
+            return;
+        const size_t length = size_t(bytes) / 2;
+        if ((reinterpret_cast<uintptr_t>(data) & 1) == 0) {
+            FText = {static_cast<const char16_t*>(data), length};
+            return;
+        }
+        char16_t* target = FBuffer;
+        if (length > std::size(FBuffer)) {
+            FHeap.resize(length);
+            target = FHeap.data();
+        }
+        std::memcpy(target, data, length * 2);
+        FText = {target, length};
+    }
+    TCollationText(const TCollationText&) = delete;
+    TCollationText& operator=(const TCollationText&) = delete;
+
+    std::u16string_view Text() const { return FText; }
+
+private:
+    std::u16string_view FText;
+    char16_t FBuffer[256];
+    std::u16string FHeap;
+};
 
 int CollateNoCase(void*, int bytesA, const void* a, int bytesB, const void* b) {
-    return platform::CompareTextLocale(CollationText(bytesA, a), CollationText(bytesB, b));
+    const TCollationText textA(bytesA, a), textB(bytesB, b);
+    return platform::CompareTextLocale(textA.Text(), textB.Text());
 }
 
 int CollateLogical(void*, int bytesA, const void* a, int bytesB, const void* b) {
-    return CompareTextNatural(CollationText(bytesA, a), CollationText(bytesB, b));
+    const TCollationText textA(bytesA, a), textB(bytesB, b);
+    return CompareTextNatural(textA.Text(), textB.Text());
 }
 
 // ---- key lists ----

@@ -198,8 +198,10 @@ void QuoteValueTo(std::u16string& out, std::u16string_view text);
 void QuoteValueTo(std::u16string& out, double value);
 void QuoteValueTo(std::u16string& out, std::nullptr_t);
 void QuoteValueInt64To(std::u16string& out, int64_t value);
+// Integers of any width; bool is left out on purpose, as it has no single SQL spelling.
 template <typename T>
-requires std::integral<T> &&(!std::same_as<T, bool>)void QuoteValueTo(std::u16string& out, T value) {
+concept TNuvSQLInteger = std::integral<T> && !std::same_as<T, bool>;
+template <TNuvSQLInteger T> void QuoteValueTo(std::u16string& out, T value) {
     QuoteValueInt64To(out, int64_t(value));
 }
 
