@@ -56,6 +56,8 @@ private:
 enum class TNuvSQLiteColumnKind : int32_t { Other = 0, Integer = 1, Float = 2, Text = 3, Blob = 4, Null = 5 };
 
 // One column of a result set.
+//
+// Thread-safety: a plain value.
 struct TNuvSQLiteColumn {
     TNuvSQLiteColumnKind Kind = TNuvSQLiteColumnKind::Other;
     std::u16string Name;

@@ -12,6 +12,8 @@
 #include <vector>
 
 // One station; a value copied by assignment.
+//
+// Thread-safety: a plain value.
 struct TOrvoRadioStationInfo {
     int32_t Bitrate = 0;
     // Key list (";"-separated).

@@ -269,21 +269,6 @@ TEST_F(SQLiteDatabase, RunsStatementsAndReadsResultSets) {
     EXPECT_NO_THROW(db.Exec(u"SELECT * FROM T;"));
 }
 
-TEST(SQLiteNameHash, FoldsTheTopNibble) {
-    EXPECT_EQ(NuvSQLiteNameHash(u""), 0u);
-    EXPECT_EQ(NuvSQLiteNameHash(u"A"), 0x41u);
-    EXPECT_EQ(NuvSQLiteNameHash(u"AB"), 0x41u * 16 + 0x42u);
-    // Eight characters push bits into the top nibble, which are folded back at bit 4.
-    uint32_t h = 0;
-    for (char16_t c : std::u16string_view(u"FILENAME")) {
-        h = h * 16 + c;
-        const uint32_t g = h & 0xF0000000u;
-        h = (g ? h ^ (g >> 24) : h) & ~g;
-    }
-    EXPECT_EQ(NuvSQLiteNameHash(u"FILENAME"), h);
-    EXPECT_LT(NuvSQLiteNameHash(u"A VERY LONG COLUMN NAME INDEED"), 0x10000000u);
-}
-
 TEST_F(SQLiteDatabase, FailuresCarryTheMessageCodeAndQuery) {
     try {
         db.Exec(u"SELEC nothing;");
