@@ -3,14 +3,14 @@
 // same schema and collations, one prepared statement with bound parameters, one transaction.
 // Also station look-ups by stream address, against a prepared, bound SELECT.
 //
-// Each measurement runs in a child process of its own, so its peak memory is its own too.
+// Each measurement runs in a child process of its own; its memory figure is how far the peak
+// resident size rose above what the child started with (the generated stations are shared).
 
 #include "nuv/Nuv.Strings.h"
 #include "platform/Platform.System.h"
 #include "plugin/Orvo.Tunedex.Core.h"
 
 #include <sqlite3.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +19,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <stdexcept>
@@ -236,6 +237,29 @@ struct TResult {
     double PeakMiB = 0;
 };
 
+// A field of /proc/self/status in MiB, for example "VmHWM" (peak resident size).
+double StatusMiB(const char* field) {
+    FILE* file = std::fopen("/proc/self/status", "r");
+    if (!file)
+        return 0;
+    char line[256];
+    double kib = 0;
+    const size_t length = std::strlen(field);
+    while (std::fgets(line, sizeof line, file))
+        if (std::strncmp(line, field, length) == 0 && line[length] == ':')
+            kib = std::atof(line + length + 1);
+    std::fclose(file);
+    return kib / 1024.0;
+}
+
+// Starts the peak resident size afresh at the current size.
+void ResetPeak() {
+    if (FILE* file = std::fopen("/proc/self/clear_refs", "w")) {
+        std::fputs("5", file);
+        std::fclose(file);
+    }
+}
+
 template <typename F> TResult InChild(F&& body) {
     int fds[2];
     if (::pipe(fds) != 0)
@@ -246,7 +270,10 @@ template <typename F> TResult InChild(F&& body) {
         int status = 0;
         TResult result;
         try {
+            ResetPeak();
+            const double start = StatusMiB("VmRSS");
             result = body();
+            result.PeakMiB = StatusMiB("VmHWM") - start;
         } catch (const std::exception& e) {
             std::fprintf(stderr, "catalog_write: %s\n", e.what());
             status = 1;
@@ -260,11 +287,9 @@ template <typename F> TResult InChild(F&& body) {
     const bool read = ::read(fds[0], &result, sizeof result) == ssize_t(sizeof result);
     ::close(fds[0]);
     int status = 0;
-    struct rusage usage {};
-    ::wait4(pid, &status, 0, &usage);
+    ::waitpid(pid, &status, 0);
     if (!read || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         throw std::runtime_error("measurement failed");
-    result.PeakMiB = double(usage.ru_maxrss) / 1024.0;
     return result;
 }
 
@@ -318,7 +343,7 @@ int main() {
         const double peak = Median(oursPeak), peakFloor = Median(floorPeak);
         std::printf("BENCH catalog_write value=%.3fs baseline=%.3fs ratio=%.2f target<=1.6\n", write,
                     writeFloor, write / writeFloor);
-        std::printf("BENCH catalog_write_peak_memory value=%.1fMiB baseline=%.1fMiB ratio=%.2f target<=1.2\n",
+        std::printf("BENCH catalog_write_memory value=%.1fMiB baseline=%.1fMiB ratio=%.2f target<=1.2\n",
                     peak, peakFloor, peak / peakFloor);
         std::printf("BENCH catalog_lookup value=%.0f/s baseline=%.0f/s ratio=%.2f target>=0.5\n", lookups,
                     lookupsFloor, lookups / lookupsFloor);
