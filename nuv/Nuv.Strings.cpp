@@ -379,3 +379,26 @@ std::u16string ReplaceAll(std::u16string_view text, std::u16string_view from, st
         start = at + from.size();
     }
 }
+
+std::string EncodeBase64(std::string_view bytes) {
+    static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    size_t i = 0;
+    for (; i + 3 <= bytes.size(); i += 3) {
+        const uint32_t v = (uint32_t(p[i]) << 16) | (uint32_t(p[i + 1]) << 8) | p[i + 2];
+        out += alphabet[v >> 18];
+        out += alphabet[(v >> 12) & 63];
+        out += alphabet[(v >> 6) & 63];
+        out += alphabet[v & 63];
+    }
+    if (const size_t rest = bytes.size() - i; rest > 0) {
+        const uint32_t v = (uint32_t(p[i]) << 16) | (rest == 2 ? uint32_t(p[i + 1]) << 8 : 0);
+        out += alphabet[v >> 18];
+        out += alphabet[(v >> 12) & 63];
+        out += rest == 2 ? alphabet[(v >> 6) & 63] : '=';
+        out += '=';
+    }
+    return out;
+}

@@ -82,3 +82,6 @@ std::vector<std::u16string> Split(std::u16string_view text, std::u16string_view 
 std::u16string Join(const std::vector<std::u16string>& items, std::u16string_view separator);
 // Replaces every occurrence of `from` (non-empty) by `to`.
 std::u16string ReplaceAll(std::u16string_view text, std::u16string_view from, std::u16string_view to);
+
+// Standard Base64 (A-Z, a-z, 0-9, "+", "/", "=" padding) of the bytes, without line breaks.
+std::string EncodeBase64(std::string_view bytes);

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -51,6 +54,35 @@ private:
     std::condition_variable FDone;
     bool FFinished = false;
     std::thread FThread;
+};
+
+// A fresh folder under the system's temporary folder, removed with everything in it at the end.
+class TScopedFolder {
+public:
+    TScopedFolder() {
+        static std::atomic<unsigned> counter{0};
+        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+        FPath = std::filesystem::temp_directory_path() /
+                ("tunedex-test-" + std::to_string(::getpid()) + "-" + std::to_string(stamp) + "-" +
+                 std::to_string(counter++));
+        std::filesystem::create_directories(FPath);
+    }
+    ~TScopedFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(FPath, ignored);
+    }
+    TScopedFolder(const TScopedFolder&) = delete;
+    TScopedFolder& operator=(const TScopedFolder&) = delete;
+
+    const std::filesystem::path& Path() const { return FPath; }
+    // A file name inside the folder, as UTF-16.
+    std::u16string File(const std::string& name) const {
+        const std::string path = (FPath / name).string();
+        return std::u16string(path.begin(), path.end());
+    }
+
+private:
+    std::filesystem::path FPath;
 };
 
 } // namespace testsupport

@@ -1,0 +1,112 @@
+#include "platform/Platform.Locale.h"
+
+#include <unicode/ucol.h>
+#include <unicode/uloc.h>
+#include <unicode/ustring.h>
+
+#include <memory>
+
+namespace platform {
+
+namespace {
+
+struct TCollatorCloser {
+    void operator()(UCollator* collator) const noexcept { ucol_close(collator); }
+};
+using TCollatorPtr = std::unique_ptr<UCollator, TCollatorCloser>;
+
+std::string ResolveLocale() {
+    const char* name = uloc_getDefault();
+    char variant[32] = {};
+    UErrorCode status = U_ZERO_ERROR;
+    uloc_getVariant(name, variant, sizeof variant, &status);
+    if (U_SUCCESS(status) && std::string_view(variant) == "POSIX")
+        return {};
+    return name;
+}
+
+const std::string& LocaleName() {
+    // The default locale is read once: a process does not change its user's locale.
+    static const std::string name = ResolveLocale();
+    return name;
+}
+
+TCollatorPtr OpenCollator(UColAttributeValue strength) {
+    UErrorCode status = U_ZERO_ERROR;
+    TCollatorPtr collator(ucol_open(LocaleName().c_str(), &status));
+    if (U_FAILURE(status) || !collator) {
+        status = U_ZERO_ERROR;
+        collator.reset(ucol_open("", &status));
+    }
+    if (collator)
+        ucol_setStrength(collator.get(), strength);
+    return collator;
+}
+
+// A UCollator is not documented as safe for concurrent use, so every thread opens its own the
+// first time it compares; later comparisons cost no locking at all.
+UCollator* Collator(bool ignoreCase) {
+    thread_local TCollatorPtr noCase = OpenCollator(UCOL_SECONDARY);
+    thread_local TCollatorPtr withCase = OpenCollator(UCOL_TERTIARY);
+    return ignoreCase ? noCase.get() : withCase.get();
+}
+
+int Compare(UCollator* collator, std::u16string_view a, std::u16string_view b) {
+    if (!collator) {
+        const int c = a.compare(b);
+        return c < 0 ? -1 : (c > 0 ? 1 : 0);
+    }
+    switch (ucol_strcoll(collator, a.data(), int32_t(a.size()), b.data(), int32_t(b.size()))) {
+    case UCOL_LESS:
+        return -1;
+    case UCOL_GREATER:
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+using TCaseMapper = int32_t (*)(UChar*, int32_t, const UChar*, int32_t, const char*, UErrorCode*);
+
+std::u16string MapCase(TCaseMapper mapper, std::u16string_view text) {
+    if (text.empty())
+        return {};
+    std::u16string out(text.size(), u'\0');
+    UErrorCode status = U_ZERO_ERROR;
+    int32_t length = mapper(out.data(), int32_t(out.size()), text.data(), int32_t(text.size()),
+                            LocaleName().c_str(), &status);
+    if (status == U_BUFFER_OVERFLOW_ERROR) {
+        out.resize(size_t(length));
+        status = U_ZERO_ERROR;
+        length = mapper(out.data(), int32_t(out.size()), text.data(), int32_t(text.size()),
+                        LocaleName().c_str(), &status);
+    }
+    if (U_FAILURE(status))
+        return std::u16string(text);
+    out.resize(size_t(length));
+    return out;
+}
+
+} // namespace
+
+int CompareTextLocale(std::u16string_view a, std::u16string_view b) {
+    return Compare(Collator(true), a, b);
+}
+
+int CompareStringLocale(std::u16string_view a, std::u16string_view b) {
+    return Compare(Collator(false), a, b);
+}
+
+std::u16string UpperCaseLocale(std::u16string_view text) {
+    return MapCase(u_strToUpper, text);
+}
+
+std::u16string LowerCaseLocale(std::u16string_view text) {
+    return MapCase(u_strToLower, text);
+}
+
+std::string CollationLocaleName() {
+    return LocaleName();
+}
+
+} // namespace platform

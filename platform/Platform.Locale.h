@@ -1,0 +1,28 @@
+#pragma once
+// Locale-aware comparison and case mapping of UTF-16 text, in the user's default locale.
+//
+// The "C"/POSIX locale of a bare process is read as the root locale: its collation would order
+// by code point and so tell "a" from "A", which no user-facing comparison wants.
+//
+// Thread-safety: every function may be called from any thread at any time. Each thread keeps
+// its own collators, so comparisons never wait for one another.
+
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// Compares in the default locale without regard to case (accents still count): -1, 0 or 1.
+int CompareTextLocale(std::u16string_view a, std::u16string_view b);
+
+// Compares in the default locale, case included: -1, 0 or 1.
+int CompareStringLocale(std::u16string_view a, std::u16string_view b);
+
+// Full case mapping in the default locale (a mapping may change the length).
+std::u16string UpperCaseLocale(std::u16string_view text);
+std::u16string LowerCaseLocale(std::u16string_view text);
+
+// The locale the functions above use, for example "de_DE" or "" for the root locale.
+std::string CollationLocaleName();
+
+} // namespace platform
