@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 
+using testsupport::TRegisteredProviders;
 using testsupport::TScopedFolder;
 using testsupport::TTestLineProvider;
 
@@ -40,16 +41,6 @@ public:
     }
     static std::u16string DisplayName() { return u"Numbered " + IntToStr(N); }
     const TOrvoTunedexProviderClass& ClassType() const override { return Class(); }
-};
-
-// Registers the classes for one test and forgets them afterwards.
-struct TRegisteredClasses {
-    explicit TRegisteredClasses(std::initializer_list<const TOrvoTunedexProviderClass*> classes) {
-        TOrvoTunedexProviderRepository::Clear();
-        for (const TOrvoTunedexProviderClass* cls : classes)
-            TOrvoTunedexProviderRepository::RegisterProvider(*cls);
-    }
-    ~TRegisteredClasses() { TOrvoTunedexProviderRepository::Clear(); }
 };
 
 std::vector<TOrvoRadioStationInfo> Fetch(TOrvoTunedexProvider& provider,
@@ -125,8 +116,8 @@ TEST(ProviderClasses, RemoteAddressesAndLocalContentTypes) {
 }
 
 TEST(ProviderClasses, RepositoryKeepsRegistrationOrderAndBounds) {
-    const TRegisteredClasses registered{&TTestLineProvider::Class(), &TFixedProvider::Class(),
-                                        &TNumberedProvider<1>::Class(), &TNumberedProvider<2>::Class()};
+    const TRegisteredProviders registered{&TTestLineProvider::Class(), &TFixedProvider::Class(),
+                                          &TNumberedProvider<1>::Class(), &TNumberedProvider<2>::Class()};
     EXPECT_EQ(TOrvoTunedexProviderRepository::Count(), 4);
     std::vector<std::u16string> names;
     TOrvoTunedexProviderRepository::EnumClasses(
@@ -167,7 +158,7 @@ TEST(ProviderClasses, RepositoryKeepsRegistrationOrderAndBounds) {
 }
 
 TEST(ProviderClasses, EmptyRepositoryAndUnknownNames) {
-    const TRegisteredClasses none{};
+    const TRegisteredProviders none{};
     int calls = 0;
     TOrvoTunedexProviderRepository::EnumClasses([&](const TOrvoTunedexProviderClass&) { ++calls; });
     EXPECT_EQ(calls, 0);

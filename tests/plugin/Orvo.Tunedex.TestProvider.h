@@ -10,6 +10,7 @@
 #include "nuv/Nuv.Strings.h"
 #include "plugin/Orvo.Tunedex.Core.h"
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -81,6 +82,19 @@ public:
     // The content type the last document was parsed with, and the file it was read from.
     std::u16string LastContentType;
     std::string LastFileName;
+};
+
+// Registers provider classes for one test and forgets every class afterwards.
+class TRegisteredProviders {
+public:
+    explicit TRegisteredProviders(std::initializer_list<const TOrvoTunedexProviderClass*> classes) {
+        TOrvoTunedexProviderRepository::Clear();
+        for (const TOrvoTunedexProviderClass* cls : classes)
+            TOrvoTunedexProviderRepository::RegisterProvider(*cls);
+    }
+    ~TRegisteredProviders() { TOrvoTunedexProviderRepository::Clear(); }
+    TRegisteredProviders(const TRegisteredProviders&) = delete;
+    TRegisteredProviders& operator=(const TRegisteredProviders&) = delete;
 };
 
 } // namespace testsupport
