@@ -6,126 +6,21 @@
 // Each measurement runs in a child process of its own; its memory figure is how far the peak
 // resident size rose above what the child started with (the generated stations are shared).
 
-#include "nuv/Nuv.Strings.h"
+#include "bench/BenchCatalog.h"
 #include "platform/Platform.System.h"
-#include "plugin/Orvo.Tunedex.Core.h"
 
-#include <sqlite3.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <array>
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <random>
-#include <stdexcept>
-#include <string>
-#include <vector>
 
 namespace {
+
+using namespace bench;
 
 constexpr int kStations = 50000;
 constexpr int kLookups = 20000;
 constexpr int kRepeats = 3;
 const std::u16string kProvider = u"5d41402abc4b2a76b9719d911017c592";
 
-// ---- stations shaped like a community directory's: lengths and alphabets as found there ----
-
-class TStationMaker {
-public:
-    std::vector<TOrvoRadioStationInfo> Make(int count) {
-        std::vector<TOrvoRadioStationInfo> stations;
-        stations.reserve(size_t(count));
-        for (int i = 0; i < count; ++i)
-            stations.push_back(Station(i));
-        return stations;
-    }
-
-private:
-    template <size_t N> const char* Pick(const std::array<const char*, N>& items) {
-        return items[FRandom() % N];
-    }
-    std::string Token(size_t length) {
-        static constexpr char alphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-        std::string token;
-        for (size_t i = 0; i < length; ++i)
-            token += alphabet[FRandom() % 36];
-        return token;
-    }
-    std::string List(size_t minimum, size_t maximum) {
-        static constexpr std::array<const char*, 24> tags = {
-            "pop",   "rock",    "news",       "talk",   "jazz",  "classical", "80s",    "90s",
-            "dance", "hits",    "electronic", "house",  "chill", "lounge",    "oldies", "country",
-            "folk",  "hip hop", "top 40",     "sports", "metal", "ambient",   "latin",  "community radio"};
-        std::string list;
-        const size_t n = minimum + FRandom() % (maximum - minimum + 1);
-        for (size_t i = 0; i < n; ++i) {
-            if (i)
-                list += ';';
-            list += Pick(tags);
-        }
-        return list;
-    }
-
-    TOrvoRadioStationInfo Station(int index) {
-        static constexpr std::array<const char*, 12> words = {"Radio", "FM",     "Classic", "Hits",
-                                                              "Jazz",  "Sound",  "City",    "Live",
-                                                              "Nova",  "Energy", "Café",    "Sonido"};
-        static constexpr std::array<const char*, 10> countries = {
-            "Germany",
-            "The United States Of America",
-            "France",
-            "Brazil",
-            "Spain",
-            "Greece",
-            "United Kingdom Of Great Britain And Northern Ireland",
-            "Japan",
-            "Russian Federation",
-            "Poland"};
-        static constexpr std::array<const char*, 6> hosts = {"stream", "icecast", "live",
-                                                             "s3",     "radio",   "cast"};
-        static constexpr std::array<const char*, 5> domains = {".com", ".net", ".fm", ".de", ".org"};
-        static constexpr std::array<const char*, 4> codecs = {"MP3", "AAC", "AAC+", "OGG"};
-        static constexpr std::array<int, 6> bitrates = {0, 64, 96, 128, 192, 320};
-
-        TOrvoRadioStationInfo info;
-        const std::string site = Token(6 + FRandom() % 8) + Pick(domains);
-        info.FileName = FromUtf8(std::string(FRandom() % 3 ? "https://" : "http://") + Pick(hosts) + "." +
-                                 site + (FRandom() % 2 ? ":8000/" : "/") + Token(4 + FRandom() % 20) +
-                                 (FRandom() % 2 ? ".mp3" : "") + "?id=" + std::to_string(index));
-        std::string name = Pick(words);
-        for (size_t n = 1 + FRandom() % 4; n > 0; --n)
-            name += std::string(" ") + Pick(words);
-        if (FRandom() % 5 == 0)
-            name += " 101." + std::to_string(FRandom() % 10);
-        info.Name = FromUtf8(name);
-        info.Genre = FromUtf8(List(0, 3));
-        info.Tags = FromUtf8(List(1, 6));
-        info.Country = FromUtf8(Pick(countries));
-        info.FileFormat = FromUtf8(Pick(codecs));
-        info.Bitrate = bitrates[FRandom() % bitrates.size()];
-        info.HomeURL = FromUtf8("https://www." + site + "/");
-        if (FRandom() % 4)
-            info.Logo = FromUtf8("https://www." + site + "/wp-content/uploads/" + Token(10) + "/logo-" +
-                                 Token(6) + ".png");
-        if (FRandom() % 8 == 0)
-            info.Description =
-                FromUtf8("The best " + List(1, 2) + " from " + Pick(countries) + ", all day long");
-        return info;
-    }
-
-    std::mt19937 FRandom{20240611};
-};
-
 // ---- the two ways of writing and of looking up ----
-
-double Seconds(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 double WriteThroughCatalog(TOrvoStationCatalog& catalog, const std::vector<TOrvoRadioStationInfo>& stations) {
     const auto start = std::chrono::steady_clock::now();
@@ -134,51 +29,6 @@ double WriteThroughCatalog(TOrvoStationCatalog& catalog, const std::vector<TOrvo
         for (const TOrvoRadioStationInfo& station : stations)
             catalog.AddEntry(station, kProvider);
     });
-    return Seconds(start);
-}
-
-void Check(int code, sqlite3* db) {
-    if (code != SQLITE_OK && code != SQLITE_ROW && code != SQLITE_DONE)
-        throw std::runtime_error(sqlite3_errmsg(db));
-}
-
-struct TStatement {
-    sqlite3_stmt* Handle = nullptr;
-    TStatement(sqlite3* db, const char16_t* sql) {
-        Check(sqlite3_prepare16_v2(db, sql, -1, &Handle, nullptr), db);
-    }
-    ~TStatement() { sqlite3_finalize(Handle); }
-    void Text(int index, std::u16string_view text) {
-        sqlite3_bind_text16(Handle, index, text.data(), int(text.size() * 2), SQLITE_STATIC);
-    }
-};
-
-double WriteBound(TOrvoStationCatalog& catalog, const std::vector<TOrvoRadioStationInfo>& stations) {
-    sqlite3* db = catalog.Handle();
-    const auto start = std::chrono::steady_clock::now();
-    Check(sqlite3_exec(db, "BEGIN;", nullptr, nullptr, nullptr), db);
-    {
-        TStatement remove(db, u"DELETE FROM Entries WHERE CatUIID = ?;");
-        remove.Text(1, kProvider);
-        Check(sqlite3_step(remove.Handle), db);
-        TStatement insert(db, u"REPLACE INTO Entries VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?);");
-        for (const TOrvoRadioStationInfo& s : stations) {
-            insert.Text(1, s.FileName);
-            insert.Text(2, kProvider);
-            insert.Text(3, s.Name);
-            insert.Text(4, s.Description);
-            insert.Text(5, s.Genre);
-            insert.Text(6, s.FileFormat);
-            sqlite3_bind_int64(insert.Handle, 7, s.Bitrate);
-            insert.Text(8, s.Tags);
-            insert.Text(9, s.Country);
-            insert.Text(10, s.HomeURL);
-            insert.Text(11, s.Logo);
-            Check(sqlite3_step(insert.Handle), db);
-            sqlite3_reset(insert.Handle);
-        }
-    }
-    Check(sqlite3_exec(db, "COMMIT;", nullptr, nullptr, nullptr), db);
     return Seconds(start);
 }
 
@@ -237,67 +87,6 @@ struct TResult {
     double PeakMiB = 0;
 };
 
-// A field of /proc/self/status in MiB, for example "VmHWM" (peak resident size).
-double StatusMiB(const char* field) {
-    FILE* file = std::fopen("/proc/self/status", "r");
-    if (!file)
-        return 0;
-    char line[256];
-    double kib = 0;
-    const size_t length = std::strlen(field);
-    while (std::fgets(line, sizeof line, file))
-        if (std::strncmp(line, field, length) == 0 && line[length] == ':')
-            kib = std::atof(line + length + 1);
-    std::fclose(file);
-    return kib / 1024.0;
-}
-
-// Starts the peak resident size afresh at the current size.
-void ResetPeak() {
-    if (FILE* file = std::fopen("/proc/self/clear_refs", "w")) {
-        std::fputs("5", file);
-        std::fclose(file);
-    }
-}
-
-template <typename F> TResult InChild(F&& body) {
-    int fds[2];
-    if (::pipe(fds) != 0)
-        throw std::runtime_error("pipe");
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(fds[0]);
-        int status = 0;
-        TResult result;
-        try {
-            ResetPeak();
-            const double start = StatusMiB("VmRSS");
-            result = body();
-            result.PeakMiB = StatusMiB("VmHWM") - start;
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "catalog_write: %s\n", e.what());
-            status = 1;
-        }
-        if (::write(fds[1], &result, sizeof result) != ssize_t(sizeof result))
-            status = 1;
-        ::_exit(status);
-    }
-    ::close(fds[1]);
-    TResult result;
-    const bool read = ::read(fds[0], &result, sizeof result) == ssize_t(sizeof result);
-    ::close(fds[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (!read || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        throw std::runtime_error("measurement failed");
-    return result;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 } // namespace
 
 int main() {
@@ -314,11 +103,11 @@ int main() {
         int run = 0;
         auto measure = [&](bool bound) {
             const std::filesystem::path file = folder / ("catalog-" + std::to_string(run++) + ".db");
-            return InChild([&] {
+            return InChild<TResult>([&] {
                 TOrvoStationCatalog catalog(FromUtf8(file.string()));
                 TResult result;
                 result.WriteSeconds =
-                    bound ? WriteBound(catalog, stations) : WriteThroughCatalog(catalog, stations);
+                    bound ? WriteBound(catalog, stations, kProvider) : WriteThroughCatalog(catalog, stations);
                 result.LookupsPerSecond =
                     bound ? LookUpBound(catalog, keys) : LookUpThroughCatalog(catalog, keys);
                 return result;
