@@ -69,10 +69,14 @@ TNuvJSONNode TNuvJSONNode::Item(size_t index) const {
 }
 
 std::u16string TNuvJSONNode::Name(size_t index) const {
+    return FromUtf8(NameBytes(index));
+}
+
+std::string_view TNuvJSONNode::NameBytes(size_t index) const {
     if (!IsObject() || index >= Count())
         return {};
     const TValue& name = (AsValue(FValue)->MemberBegin() + index)->name;
-    return FromUtf8({name.GetString(), name.GetStringLength()});
+    return {name.GetString(), name.GetStringLength()};
 }
 
 TNuvJSONNode TNuvJSONNode::Member(std::u16string_view name) const {
