@@ -215,29 +215,4 @@ private:
     std::thread FThread;
 };
 
-// Sets an environment variable for the life of the object.
-class TScopedEnvironment {
-public:
-    TScopedEnvironment(const char* name, const std::string& value) : FName(name) {
-        if (const char* old = std::getenv(name)) {
-            FOld = old;
-            FHadOld = true;
-        }
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~TScopedEnvironment() {
-        if (FHadOld)
-            ::setenv(FName, FOld.c_str(), 1);
-        else
-            ::unsetenv(FName);
-    }
-    TScopedEnvironment(const TScopedEnvironment&) = delete;
-    TScopedEnvironment& operator=(const TScopedEnvironment&) = delete;
-
-private:
-    const char* FName;
-    std::string FOld;
-    bool FHadOld = false;
-};
-
 } // namespace testsupport
