@@ -1,6 +1,7 @@
 #include "platform/Platform.Locale.h"
 
 #include <unicode/ucol.h>
+#include <unicode/udat.h>
 #include <unicode/uloc.h>
 #include <unicode/ustring.h>
 
@@ -107,6 +108,40 @@ std::u16string LowerCaseLocale(std::u16string_view text) {
 
 std::string CollationLocaleName() {
     return LocaleName();
+}
+
+std::u16string TimeSeparatorOf(const std::string& locale) {
+    const std::u16string fallback = u":";
+    UErrorCode status = U_ZERO_ERROR;
+    UDateFormat* format = udat_open(UDAT_SHORT, UDAT_NONE, locale.c_str(), nullptr, 0, nullptr, 0, &status);
+    if (U_FAILURE(status) || !format)
+        return fallback;
+    UChar pattern[64];
+    const int32_t length = udat_toPattern(format, false, pattern, 64, &status);
+    udat_close(format);
+    if (U_FAILURE(status) || length <= 0 || length >= 64)
+        return fallback;
+    // The separator is whatever stands between the hour field and the minute field.
+    const std::u16string_view text(reinterpret_cast<const char16_t*>(pattern), size_t(length));
+    const size_t hour = text.find_first_of(u"HhKk");
+    if (hour == std::u16string_view::npos)
+        return fallback;
+    const size_t after = text.find_first_not_of(text[hour], hour);
+    const size_t minute = text.find(u'm', hour);
+    if (after == std::u16string_view::npos || minute != after + 1)
+        return fallback;
+    const char16_t separator = text[after];
+    // Letters and quotes are pattern syntax, and a blank would read as a gap, not a separator.
+    const bool letter = (separator >= u'A' && separator <= u'Z') || (separator >= u'a' && separator <= u'z');
+    if (letter || separator == u'\'' || separator <= u' ')
+        return fallback;
+    return std::u16string(1, separator);
+}
+
+std::u16string TimeSeparator() {
+    // Read once, as the locale itself is.
+    static const std::u16string separator = TimeSeparatorOf(LocaleName());
+    return separator;
 }
 
 } // namespace platform

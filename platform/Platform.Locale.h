@@ -25,4 +25,11 @@ std::u16string LowerCaseLocale(std::u16string_view text);
 // The locale the functions above use, for example "de_DE" or "" for the root locale.
 std::string CollationLocaleName();
 
+// The character that separates hours from minutes in the default locale's times, for example
+// ":" or "." (Finnish). ":" when the locale's short time pattern puts anything other than one
+// punctuation character there, so a separator is always one character.
+std::u16string TimeSeparator();
+// The same for a named locale ("" is the root locale).
+std::u16string TimeSeparatorOf(const std::string& locale);
+
 } // namespace platform

@@ -1,11 +1,145 @@
 #include "plugin/Orvo.Tunedex.Core.h"
 
+#include "nuv/Nuv.Log.h"
+#include "nuv/Nuv.Streams.h"
+#include "nuv/Nuv.Strings.h"
+#include "platform/Platform.Locale.h"
+#include "platform/Platform.System.h"
+
+#include <algorithm>
+#include <exception>
 #include <memory>
+#include <mutex>
+#include <optional>
 
 // ---- station record ----
 
 void TOrvoRadioStationInfo::Reset() {
     *this = TOrvoRadioStationInfo();
+}
+
+// ---- provider classes ----
+
+std::unique_ptr<TOrvoTunedexProvider>
+TOrvoTunedexProviderClass::Create(std::u16string title, std::u16string data, TDateTime date) const {
+    std::unique_ptr<TOrvoTunedexProvider> provider = Create();
+    provider->Title = std::move(title);
+    provider->Data = std::move(data);
+    provider->Date = date;
+    provider->Count = 0;
+    return provider;
+}
+
+namespace {
+
+// Large enough that writing a downloaded document costs few system calls.
+constexpr size_t kDocumentBufferSize = 256 * 1024;
+
+bool IsAsciiAlphaNumeric(char16_t c) {
+    return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
+}
+
+} // namespace
+
+bool TOrvoTunedexProvider::IsRemoteAddress(std::u16string_view address) {
+    if (address.size() <= 3)
+        return false;
+    size_t colon = 0;
+    while (colon < address.size() && IsAsciiAlphaNumeric(address[colon]))
+        ++colon;
+    if (colon + 2 >= address.size() || address[colon] != u':')
+        return false;
+    const char16_t first = address[colon + 1];
+    return (first == u'/' || first == u'\\') && address[colon + 2] == first;
+}
+
+std::u16string TOrvoTunedexProvider::LocalContentType(std::u16string_view path) {
+    const size_t name = path.find_last_of(u"/\\");
+    const std::u16string_view fileName = name == std::u16string_view::npos ? path : path.substr(name + 1);
+    const size_t dot = fileName.rfind(u'.');
+    return u"application/" +
+           (dot == std::u16string_view::npos ? std::u16string() : AsciiUpper(fileName.substr(dot + 1)));
+}
+
+void TOrvoTunedexProvider::AsyncFetch(const THttpProgressProc& progress,
+                                      const TOrvoStationReceiver& receiver) {
+    const std::u16string address = DocumentURL();
+    if (!IsRemoteAddress(address)) {
+        TNuvBufferedFileStream file(ToUtf8(address), TNuvFileMode::OpenRead, kDocumentBufferSize);
+        AsyncFetch(file, LocalContentType(address), receiver);
+        return;
+    }
+    // The file goes with the stream, also when the download or the parser fails.
+    TNuvTemporaryFileStream document("Tunedex", kDocumentBufferSize);
+    THttpResponse response;
+    TNuvHttp::RaiseOnError(TNuvHttp::Get(address)
+                               ->OnAccept(
+                                   [&response](const THttpResponse& accepted) {
+                                       response = accepted;
+                                       return true;
+                                   },
+                                   false)
+                               .OnProgress(progress, false)
+                               .OnData(document)
+                               .RunInCurrentThread());
+    document.SetPosition(0);
+    AsyncFetch(document, response.ContentType, receiver);
+}
+
+std::u16string TOrvoTunedexProvider::ID() const {
+    const std::string data = ToUtf8(Data);
+    return FromAscii(platform::Md5Hex(data.data(), data.size()));
+}
+
+std::u16string TOrvoTunedexProvider::DateAsText() const {
+    if (!(Date > 0))
+        return u"-";
+    return FormatDateTime(u"yyyy.MM.dd hh:mm:ss", Date, platform::TimeSeparator());
+}
+
+// ---- the repository ----
+
+namespace {
+
+std::vector<const TOrvoTunedexProviderClass*>& ProviderClasses() {
+    static std::vector<const TOrvoTunedexProviderClass*> classes;
+    return classes;
+}
+
+} // namespace
+
+void TOrvoTunedexProviderRepository::RegisterProvider(const TOrvoTunedexProviderClass& cls) {
+    TNuvClasses::Register(cls);
+    ProviderClasses().push_back(&cls);
+}
+
+void TOrvoTunedexProviderRepository::EnumClasses(
+    const std::function<void(const TOrvoTunedexProviderClass&)>& proc) {
+    for (const TOrvoTunedexProviderClass* cls : ProviderClasses())
+        proc(*cls);
+}
+
+const TOrvoTunedexProviderClass& TOrvoTunedexProviderRepository::GetClass(int32_t index) {
+    const auto& classes = ProviderClasses();
+    if (index < 0 || size_t(index) >= classes.size())
+        throw EArgumentError(u"Tunedex: catalog index out of bounds");
+    return *classes[size_t(index)];
+}
+
+int32_t TOrvoTunedexProviderRepository::IndexOf(const TOrvoTunedexProviderClass& cls) {
+    const auto& classes = ProviderClasses();
+    const auto found = std::find(classes.begin(), classes.end(), &cls);
+    return found == classes.end() ? -1 : int32_t(found - classes.begin());
+}
+
+int32_t TOrvoTunedexProviderRepository::Count() {
+    return int32_t(ProviderClasses().size());
+}
+
+void TOrvoTunedexProviderRepository::Clear() {
+    for (const TOrvoTunedexProviderClass* cls : ProviderClasses())
+        TNuvClasses::Unregister(*cls);
+    ProviderClasses().clear();
 }
 
 // ---- listeners ----
@@ -193,7 +327,10 @@ TOrvoStationCatalog::TOrvoStationCatalog(std::u16string fileName)
     Open();
 }
 
-TOrvoStationCatalog::~TOrvoStationCatalog() = default;
+TOrvoStationCatalog::~TOrvoStationCatalog() {
+    // No run may outlive the catalogue it writes to.
+    CancelUpdate();
+}
 
 void TOrvoStationCatalog::InitializeTables() {
     for (const std::u16string& statement : SchemaStatements())
@@ -241,5 +378,211 @@ bool TOrvoStationCatalog::IsEmpty() {
 
 void TOrvoStationCatalog::Reset() {
     Recreate();
+    FListeners.CatalogChanged();
+}
+
+// ---- providers ----
+
+namespace {
+
+// A provider from a Providers row; null when the row's class is not a provider class.
+std::unique_ptr<TOrvoTunedexProvider> CreateProvider(TNuvSQLiteTable& row) {
+    const TNuvClass& cls = TNuvClasses::Find(row.ReadString(u"Class"));
+    const auto* providerClass = dynamic_cast<const TOrvoTunedexProviderClass*>(&cls);
+    if (!providerClass)
+        return nullptr;
+    const int32_t date = row.ColumnIndex(u"Date");
+    const int32_t count = row.ColumnIndex(u"Count");
+    std::unique_ptr<TOrvoTunedexProvider> provider = providerClass->Create(
+        row.ReadString(u"Title"), row.ReadString(u"Data"), date < 0 ? 0.0 : row.ReadDouble(date));
+    provider->Count = count < 0 ? 0 : int32_t(uint32_t(uint64_t(row.ReadInt64(count))));
+    return provider;
+}
+
+} // namespace
+
+std::unique_ptr<TOrvoTunedexProvider> TOrvoStationCatalog::LoadProvider(std::u16string_view providerId) {
+    std::unique_ptr<TNuvSQLiteTable> table;
+    if (!Query(SqlLoadProvider(providerId), table))
+        return nullptr;
+    return CreateProvider(*table);
+}
+
+void TOrvoStationCatalog::EnumProviders(const std::function<void(TOrvoTunedexProvider& provider)>& proc) {
+    std::unique_ptr<TNuvSQLiteTable> table;
+    if (!Query(SqlEnumProviders(), table))
+        return;
+    do {
+        if (std::unique_ptr<TOrvoTunedexProvider> provider = CreateProvider(*table))
+            proc(*provider);
+    } while (table->NextRow());
+}
+
+// ---- the background update ----
+
+void TOrvoStationCatalog::EntriesUpdate(std::u16string_view providerId) {
+    if (providerId.empty())
+        return;
+    std::lock_guard guard(FQueueLock);
+    FQueue.emplace_back(providerId);
+    if (FTaskHandle == 0)
+        FTaskHandle =
+            TaskDispatcher().Run([this](const TNuvCancelQuery& isCanceled) { AsyncUpdate(isCanceled); });
+}
+
+void TOrvoStationCatalog::EntriesUpdateAll() {
+    std::unique_ptr<TNuvSQLiteTable> table;
+    if (!Query(SqlEnumProviders(), table))
+        return;
+    // Holding the lock over the loop keeps a run that the first identifier starts from finding
+    // the queue empty before the last one is in.
+    std::lock_guard guard(FQueueLock);
+    do
+        EntriesUpdate(table->ReadString(u"UUID"));
+    while (table->NextRow());
+}
+
+void TOrvoStationCatalog::EntriesUpdateByTitle(std::u16string_view title) {
+    std::unique_ptr<TNuvSQLiteTable> table;
+    if (!Query(SqlProvidersByTitle(title), table))
+        return;
+    std::lock_guard guard(FQueueLock);
+    do
+        EntriesUpdate(table->ReadString(u"UUID"));
+    while (table->NextRow());
+}
+
+TaskHandle TOrvoStationCatalog::UpdateTask() {
+    std::lock_guard guard(FQueueLock);
+    return FTaskHandle;
+}
+
+void TOrvoStationCatalog::CancelUpdate() {
+    std::vector<TaskHandle> runs;
+    {
+        std::lock_guard guard(FQueueLock);
+        if (FTaskHandle != 0)
+            runs.push_back(FTaskHandle);
+        runs.insert(runs.end(), FEndingRuns.begin(), FEndingRuns.end());
+    }
+    for (const TaskHandle run : runs) {
+        // False only when the wait failed, as it does in the run's own thread: the run then
+        // stops at its next check and gives up its handle itself.
+        if (!TaskDispatcher().Cancel(run, true))
+            continue;
+        std::lock_guard guard(FQueueLock);
+        // A run cancelled before it started never ran to give up its handle.
+        if (FTaskHandle == run)
+            FTaskHandle = 0;
+        std::erase(FEndingRuns, run);
+    }
+}
+
+void TOrvoStationCatalog::ReleaseUpdateTask(std::optional<TaskHandle>& own) {
+    if (own)
+        return;
+    // Until now the handle is this run's own: only the run clears it, and a new run starts only
+    // once it is 0.
+    own = FTaskHandle;
+    FTaskHandle = 0;
+    FEndingRuns.push_back(*own);
+}
+
+void TOrvoStationCatalog::AsyncUpdate(const TNuvCancelQuery& isCanceled) {
+    std::optional<TaskHandle> own; // set once the run has given up the handle
+    std::exception_ptr error;
+    try {
+        FListeners.AsyncUpdateStarted();
+        // One list for every provider, so its storage is reused.
+        std::vector<TOrvoRadioStationInfo> stations;
+        while (!isCanceled()) {
+            std::u16string providerId;
+            {
+                std::lock_guard guard(FQueueLock);
+                if (FQueue.empty()) {
+                    ReleaseUpdateTask(own);
+                    break;
+                }
+                providerId = std::move(FQueue.front());
+                FQueue.pop_front();
+            }
+            std::unique_ptr<TOrvoTunedexProvider> provider = LoadProvider(providerId);
+            if (provider)
+                UpdateProvider(*provider, providerId, stations, isCanceled);
+        }
+    } catch (...) {
+        error = std::current_exception();
+    }
+    {
+        // Cancelled or failed: the next EntriesUpdate must start a new run.
+        std::lock_guard guard(FQueueLock);
+        ReleaseUpdateTask(own);
+    }
+    try {
+        FListeners.AsyncUpdateFinished();
+    } catch (...) {
+        if (!error)
+            error = std::current_exception();
+    }
+    try {
+        FListeners.CatalogChanged();
+    } catch (...) {
+        if (!error)
+            error = std::current_exception();
+    }
+    {
+        // The last touch of the catalogue: once the run is off this list, destruction need not
+        // wait for it.
+        std::lock_guard guard(FQueueLock);
+        std::erase(FEndingRuns, *own);
+    }
+    // The dispatcher logs it.
+    if (error)
+        std::rethrow_exception(error);
+}
+
+void TOrvoStationCatalog::UpdateProvider(TOrvoTunedexProvider& provider, const std::u16string& providerId,
+                                         std::vector<TOrvoRadioStationInfo>& stations,
+                                         const TNuvCancelQuery& isCanceled) {
+    try {
+        stations.clear();
+        FListeners.ProviderUpdateStarted(providerId);
+        provider.AsyncFetch(
+            [&](int64_t received, int64_t total) {
+                FListeners.UpdateProgress(provider.Title, received, total);
+                return !isCanceled();
+            },
+            [&](const TOrvoRadioStationInfo& station) { stations.push_back(station); });
+        // A run is never interrupted inside the transaction, so this is the last chance to stop.
+        if (isCanceled())
+            return;
+        Transaction([&] {
+            EntriesDelete(providerId);
+            for (const TOrvoRadioStationInfo& station : stations)
+                AddEntry(station, providerId);
+        });
+        provider.Count = EntriesCount(providerId);
+        provider.Date = NuvNow();
+        ProviderUpdate(&provider, u"");
+    } catch (const std::exception& e) {
+        // One provider's failure must not stop the others; its rows stay as they were.
+        NuvLogError(u"App", Format(u"Tunedex: %s: %s", provider.Title, ExceptionMessage(e)));
+    } catch (...) {
+        NuvLogError(u"App", Format(u"Tunedex: %s: unknown error", provider.Title));
+    }
+}
+
+void TOrvoStationCatalog::ProviderUpdate(const TOrvoTunedexProvider* provider, std::u16string_view oldId) {
+    if (!provider && oldId.empty())
+        return;
+    Transaction([&] {
+        if (!oldId.empty() && (!provider || provider->ID() != oldId)) {
+            EntriesDelete(oldId);
+            Exec(SqlProviderDelete(oldId));
+        }
+        if (provider)
+            Exec(SqlProviderStore(provider->ID(), provider->ClassType().ClassName(), provider->Date,
+                                  provider->Data, provider->Title, provider->Count));
+    });
     FListeners.CatalogChanged();
 }

@@ -43,3 +43,10 @@ TEST(Locale, ThreadsCompareAtTheSameTime) {
         thread.join();
     EXPECT_EQ(wrong, 0);
 }
+
+TEST(Locale, TimeSeparatorComesFromTheLocalesTimePattern) {
+    EXPECT_EQ(TimeSeparatorOf(""), u":");
+    EXPECT_EQ(TimeSeparatorOf("en_US"), u":");
+    EXPECT_EQ(TimeSeparatorOf("fi_FI"), u".");
+    EXPECT_EQ(TimeSeparator().size(), 1u);
+}
