@@ -3,6 +3,7 @@
 #include "nuv/Nuv.Threading.Pool.h"
 #include "nuv/Nuv.Web.h"
 #include "plugin/Orvo.Tunedex.Core.h"
+#include "plugin/Orvo.Tunedex.Providers.RadioBrowser.h"
 #include "sdk/api/OrvoAPI.MusicLibrary.h"
 
 TOrvoTunedexPlugin::~TOrvoTunedexPlugin() = default;
@@ -58,6 +59,8 @@ void TOrvoTunedexPlugin::StartUp(const std::u16string& profileFolder) {
     // thread, before any worker could be first to ask for it.
     TaskDispatcher();
 
+    // The editor lists the classes in this order.
+    TOrvoTunedexProviderRepository::RegisterProvider(TOrvoTunedexRadioBrowser::Class());
     ApplyConnectionSettings();
     // Whatever the host said: the token is what a default user agent composed from now on shows.
     TNuvWebSettings::SetProductToken(u"Orvo-Tunedex/1.0");
@@ -83,6 +86,8 @@ void TOrvoTunedexPlugin::TearDown() {
     std::unique_ptr<TOrvoStationCatalog> catalog = std::move(FCatalog);
     catalog.reset();
     TaskDispatcher().CancelAll(true);
+    // The class descriptors live in this library, which the host may unload after finalising.
+    TOrvoTunedexProviderRepository::Clear();
 }
 
 HRESULT ORVO_CALL OrvoPluginGetHeader(IOrvoPlugin** header) {

@@ -137,7 +137,39 @@ void RemoveDuplicatesKeepingLast(std::vector<std::u16string>& list) {
 
 } // namespace
 
-// ---- address ----------------------------------------------------------------------------------
+// ---- provider ---------------------------------------------------------------------------------
+
+const TOrvoTunedexProviderClass& TOrvoTunedexRadioBrowser::Class() {
+    static const TOrvoTunedexProviderClassOf<TOrvoTunedexRadioBrowser> cls(u"TOrvoTunedexRadioBrowser");
+    return cls;
+}
+
+std::u16string TOrvoTunedexRadioBrowser::DocumentURL() const {
+    const TAddress address = SplitAddress(Data);
+    if (address.Server.empty())
+        throw EInvalidOperation(u"Address was not set");
+    std::u16string url = u"http://" + address.Server + u"/json/stations";
+    if (address.Value.empty())
+        return url; // every station the server knows
+    switch (address.Kind) {
+    case akTag:
+        url += u"/bytagexact/";
+        break;
+    case akLanguage:
+        url += u"/bylanguageexact/";
+        break;
+    default:
+        url += u"/bycountryexact/";
+    }
+    // Values such as "drum & bass", "Côte d'Ivoire" or one with a "/" must reach the server as
+    // one path segment meaning exactly that text.
+    return url + EncodeURLComponent(address.Value);
+}
+
+void TOrvoTunedexRadioBrowser::AsyncFetch(TNuvStream& stream, std::u16string_view,
+                                          const TOrvoStationReceiver& receiver) {
+    ParseStations(stream, receiver);
+}
 
 TOrvoTunedexRadioBrowser::TAddress TOrvoTunedexRadioBrowser::SplitAddress(std::u16string_view data) {
     TAddress address;
@@ -273,7 +305,7 @@ int32_t BitrateOf(std::u16string_view text) {
 
 } // namespace
 
-void TOrvoTunedexRadioBrowser::ParseStations(TNuvStream& stream, const TStationProc& receiver) {
+void TOrvoTunedexRadioBrowser::ParseStations(TNuvStream& stream, const TOrvoStationReceiver& receiver) {
     TOrvoRadioStationInfo station;
     std::array<std::u16string, smCount> values;
     ForEachObject(stream, [&](const TNuvJSONNode& object) {

@@ -16,9 +16,12 @@
 class TNuvJSONNode;
 class TNuvStream;
 
-// Thread-safety: the class operations may be called from any thread; DiscoverServers and
-// QueryValues block while they ask the network, so a dialog runs them through StartQuery.
-class TOrvoTunedexRadioBrowser {
+// Data: "server;kind;value", as the editor writes it with "%s;%d;%s".
+//
+// Thread-safety: a provider object belongs to one thread at a time. The class operations may be
+// called from any thread; DiscoverServers and QueryValues block while they ask the network, so a
+// dialog runs them through StartQuery.
+class TOrvoTunedexRadioBrowser : public TOrvoTunedexProvider {
 public:
     // The service's fixed addresses.
     static constexpr std::u16string_view SrvName = u"_api._tcp.radio-browser.info";
@@ -46,8 +49,6 @@ public:
     using TObjectProc = std::function<void(const TNuvJSONNode& object)>;
     // Whether a value object belongs in the list.
     using TObjectFilter = std::function<bool(const TNuvJSONNode& object)>;
-    // Receives one station.
-    using TStationProc = std::function<void(const TOrvoRadioStationInfo& station)>;
 
     // One look-up run on the dispatcher. Its callback runs on the main thread while the worker
     // waits, and never once the task has been cancelled.
@@ -63,6 +64,20 @@ public:
         std::vector<std::u16string> FResult;
         TQueryCallback FCallback;
     };
+
+    static const TOrvoTunedexProviderClass& Class();
+    const TOrvoTunedexProviderClass& ClassType() const override { return Class(); }
+    static std::u16string DisplayName() { return u"Radio Browser"; }
+    static std::u16string HomePageURL() { return std::u16string(ServiceHomePage); }
+
+    // "http://<server>/json/stations", narrowed to the value by the kind unless the value is
+    // empty; the value is percent-encoded, so any text the service knows can be asked for.
+    // Raises EInvalidOperation "Address was not set" without a server.
+    std::u16string DocumentURL() const override;
+    using TOrvoTunedexProvider::AsyncFetch;
+    // ParseStations; the content type is not looked at.
+    void AsyncFetch(TNuvStream& stream, std::u16string_view contentType,
+                    const TOrvoStationReceiver& receiver) override;
 
     // Splits "server;kind;value" at every ";": a missing or non-numeric kind reads 0, a missing
     // value is empty, and a value holding ";" is cut there.
@@ -85,5 +100,5 @@ public:
     // document gives no call.
     static void ForEachObject(TNuvStream& stream, const TObjectProc& proc);
     // Turns a station list document into stations, each handed over as soon as it is read.
-    static void ParseStations(TNuvStream& stream, const TStationProc& receiver);
+    static void ParseStations(TNuvStream& stream, const TOrvoStationReceiver& receiver);
 };

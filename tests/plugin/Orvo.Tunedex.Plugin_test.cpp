@@ -7,6 +7,7 @@
 #include "nuv/Nuv.Log.h"
 #include "nuv/Nuv.Streams.h"
 #include "nuv/Nuv.Web.h"
+#include "plugin/Orvo.Tunedex.Core.h"
 #include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -170,6 +171,20 @@ TEST_F(TunedexPlugin, OpensTheCatalogueInTheProfileFolder) {
     ASSERT_EQ(FPlugin->Initialize(FCore.get()), S_OK);
     EXPECT_TRUE(std::filesystem::exists(file));
     FPlugin->Finalize();
+}
+
+TEST_F(TunedexPlugin, RegistersTheProviderClassesWhileRunning) {
+    ASSERT_EQ(FPlugin->Initialize(FCore.get()), S_OK);
+    std::vector<std::u16string> names;
+    TOrvoTunedexProviderRepository::EnumClasses(
+        [&](const TOrvoTunedexProviderClass& cls) { names.push_back(cls.ClassName()); });
+    EXPECT_EQ(names, std::vector<std::u16string>{u"TOrvoTunedexRadioBrowser"});
+    FPlugin->Finalize();
+    // A second start registers them once, not twice.
+    ASSERT_EQ(FPlugin->Initialize(FCore.get()), S_OK);
+    EXPECT_EQ(TOrvoTunedexProviderRepository::Count(), 1);
+    FPlugin->Finalize();
+    EXPECT_EQ(TOrvoTunedexProviderRepository::Count(), 0);
 }
 
 TEST_F(TunedexPlugin, ACatalogueThatCannotOpenFailsTheStart) {

@@ -67,6 +67,60 @@ TEST(RadioBrowserAddress, SplitsServerKindAndValue) {
     }
 }
 
+// ---- the provider
+
+TEST(RadioBrowserProvider, DocumentAddressFromTheSettings) {
+    struct Case {
+        std::u16string Data;
+        std::string URL;
+    };
+    for (const Case& c : {
+             Case{u"de1.api.example;0;Belgium",
+                  "http://de1.api.example/json/stations/bycountryexact/Belgium"},
+             Case{u"de1.api.example;1;dutch", "http://de1.api.example/json/stations/bylanguageexact/dutch"},
+             Case{u"de1.api.example;2;jazz", "http://de1.api.example/json/stations/bytagexact/jazz"},
+             Case{u"de1.api.example;7;Belgium",
+                  "http://de1.api.example/json/stations/bycountryexact/Belgium"},
+             Case{u"127.0.0.1:8080;x;Belgium", "http://127.0.0.1:8080/json/stations/bycountryexact/Belgium"},
+             // Without a value: every station of the server.
+             Case{u"de1.api.example;1;", "http://de1.api.example/json/stations"},
+             Case{u"de1.api.example", "http://de1.api.example/json/stations"},
+             // Values are one path segment each, whatever they hold.
+             Case{u"h;2;drum & bass", "http://h/json/stations/bytagexact/drum%20%26%20bass"},
+             Case{u"h;0;Côte d’Ivoire", "http://h/json/stations/bycountryexact/C%C3%B4te%20d%E2%80%99Ivoire"},
+             Case{u"h;2;r/b?x#y", "http://h/json/stations/bytagexact/r%2Fb%3Fx%23y"},
+             Case{u"h;2;a\r\nHost: evil", "http://h/json/stations/bytagexact/a%0D%0AHost%3A%20evil"},
+         }) {
+        TOrvoTunedexRadioBrowser provider;
+        provider.Data = c.Data;
+        const std::u16string idBefore = provider.ID();
+        EXPECT_EQ(ToUtf8(provider.DocumentURL()), c.URL) << ToUtf8(c.Data);
+        // The settings and the identifier stay as the user chose them.
+        EXPECT_EQ(provider.Data, c.Data);
+        EXPECT_EQ(provider.ID(), idBefore);
+    }
+    for (const std::u16string data : {u"", u";1;dutch", u";;"}) {
+        TOrvoTunedexRadioBrowser provider;
+        provider.Data = data;
+        try {
+            provider.DocumentURL();
+            ADD_FAILURE() << ToUtf8(data);
+        } catch (const EInvalidOperation& e) {
+            EXPECT_EQ(ToUtf8(e.Message()), "Address was not set");
+        }
+    }
+}
+
+TEST(RadioBrowserProvider, ClassOperations) {
+    const TOrvoTunedexProviderClass& cls = TOrvoTunedexRadioBrowser::Class();
+    EXPECT_EQ(ToUtf8(cls.ClassName()), "TOrvoTunedexRadioBrowser");
+    EXPECT_EQ(ToUtf8(cls.DisplayName()), "Radio Browser");
+    EXPECT_EQ(ToUtf8(cls.HomePageURL()), "https://www.radio-browser.info/");
+    EXPECT_FALSE(cls.HasAddress());
+    EXPECT_TRUE(cls.SupportedFormats().empty());
+    EXPECT_EQ(&cls.Create()->ClassType(), &cls);
+}
+
 // ---- station documents
 
 TEST(RadioBrowserStations, MembersBecomeStationFields) {
@@ -376,4 +430,106 @@ TEST(RadioBrowserServers, CancellingEndsAWaitForASilentServer) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
     PumpUntil([] { return false; }, 20);
     EXPECT_FALSE(called);
+}
+
+// ---- refreshing a catalogue
+
+namespace {
+
+// Counts finished update runs.
+class TRunCounter : public IOrvoStationCatalogListener {
+public:
+    void CatalogChanged() override {}
+    void AsyncUpdateStarted() override {}
+    void UpdateProgress(std::u16string_view, int64_t, int64_t) override {}
+    void ProviderUpdateStarted(std::u16string_view) override {}
+    void AsyncUpdateFinished() override {
+        ++Finished;
+        platform::WakeMainThread();
+    }
+    std::atomic<int> Finished{0};
+};
+
+class RadioBrowserRefresh : public RadioBrowserValues {
+protected:
+    void SetUp() override {
+        RadioBrowserValues::SetUp();
+        if (IsSkipped())
+            return;
+        TOrvoTunedexProviderRepository::Clear();
+        TOrvoTunedexProviderRepository::RegisterProvider(TOrvoTunedexRadioBrowser::Class());
+        FCatalog = std::make_unique<TOrvoStationCatalog>(FFolder.File("Tunedex.db"));
+        FCatalog->Listeners().Add(&FRuns);
+    }
+    void TearDown() override {
+        FCatalog.reset();
+        TOrvoTunedexProviderRepository::Clear();
+    }
+    // Stores a catalogue of the stand-in's server and refreshes it; answers its identifier.
+    std::u16string Refresh(std::u16string_view kindAndValue) {
+        TOrvoTunedexRadioBrowser provider;
+        provider.Title = u"Radio Browser";
+        provider.Data = FStandIn->Server() + u";" + std::u16string(kindAndValue);
+        FCatalog->ProviderUpdate(&provider, u"");
+        const int before = FRuns.Finished;
+        FCatalog->EntriesUpdate(provider.ID());
+        EXPECT_TRUE(PumpUntil([&] { return FRuns.Finished > before; }));
+        return provider.ID();
+    }
+
+    testsupport::Watchdog FWatchdog;
+    testsupport::TScopedFolder FFolder;
+    TRunCounter FRuns;
+    std::unique_ptr<TOrvoStationCatalog> FCatalog;
+};
+
+} // namespace
+
+TEST_F(RadioBrowserRefresh, FillsTheCatalogueFromTheServer) {
+    const std::u16string id = Refresh(u"0;Belgium");
+    EXPECT_EQ(FStandIn->Requests(), std::vector<std::string>{"/json/stations/bycountryexact/Belgium"});
+    // Stations sharing a stream address are one row.
+    EXPECT_EQ(FCatalog->EntriesCount(id), 354);
+    const std::unique_ptr<TOrvoTunedexProvider> stored = FCatalog->LoadProvider(id);
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->Count, 354);
+    EXPECT_GT(stored->Date, 0);
+    EXPECT_EQ(&stored->ClassType(), &TOrvoTunedexRadioBrowser::Class());
+
+    TOrvoRadioStationInfo station;
+    // Of two stations with one stream address the later one stays.
+    ASSERT_TRUE(FCatalog->FindEntryByFileName(u"http://bluford.torontocast.com:8093/stream", station));
+    EXPECT_EQ(ToUtf8(station.Name), "' t Is Vloms Affligem, be");
+    EXPECT_EQ(ToUtf8(station.Tags), "");
+    ASSERT_TRUE(FCatalog->FindEntry(u"Name", u"'t Is Vloms", station));
+    EXPECT_EQ(ToUtf8(station.Tags), "folk;folklore;nederlandstalig");
+    EXPECT_EQ(ToUtf8(station.Country), "Belgium");
+    EXPECT_EQ(station.Bitrate, 128);
+}
+
+TEST_F(RadioBrowserRefresh, AValueReachesTheServerAsWritten) {
+    FStandIn->Serve("/json/stations/bytagexact/drum & bass",
+                    FStandIn->Body("/json/stations/bytagexact/classical"));
+    const std::u16string id = Refresh(u"2;drum & bass");
+    EXPECT_EQ(FStandIn->Targets(), std::vector<std::string>{"/json/stations/bytagexact/drum%20%26%20bass"});
+    EXPECT_EQ(FStandIn->Requests(), std::vector<std::string>{"/json/stations/bytagexact/drum & bass"});
+    EXPECT_EQ(FCatalog->EntriesCount(id), 6);
+}
+
+TEST_F(RadioBrowserRefresh, AnUnusableAnswerKeepsTheStations) {
+    const std::u16string id = Refresh(u"1;dutch");
+    const int32_t count = FCatalog->EntriesCount(id);
+    ASSERT_GT(count, 0);
+    // A valid document that is no list of stations empties the catalogue, as an empty list does.
+    FStandIn->Serve("/json/stations/bylanguageexact/dutch", R"({"error":"rate limited"})");
+    Refresh(u"1;dutch");
+    EXPECT_EQ(FCatalog->EntriesCount(id), 0);
+    // A failed download leaves what was there.
+    FStandIn->Serve("/json/stations/bylanguageexact/dutch", FStandIn->Body("/json/stations"));
+    Refresh(u"1;dutch");
+    EXPECT_EQ(FCatalog->EntriesCount(id), 354);
+    FStandIn->SetHook(
+        [](const std::string&, httplib::Response& response, std::string&) { response.status = 503; });
+    Refresh(u"1;dutch");
+    EXPECT_EQ(FCatalog->EntriesCount(id), 354);
 }
