@@ -44,6 +44,9 @@ public:
     // Plain text: a string without quotes, a number as written, "true", "false", "null"; empty
     // for an object, an array or an empty node.
     std::u16string Text() const;
+    // The same text as the UTF-8 bytes of the document, without converting them: for readers
+    // that convert only some of what they look at. Valid while the document lives.
+    std::string_view TextBytes() const;
 
 private:
     friend class TNuvJSONDocument;

@@ -296,9 +296,9 @@ constexpr std::array<std::string_view, smCount> kStationMembers = {
     "bitrate",      "codec", "name",    "language", "homepage", "favicon",
     "url_resolved", "url",   "country", "state",    "tags"};
 
-int32_t BitrateOf(std::u16string_view text) {
+int32_t BitrateOf(std::string_view text) {
     int64_t value = 0;
-    if (!TryStrToInt(text, value) || value < INT32_MIN || value > INT32_MAX)
+    if (!TryStrToInt(FromUtf8(text), value) || value < INT32_MIN || value > INT32_MAX)
         return 0;
     return int32_t(value);
 }
@@ -307,34 +307,32 @@ int32_t BitrateOf(std::u16string_view text) {
 
 void TOrvoTunedexRadioBrowser::ParseStations(TNuvStream& stream, const TOrvoStationReceiver& receiver) {
     TOrvoRadioStationInfo station;
-    std::array<std::u16string, smCount> values;
     ForEachObject(stream, [&](const TNuvJSONNode& object) {
-        // One walk over the members; the first of equal names counts, as a look-up by name finds.
+        // One walk over the members, keeping the document's bytes; only what the station takes
+        // is converted. The first of equal names counts, as a look-up by name finds.
+        std::array<std::string_view, smCount> values{};
         unsigned found = 0;
         const size_t count = object.Count();
         for (size_t i = 0; i < count && found != (1u << smCount) - 1; ++i) {
             const std::string_view name = object.NameBytes(i);
             for (unsigned m = 0; m < smCount; ++m)
                 if (!(found & (1u << m)) && name == kStationMembers[m]) {
-                    values[m] = object.Item(i).Text();
+                    values[m] = object.Item(i).TextBytes();
                     found |= 1u << m;
                     break;
                 }
         }
-        for (unsigned m = 0; m < smCount; ++m)
-            if (!(found & (1u << m)))
-                values[m].clear();
 
         station.Reset();
         station.Bitrate = BitrateOf(values[smBitrate]);
-        station.FileFormat = std::move(values[smCodec]);
-        station.Name = std::move(values[smName]);
-        station.Description = std::move(values[smLanguage]);
-        station.HomeURL = std::move(values[smHomepage]);
-        station.Logo = std::move(values[smFavicon]);
-        station.FileName = std::move(values[values[smUrlResolved].empty() ? smUrl : smUrlResolved]);
-        station.Country = std::move(values[values[smCountry].empty() ? smState : smCountry]);
-        station.Tags = std::move(values[smTags]);
+        station.FileFormat = FromUtf8(values[smCodec]);
+        station.Name = FromUtf8(values[smName]);
+        station.Description = FromUtf8(values[smLanguage]);
+        station.HomeURL = FromUtf8(values[smHomepage]);
+        station.Logo = FromUtf8(values[smFavicon]);
+        station.FileName = FromUtf8(values[values[smUrlResolved].empty() ? smUrl : smUrlResolved]);
+        station.Country = FromUtf8(values[values[smCountry].empty() ? smState : smCountry]);
+        station.Tags = FromUtf8(values[smTags]);
         std::replace(station.Tags.begin(), station.Tags.end(), u',', u';');
         receiver(station);
     });
