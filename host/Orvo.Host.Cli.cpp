@@ -26,6 +26,18 @@ int TOrvoCli::Run(int argc, const char* const* argv, std::ostream& out, std::ost
     app.add_option("--host-build", context.Settings.BuildNumber, "Build number the host reports")
         ->option_text("N")
         ->check(CLI::Range(0, INT_MAX));
+    std::string proxy, timeout, userAgent;
+    app.add_option("--proxy", proxy,
+                   "Proxy for downloads: direct, system or [SCHEME://][USER[:PASSWORD]@]HOST[:PORT] "
+                   "(default: $TUNEDEX_PROXY, else system)")
+        ->option_text("PROXY");
+    app.add_option("--timeout", timeout,
+                   "Milliseconds allowed for connecting and for any pause in a download, "
+                   "1000 to 30000 (default: $TUNEDEX_TIMEOUT, else 5000)")
+        ->option_text("MS");
+    app.add_option("--user-agent", userAgent,
+                   "User agent for downloads (default: $TUNEDEX_USER_AGENT, else the plug-in's own)")
+        ->option_text("TEXT");
     app.require_subcommand(1);
     app.fallthrough();
 
@@ -45,6 +57,20 @@ int TOrvoCli::Run(int argc, const char* const* argv, std::ostream& out, std::ost
     if (!chosen)
         return TUNEDEX_EXIT_USAGE;
 
+    try {
+        // Options win over the environment.
+        TOrvoHostConnection& connection = context.Settings.Connection;
+        connection = TOrvoHostConnection::FromEnvironment();
+        if (!proxy.empty())
+            connection.SetProxy(proxy);
+        if (!timeout.empty())
+            connection.SetTimeout(timeout);
+        if (!userAgent.empty())
+            connection.UserAgent = FromUtf8(userAgent);
+    } catch (const EArgumentError& e) {
+        err << "tunedex: " << e.what() << '\n';
+        return TUNEDEX_EXIT_USAGE;
+    }
     context.Settings.PluginFile = pluginFile;
     context.Settings.ProfileFolder = profileFolder;
     try {

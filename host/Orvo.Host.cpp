@@ -35,6 +35,8 @@ TOrvoHost::TOrvoHost(const TOrvoHostSettings& settings)
     FCore->RegisterService(IOrvoServiceMUI::IID, TOrvoHostLocalization::CreateDefault());
     FCore->RegisterService(IOrvoServiceMessageDispatcher::IID,
                            TOrvoHostMessageDispatcher::Create(MainWindow));
+    FCore->RegisterService(IOrvoServiceConnectionSettings::IID,
+                           TOrvoHostConnectionSettings::Create(settings.Connection));
 }
 
 TOrvoHost::~TOrvoHost() {

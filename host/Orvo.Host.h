@@ -2,6 +2,7 @@
 // The reference host: a core with its services, and the plug-in it loads, initialises and
 // finalises as a player would.
 
+#include "host/Orvo.Host.ConnectionSettings.h"
 #include "host/Orvo.Host.Core.h"
 #include "host/Orvo.Host.Plugin.h"
 #include "host/Orvo.Host.VersionInfo.h"
@@ -19,6 +20,8 @@ struct TOrvoHostSettings {
     std::filesystem::path ProfileFolder;
     // The build the version-information service reports.
     int32_t BuildNumber = TOrvoHostVersionInfo::DefaultBuild;
+    // What the connection-settings service answers.
+    TOrvoHostConnection Connection;
 };
 
 // "0x80004001" for a result code.

@@ -71,8 +71,12 @@ std::u16string FromUtf8(std::string_view text) {
     while (i < n) {
         const unsigned char b = p[i];
         if (b < 0x80) {
-            out += char16_t(b);
-            ++i;
+            // Most text is ASCII: widen a whole run at once.
+            size_t end = i + 1;
+            while (end < n && p[end] < 0x80)
+                ++end;
+            out.append(p + i, p + end);
+            i = end;
             continue;
         }
         int extra;

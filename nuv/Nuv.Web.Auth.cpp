@@ -69,10 +69,14 @@ TNuvJSONNode TNuvJSONNode::Item(size_t index) const {
 }
 
 std::u16string TNuvJSONNode::Name(size_t index) const {
+    return FromUtf8(NameBytes(index));
+}
+
+std::string_view TNuvJSONNode::NameBytes(size_t index) const {
     if (!IsObject() || index >= Count())
         return {};
     const TValue& name = (AsValue(FValue)->MemberBegin() + index)->name;
-    return FromUtf8({name.GetString(), name.GetStringLength()});
+    return {name.GetString(), name.GetStringLength()};
 }
 
 TNuvJSONNode TNuvJSONNode::Member(std::u16string_view name) const {
@@ -101,18 +105,22 @@ TNuvJSONNode TNuvJSONNode::Find(std::u16string_view path) const {
 }
 
 std::u16string TNuvJSONNode::Text() const {
+    return FromUtf8(TextBytes());
+}
+
+std::string_view TNuvJSONNode::TextBytes() const {
     if (!FValue)
         return {};
     const TValue& v = *AsValue(FValue);
     switch (v.GetType()) {
     case rapidjson::kStringType: // numbers too: the parser keeps them as their text
-        return FromUtf8({v.GetString(), v.GetStringLength()});
+        return {v.GetString(), v.GetStringLength()};
     case rapidjson::kTrueType:
-        return u"true";
+        return "true";
     case rapidjson::kFalseType:
-        return u"false";
+        return "false";
     case rapidjson::kNullType:
-        return u"null";
+        return "null";
     default:
         return {};
     }
@@ -134,6 +142,9 @@ std::unique_ptr<TNuvJSONDocument> JSON::Parse(std::string_view bytes) {
 }
 
 std::unique_ptr<TNuvJSONDocument> JSON::Parse(TNuvStream& stream) {
+    // A document already in memory is parsed where it is rather than copied first.
+    if (const auto* memory = dynamic_cast<const TNuvMemoryStream*>(&stream))
+        return Parse(memory->View());
     stream.SetPosition(0);
     const std::string bytes = stream.ReadAll();
     return Parse(std::string_view(bytes));

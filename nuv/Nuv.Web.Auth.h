@@ -33,6 +33,9 @@ public:
     TNuvJSONNode Item(size_t index) const;
     // Name of the i-th member of an object; empty otherwise.
     std::u16string Name(size_t index) const;
+    // The same name as the UTF-8 bytes of the document, without converting them: for readers
+    // that match many members against a few known names. Valid while the document lives.
+    std::string_view NameBytes(size_t index) const;
     // The first member with this name of an object; an empty node otherwise.
     TNuvJSONNode Member(std::u16string_view name) const;
     // The value at a JSON Pointer path below this node ("/items/0/name"; the leading "/" may be
@@ -41,6 +44,9 @@ public:
     // Plain text: a string without quotes, a number as written, "true", "false", "null"; empty
     // for an object, an array or an empty node.
     std::u16string Text() const;
+    // The same text as the UTF-8 bytes of the document, without converting them: for readers
+    // that convert only some of what they look at. Valid while the document lives.
+    std::string_view TextBytes() const;
 
 private:
     friend class TNuvJSONDocument;

@@ -184,6 +184,24 @@ std::u16string TNuvWebURL::ToString() const {
     return text;
 }
 
+std::u16string EncodeURLComponent(std::u16string_view text) {
+    static constexpr char16_t hex[] = u"0123456789ABCDEF";
+    std::u16string encoded;
+    encoded.reserve(text.size());
+    for (const char byte : ToUtf8(text)) {
+        const auto b = static_cast<unsigned char>(byte);
+        if ((b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') || b == '-' ||
+            b == '.' || b == '_' || b == '~') {
+            encoded += char16_t(b);
+        } else {
+            encoded += u'%';
+            encoded += hex[b >> 4];
+            encoded += hex[b & 15];
+        }
+    }
+    return encoded;
+}
+
 // ---- errors
 
 ENuvWebError::ENuvWebError(TNuvWebErrorInfo info)

@@ -70,6 +70,12 @@ struct TNuvWebURL {
     std::u16string ToString() const;
 };
 
+// The text's UTF-8 bytes percent-encoded for use as one path segment or query value: every byte
+// but ASCII letters, digits and "-._~" becomes "%XX" with upper-case hexadecimal digits, so
+// spaces, "&", "/", "?", "#", line breaks and non-ASCII letters cannot change what the address
+// means.
+std::u16string EncodeURLComponent(std::u16string_view text);
+
 // Outcome of a request: 0 success, an HTTP status, a transport code, -1 internal failure,
 // -2 canceled, -3 range or content refused.
 struct TNuvWebErrorInfo {

@@ -1,6 +1,9 @@
 #include "plugin/Orvo.Tunedex.Plugin.h"
 
 #include "nuv/Nuv.Threading.Pool.h"
+#include "nuv/Nuv.Web.h"
+#include "plugin/Orvo.Tunedex.Core.h"
+#include "plugin/Orvo.Tunedex.Providers.RadioBrowser.h"
 #include "sdk/api/OrvoAPI.MusicLibrary.h"
 
 TOrvoTunedexPlugin::~TOrvoTunedexPlugin() = default;
@@ -52,17 +55,39 @@ void TOrvoTunedexPlugin::DoFinalize() {
 }
 
 void TOrvoTunedexPlugin::StartUp(const std::u16string& profileFolder) {
-    // The start-up sequence registers the provider classes, copies the host's connection
-    // settings, opens the catalogue in the profile folder and registers the extensions and menus.
-    (void)profileFolder;
     // The dispatcher's load monitor is a main-thread timer, so it is created here, on the main
     // thread, before any worker could be first to ask for it.
     TaskDispatcher();
+
+    // The editor lists the classes in this order.
+    TOrvoTunedexProviderRepository::RegisterProvider(TOrvoTunedexRadioBrowser::Class());
+    ApplyConnectionSettings();
+    // Whatever the host said: the token is what a default user agent composed from now on shows.
+    TNuvWebSettings::SetProductToken(u"Orvo-Tunedex/1.0");
+    // The host's profile folder ends with a separator.
+    FCatalog = std::make_unique<TOrvoStationCatalog>(profileFolder + u"Tunedex.db");
+}
+
+void TOrvoTunedexPlugin::ApplyConnectionSettings() {
+    ComPtr<IOrvoServiceConnectionSettings> settings;
+    if (!QueryService(settings))
+        return;
+    IOrvoPropertyList* list = settings.get();
+    TNuvWebSettings::SetUserAgent(ReadTextProp(list, 7));
+    TNuvWebSettings::SetProxy(
+        {ReadTextProp(list, 2), ReadTextProp(list, 3), ReadTextProp(list, 4), ReadTextProp(list, 5)});
+    TNuvWebSettings::SetTimeout(ReadIntProp(list, 6, 0));
+    TNuvWebSettings::SetProxyMode(uint8_t(ReadIntProp(list, 1, 0)));
 }
 
 void TOrvoTunedexPlugin::TearDown() {
-    // Destroys the catalogue (which waits for a running update) and ends all background work.
+    // The field is empty before the catalogue goes, so nothing reaches a catalogue being
+    // destroyed; destroying it waits for a running update.
+    std::unique_ptr<TOrvoStationCatalog> catalog = std::move(FCatalog);
+    catalog.reset();
     TaskDispatcher().CancelAll(true);
+    // The class descriptors live in this library, which the host may unload after finalising.
+    TOrvoTunedexProviderRepository::Clear();
 }
 
 HRESULT ORVO_CALL OrvoPluginGetHeader(IOrvoPlugin** header) {

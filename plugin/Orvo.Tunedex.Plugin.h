@@ -3,7 +3,10 @@
 
 #include "sdk/OrvoCustomPlugin.h"
 
+#include <memory>
 #include <string>
+
+class TOrvoStationCatalog;
 
 // The oldest host build the plug-in works with.
 constexpr int32_t TUNEDEX_MINIMUM_HOST_BUILD = 2655;
@@ -33,8 +36,13 @@ private:
     void StartUp(const std::u16string& profileFolder);
     void TearDown();
 
-    // The station catalogue (std::unique_ptr<TOrvoStationCatalog> FCatalog) is the plug-in's
-    // only own field: StartUp creates it in the profile folder and TearDown destroys it.
+    // Copies the host's proxy, time-out and user agent into the web settings, when the host
+    // offers them.
+    static void ApplyConnectionSettings();
+
+    // The plug-in's only own field: StartUp creates it in the profile folder and TearDown
+    // destroys it.
+    std::unique_ptr<TOrvoStationCatalog> FCatalog;
 };
 
 extern "C" {

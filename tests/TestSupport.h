@@ -85,6 +85,36 @@ private:
     std::filesystem::path FPath;
 };
 
+// Sets an environment variable for one scope (null unsets it) and restores it afterwards.
+class TScopedEnvironment {
+public:
+    TScopedEnvironment(const char* name, const char* value) : FName(name) {
+        if (const char* old = std::getenv(name)) {
+            FOld = old;
+            FHadOld = true;
+        }
+        if (value)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
+    }
+    TScopedEnvironment(const char* name, const std::string& value)
+        : TScopedEnvironment(name, value.c_str()) {}
+    ~TScopedEnvironment() {
+        if (FHadOld)
+            ::setenv(FName, FOld.c_str(), 1);
+        else
+            ::unsetenv(FName);
+    }
+    TScopedEnvironment(const TScopedEnvironment&) = delete;
+    TScopedEnvironment& operator=(const TScopedEnvironment&) = delete;
+
+private:
+    const char* FName;
+    std::string FOld;
+    bool FHadOld = false;
+};
+
 } // namespace testsupport
 
 // Skips the test with a clear message when a corpus folder is absent, as on a user's machine.

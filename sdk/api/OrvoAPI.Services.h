@@ -13,6 +13,14 @@ struct IOrvoServiceVersionInfo : IUnknown {
     virtual int32_t ORVO_CALL BuildNumber() = 0;
 };
 
+// The host's connection settings, read as a property list. Properties: 1 proxy mode (0 direct,
+// 2 the named proxy, anything else the system's settings), 2 proxy server, 3 proxy port, 4 proxy
+// user name, 5 proxy password (texts), 6 time-out in milliseconds, 7 user agent (text; empty for
+// the plug-in's own). A property the host does not set is absent.
+struct IOrvoServiceConnectionSettings : IOrvoPropertyList {
+    static constexpr TGUID IID = OrvoTag("IORVOSrvConnCfg");
+};
+
 // Localised texts from the host's language files, by keys such as "Tunedex\T1".
 struct IOrvoServiceMUI : IUnknown {
     static constexpr TGUID IID = OrvoTag("ORVOSrvMUI");

@@ -1,6 +1,7 @@
 #include "host/Orvo.Host.Cli.h"
 #include "host/Orvo.Host.Localization.h"
 #include "host/Orvo.Host.String.h"
+#include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -97,21 +98,7 @@ TEST(HostCli, UsageErrorsAndFailuresHaveTheirStatus) {
     EXPECT_NE(wrong.Err.find("no OrvoPluginGetHeader"), std::string::npos) << wrong.Err;
 }
 
-// Sets an environment variable for one scope; null unsets it.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : FName(name) {
-        if (const char* old = std::getenv(name))
-            FOld = old, FHad = true;
-        value ? ::setenv(name, value, 1) : ::unsetenv(name);
-    }
-    ~ScopedEnv() { FHad ? ::setenv(FName, FOld.c_str(), 1) : ::unsetenv(FName); }
-
-private:
-    const char* FName;
-    std::string FOld;
-    bool FHad = false;
-};
+using ScopedEnv = testsupport::TScopedEnvironment;
 
 TEST(HostProfile, ComesFromTheEnvironmentInOrder) {
     {

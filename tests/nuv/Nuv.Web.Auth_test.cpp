@@ -109,4 +109,8 @@ TEST(JsonLookup, DuplicateAndEmbeddedNulNames) {
     EXPECT_EQ(Value(doc->Root(), u"k"), "1");
     EXPECT_EQ(Value(doc->Root(), std::u16string(u"a\0b", 3)), "nul");
     EXPECT_EQ(Value(doc->Root(), u"a"), "plain");
+    // Names as bytes keep what a conversion would not show: the NUL and the UTF-8 itself.
+    EXPECT_EQ(doc->Root().NameBytes(2), std::string_view("a\0b", 3));
+    EXPECT_EQ(doc->Root().NameBytes(4), std::string_view());
+    EXPECT_EQ(doc->Root().Item(0).NameBytes(0), std::string_view());
 }

@@ -143,3 +143,18 @@ TEST(WebErrors, MessageCarriesCodeAndText) {
     EXPECT_EQ(write.Info().ErrorCode, -1);
     EXPECT_EQ(ToUtf8(write.Info().ErrorMessage), "Cannot write data to the stream.");
 }
+
+TEST(WebURLEncode, KeepsOnlyUnreservedCharacters) {
+    struct Case {
+        std::u16string Text;
+        std::u16string Encoded;
+    };
+    for (const Case& c :
+         {Case{u"", u""}, Case{u"Rock-n_Roll.1~", u"Rock-n_Roll.1~"},
+          Case{u"drum & bass", u"drum%20%26%20bass"},
+          Case{u"a/b?c#d;e=f+g%h", u"a%2Fb%3Fc%23d%3Be%3Df%2Bg%25h"},
+          Case{u"Côte d’Ivoire", u"C%C3%B4te%20d%E2%80%99Ivoire"}, Case{u"\U0001F3B5", u"%F0%9F%8E%B5"},
+          // Line breaks would otherwise start header lines of their own.
+          Case{u"x\r\nHost: y", u"x%0D%0AHost%3A%20y"}})
+        EXPECT_EQ(ToUtf8(EncodeURLComponent(c.Text)), ToUtf8(c.Encoded)) << ToUtf8(c.Text);
+}

@@ -6,11 +6,15 @@
 #include "host/Orvo.Host.VersionInfo.h"
 #include "nuv/Nuv.Log.h"
 #include "nuv/Nuv.Streams.h"
+#include "nuv/Nuv.Web.h"
+#include "plugin/Orvo.Tunedex.Core.h"
+#include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <memory>
 
 namespace {
@@ -35,7 +39,7 @@ private:
 class TunedexPlugin : public ::testing::Test {
 protected:
     void SetUp() override {
-        FCore = TOrvoHostCore::Create(u"/tmp/profile/");
+        FCore = TOrvoHostCore::Create(FromUtf8(FProfile.Path().string()));
         FCore->RegisterService(IOrvoServiceMusicLibrary::IID, TOrvoHostMusicLibrary::Create(*FCore));
         SetBuild(2700);
         ASSERT_EQ(OrvoPluginGetHeader(FPlugin.put()), S_OK);
@@ -50,6 +54,7 @@ protected:
         FCore->RegisterService(IOrvoServiceVersionInfo::IID, FVersion);
     }
 
+    testsupport::TScopedFolder FProfile;
     ComPtr<TOrvoHostCore> FCore;
     ComPtr<TCountingVersionInfo> FVersion;
     ComPtr<IOrvoPlugin> FPlugin;
@@ -152,6 +157,127 @@ TEST(PluginModule, ExportsOnlyTheEntry) {
     }
     EXPECT_EQ(::pclose(pipe.release()), 0) << command;
     EXPECT_EQ(symbols, std::vector<std::string>{"OrvoPluginGetHeader"});
+}
+
+// ---- start-up
+
+TEST_F(TunedexPlugin, OpensTheCatalogueInTheProfileFolder) {
+    const auto file = FProfile.Path() / "Tunedex.db";
+    ASSERT_EQ(FPlugin->Initialize(FCore.get()), S_OK);
+    EXPECT_TRUE(std::filesystem::exists(file));
+    FPlugin->Finalize();
+    // Closed: the file can go, and a second start creates it again.
+    ASSERT_TRUE(std::filesystem::remove(file));
+    ASSERT_EQ(FPlugin->Initialize(FCore.get()), S_OK);
+    EXPECT_TRUE(std::filesystem::exists(file));
+    FPlugin->Finalize();
+}
+
+TEST_F(TunedexPlugin, RegistersTheProviderClassesWhileRunning) {
+    ASSERT_EQ(FPlugin->Initialize(FCore.get()), S_OK);
+    std::vector<std::u16string> names;
+    TOrvoTunedexProviderRepository::EnumClasses(
+        [&](const TOrvoTunedexProviderClass& cls) { names.push_back(cls.ClassName()); });
+    EXPECT_EQ(names, std::vector<std::u16string>{u"TOrvoTunedexRadioBrowser"});
+    FPlugin->Finalize();
+    // A second start registers them once, not twice.
+    ASSERT_EQ(FPlugin->Initialize(FCore.get()), S_OK);
+    EXPECT_EQ(TOrvoTunedexProviderRepository::Count(), 1);
+    FPlugin->Finalize();
+    EXPECT_EQ(TOrvoTunedexProviderRepository::Count(), 0);
+}
+
+TEST_F(TunedexPlugin, ACatalogueThatCannotOpenFailsTheStart) {
+    // A folder where the database file should be.
+    std::filesystem::create_directory(FProfile.Path() / "Tunedex.db");
+    EXPECT_EQ(FPlugin->Initialize(FCore.get()), E_UNEXPECTED);
+    EXPECT_FALSE(TOrvoAPIWrappers::Core());
+}
+
+// A connection-settings service answering the properties it is given and no others.
+class TTestConnectionSettings : public TOrvoPropertyList {
+public:
+    explicit TTestConnectionSettings(std::map<int32_t, TOrvoPropValue> values) : FValues(std::move(values)) {}
+
+protected:
+    void* GetInterface(const TGUID& iid) override {
+        if (iid == IOrvoServiceConnectionSettings::IID)
+            return static_cast<IOrvoPropertyList*>(static_cast<IOrvoPropertyList2*>(this));
+        return TOrvoPropertyList::GetInterface(iid);
+    }
+    void DoGetValue(int32_t propId, TOrvoPropValue& value, HRESULT& result) override {
+        if (auto it = FValues.find(propId); it != FValues.end()) {
+            value = it->second;
+            result = S_OK;
+        } else {
+            TOrvoPropertyList::DoGetValue(propId, value, result);
+        }
+    }
+
+private:
+    std::map<int32_t, TOrvoPropValue> FValues;
+};
+
+TEST_F(TunedexPlugin, CopiesTheHostsConnectionSettings) {
+    struct Case {
+        const char* Name;
+        std::map<int32_t, TOrvoPropValue> Properties;
+        uint8_t Mode;
+        uint32_t Timeout;
+        TNuvWebProxyInfo Proxy;
+        std::u16string UserAgent; // empty: the default one
+    };
+    const std::vector<Case> cases = {
+        {"all absent", {}, 0, 1000, {}, u""},
+        {"named proxy",
+         {{1, int64_t(2)},
+          {2, u"proxy.example"},
+          {3, u"3128"},
+          {4, u"ann"},
+          {5, u"secret"},
+          {6, int64_t(12000)},
+          {7, u"Custom/2.0"}},
+         2,
+         12000,
+         {u"proxy.example", u"3128", u"ann", u"secret"},
+         u"Custom/2.0"},
+        {"clamped, any other mode", {{1, int64_t(7)}, {6, int64_t(45000)}}, 7, 30000, {}, u""},
+        {"mode kept as one byte", {{1, int64_t(258)}, {6, int64_t(-5)}}, 2, 1000, {}, u""},
+        // The comparison composes the default before the token is set, so the host's own text
+        // wins only when it differs.
+        {"default user agent", {{7, TNuvWebSettings::DefaultUserAgent()}}, 0, 1000, {}, u""},
+    };
+    for (const Case& c : cases) {
+        FCore->RegisterService(IOrvoServiceConnectionSettings::IID,
+                               MakeInterfaced<TTestConnectionSettings>(c.Properties));
+        TNuvWebSettings::SetUserAgent(u"left over");
+        TNuvWebSettings::SetProductToken(u"");
+        ASSERT_EQ(FPlugin->Initialize(FCore.get()), S_OK) << c.Name;
+        EXPECT_EQ(TNuvWebSettings::ProxyMode(), c.Mode) << c.Name;
+        EXPECT_EQ(TNuvWebSettings::Timeout(), c.Timeout) << c.Name;
+        const TNuvWebProxyInfo proxy = TNuvWebSettings::Proxy();
+        EXPECT_EQ(
+            ToUtf8(proxy.Server + u"|" + proxy.Port + u"|" + proxy.UserName + u"|" + proxy.Password),
+            ToUtf8(c.Proxy.Server + u"|" + c.Proxy.Port + u"|" + c.Proxy.UserName + u"|" + c.Proxy.Password))
+            << c.Name;
+        EXPECT_EQ(ToUtf8(TNuvWebSettings::UserAgent()),
+                  ToUtf8(c.UserAgent.empty() ? TNuvWebSettings::DefaultUserAgent() : c.UserAgent))
+            << c.Name;
+        EXPECT_EQ(ToUtf8(TNuvWebSettings::ProductToken()), "Orvo-Tunedex/1.0") << c.Name;
+        FPlugin->Finalize();
+    }
+
+    // Without the service the settings stay as they were; the token is set all the same.
+    FCore->UnregisterService(IOrvoServiceConnectionSettings::IID);
+    TNuvWebSettings::SetProxyMode(1);
+    TNuvWebSettings::SetTimeout(5000);
+    TNuvWebSettings::SetProductToken(u"");
+    ASSERT_EQ(FPlugin->Initialize(FCore.get()), S_OK);
+    EXPECT_EQ(TNuvWebSettings::ProxyMode(), 1);
+    EXPECT_EQ(TNuvWebSettings::Timeout(), 5000u);
+    EXPECT_EQ(ToUtf8(TNuvWebSettings::ProductToken()), "Orvo-Tunedex/1.0");
+    FPlugin->Finalize();
+    TNuvWebSettings::SetProxyMode(0);
 }
 
 } // namespace

@@ -1,0 +1,339 @@
+#include "plugin/Orvo.Tunedex.Providers.RadioBrowser.h"
+
+#include "nuv/Nuv.Streams.h"
+#include "nuv/Nuv.Strings.Natural.h"
+#include "nuv/Nuv.Strings.h"
+#include "nuv/Nuv.Web.Auth.h"
+#include "nuv/Nuv.Web.Http.h"
+#include "platform/Platform.Locale.h"
+
+#include <ares.h>
+#include <arpa/nameser.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <unordered_set>
+
+namespace {
+
+// ---- DNS --------------------------------------------------------------------------------------
+
+// One try with a bound: the editor waits for this answer, and the caller's own retry is a click.
+constexpr int kDnsTimeoutMs = 3000;
+// How often a running query looks at the cancellation of the task it runs in.
+constexpr int kDnsPollMs = 100;
+
+struct TAresChannelDeleter {
+    void operator()(ares_channel channel) const { ares_destroy(channel); }
+};
+using TAresChannel = std::unique_ptr<std::remove_pointer_t<ares_channel>, TAresChannelDeleter>;
+
+struct TSrvQuery {
+    bool Done = false;
+    int Status = ARES_SUCCESS;
+    std::vector<std::u16string> Targets;
+};
+
+void SrvAnswered(void* arg, int status, int /*timeouts*/, unsigned char* answer, int length) {
+    auto& query = *static_cast<TSrvQuery*>(arg);
+    query.Done = true;
+    query.Status = status;
+    if (status != ARES_SUCCESS)
+        return;
+    ares_srv_reply* replies = nullptr;
+    query.Status = ares_parse_srv_reply(answer, length, &replies);
+    for (const ares_srv_reply* r = replies; r; r = r->next)
+        query.Targets.push_back(FromUtf8(r->host ? r->host : ""));
+    if (replies)
+        ares_free_data(replies);
+}
+
+[[noreturn]] void RaiseDns(std::u16string_view name, int status) {
+    throw Exception(Format(u"DNS query for %s failed: %s", name, FromUtf8(ares_strerror(status))));
+}
+
+bool CurrentTaskCanceled() {
+    const TNuvTask* task = TaskDispatcher().ActiveTaskOfCurrentThread();
+    return task && task->IsCanceled();
+}
+
+// The SRV targets of `name` in answer order, asked of one name server.
+std::vector<std::u16string> QuerySrvTargets(std::u16string_view name, const std::string& nameServer) {
+    static std::once_flag initialised;
+    std::call_once(initialised, [] { ares_library_init(ARES_LIB_INIT_ALL); });
+
+    ares_options options{};
+    options.timeout = kDnsTimeoutMs;
+    options.tries = 1;
+    options.flags = ARES_FLAG_NOSEARCH;
+    ares_channel raw = nullptr;
+    if (int status = ares_init_options(&raw, &options, ARES_OPT_TIMEOUTMS | ARES_OPT_TRIES | ARES_OPT_FLAGS);
+        status != ARES_SUCCESS)
+        RaiseDns(name, status);
+    TAresChannel channel(raw);
+    if (int status = ares_set_servers_ports_csv(channel.get(), nameServer.c_str()); status != ARES_SUCCESS)
+        RaiseDns(name, status);
+
+    TSrvQuery query;
+    ares_query(channel.get(), ToUtf8(name).c_str(), ns_c_in, ns_t_srv, SrvAnswered, &query);
+    while (!query.Done) {
+        if (CurrentTaskCanceled()) {
+            ares_cancel(channel.get()); // answers the query with ARES_ECANCELLED
+            break;
+        }
+        std::array<ares_socket_t, ARES_GETSOCK_MAXNUM> sockets{};
+        const int mask = ares_getsock(channel.get(), sockets.data(), int(sockets.size()));
+        std::array<pollfd, ARES_GETSOCK_MAXNUM> fds{};
+        nfds_t count = 0;
+        for (int i = 0; i < ARES_GETSOCK_MAXNUM; ++i) {
+            const short events = short((ARES_GETSOCK_READABLE(mask, i) ? POLLIN : 0) |
+                                       (ARES_GETSOCK_WRITABLE(mask, i) ? POLLOUT : 0));
+            if (events)
+                fds[count++] = pollfd{sockets[size_t(i)], events, 0};
+        }
+        timeval limit{0, kDnsPollMs * 1000};
+        timeval wait{};
+        ares_timeout(channel.get(), &limit, &wait);
+        const int waitMs = int(wait.tv_sec * 1000 + wait.tv_usec / 1000);
+        if (::poll(fds.data(), count, waitMs) <= 0) {
+            ares_process_fd(channel.get(), ARES_SOCKET_BAD, ARES_SOCKET_BAD); // lets time-outs expire
+            continue;
+        }
+        for (nfds_t i = 0; i < count && !query.Done; ++i)
+            ares_process_fd(channel.get(),
+                            fds[i].revents & (POLLIN | POLLERR | POLLHUP) ? fds[i].fd : ARES_SOCKET_BAD,
+                            fds[i].revents & POLLOUT ? fds[i].fd : ARES_SOCKET_BAD);
+    }
+    if (query.Status != ARES_SUCCESS)
+        RaiseDns(name, query.Status);
+    return std::move(query.Targets);
+}
+
+std::string NameServer() {
+    if (const char* configured = std::getenv("TUNEDEX_DNS_SERVER"); configured && *configured)
+        return configured;
+    return ToUtf8(TOrvoTunedexRadioBrowser::DefaultNameServer);
+}
+
+// ---- values -----------------------------------------------------------------------------------
+
+// Keeps the last of equal entries, in the order of those kept.
+void RemoveDuplicatesKeepingLast(std::vector<std::u16string>& list) {
+    std::unordered_set<std::u16string_view> seen;
+    std::vector<bool> keep(list.size());
+    for (size_t i = list.size(); i-- > 0;)
+        keep[i] = seen.insert(list[i]).second;
+    std::vector<std::u16string> kept;
+    kept.reserve(seen.size());
+    for (size_t i = 0; i < list.size(); ++i)
+        if (keep[i])
+            kept.push_back(std::move(list[i]));
+    list = std::move(kept);
+}
+
+} // namespace
+
+// ---- provider ---------------------------------------------------------------------------------
+
+const TOrvoTunedexProviderClass& TOrvoTunedexRadioBrowser::Class() {
+    static const TOrvoTunedexProviderClassOf<TOrvoTunedexRadioBrowser> cls(u"TOrvoTunedexRadioBrowser");
+    return cls;
+}
+
+std::u16string TOrvoTunedexRadioBrowser::DocumentURL() const {
+    const TAddress address = SplitAddress(Data);
+    if (address.Server.empty())
+        throw EInvalidOperation(u"Address was not set");
+    std::u16string url = u"http://" + address.Server + u"/json/stations";
+    if (address.Value.empty())
+        return url; // every station the server knows
+    switch (address.Kind) {
+    case akTag:
+        url += u"/bytagexact/";
+        break;
+    case akLanguage:
+        url += u"/bylanguageexact/";
+        break;
+    default:
+        url += u"/bycountryexact/";
+    }
+    // Values such as "drum & bass", "Côte d'Ivoire" or one with a "/" must reach the server as
+    // one path segment meaning exactly that text.
+    return url + EncodeURLComponent(address.Value);
+}
+
+void TOrvoTunedexRadioBrowser::AsyncFetch(TNuvStream& stream, std::u16string_view,
+                                          const TOrvoStationReceiver& receiver) {
+    ParseStations(stream, receiver);
+}
+
+TOrvoTunedexRadioBrowser::TAddress TOrvoTunedexRadioBrowser::SplitAddress(std::u16string_view data) {
+    TAddress address;
+    const std::vector<std::u16string> parts = Split(data, u";");
+    address.Server = parts[0];
+    if (parts.size() > 1)
+        address.Kind = int32_t(StrToIntDef(parts[1], 0));
+    if (parts.size() > 2)
+        address.Value = parts[2];
+    return address;
+}
+
+// ---- look-ups ---------------------------------------------------------------------------------
+
+TOrvoTunedexRadioBrowser::TQueryTask::TQueryTask(std::u16string server, TQueryKind kind,
+                                                 TQueryCallback callback)
+    : FServer(std::move(server)), FQueryKind(kind), FCallback(std::move(callback)) {}
+
+void TOrvoTunedexRadioBrowser::TQueryTask::Execute() {
+    switch (FQueryKind) {
+    case qkServers:
+        DiscoverServers(FResult);
+        break;
+    case qkCountries:
+        QueryValues(FResult, u"countries", FServer);
+        break;
+    case qkLanguages:
+        // Entries without a language code are spelling variants and junk ("#english").
+        QueryValues(FResult, u"languages", FServer, [](const TNuvJSONNode& object) {
+            std::u16string code;
+            return JSON::TryGetValue(object, u"iso_639", code) && !code.empty() && code != u"null";
+        });
+        break;
+    case qkTags:
+        QueryValues(FResult, u"tags", FServer);
+        break;
+    }
+}
+
+void TOrvoTunedexRadioBrowser::TQueryTask::Complete() {
+    if (!IsCanceled() && FCallback)
+        // Checked again on the main thread: the dialog may have cancelled while this waited.
+        TNuvMainThread::Run(
+            [this] {
+                if (!IsCanceled())
+                    FCallback(FResult);
+            },
+            true);
+    TNuvTask::Complete();
+}
+
+void TOrvoTunedexRadioBrowser::StartQuery(TaskHandle& handle, TQueryKind kind, TQueryCallback callback,
+                                          std::u16string_view server) {
+    TaskDispatcher().Cancel(handle, false);
+    handle =
+        TaskDispatcher().Run(std::make_unique<TQueryTask>(std::u16string(server), kind, std::move(callback)));
+}
+
+void TOrvoTunedexRadioBrowser::QueryValues(std::vector<std::u16string>& list, std::u16string_view kindName,
+                                           std::u16string_view server, const TObjectFilter& filter) {
+    if (server.empty() || kindName.empty())
+        return;
+    TNuvMemoryStream stream;
+    const TNuvWebErrorInfo outcome =
+        TNuvHttp::Get(std::u16string(server) + u"/json/" + std::u16string(kindName))
+            ->OnData(stream)
+            .RunInCurrentThread();
+    // Whatever arrived before a failure is not the list.
+    if (outcome.ErrorCode == 0)
+        ForEachObject(stream, [&](const TNuvJSONNode& object) {
+            std::u16string name;
+            if ((!filter || filter(object)) && JSON::TryGetValue(object, u"name", name))
+                list.push_back(std::move(name));
+        });
+    RemoveDuplicatesKeepingLast(list);
+    std::stable_sort(list.begin(), list.end(), [](const std::u16string& a, const std::u16string& b) {
+        return platform::CompareStringLocale(a, b) < 0;
+    });
+}
+
+void TOrvoTunedexRadioBrowser::DiscoverServers(std::vector<std::u16string>& list) {
+    std::vector<std::u16string> servers = QuerySrvTargets(SrvName, NameServer());
+    std::stable_sort(servers.begin(), servers.end(), [](const std::u16string& a, const std::u16string& b) {
+        return CompareTextNatural(a, b) < 0;
+    });
+    list.emplace_back(AllServersHost);
+    list.insert(list.end(), std::make_move_iterator(servers.begin()), std::make_move_iterator(servers.end()));
+}
+
+// ---- documents --------------------------------------------------------------------------------
+
+void TOrvoTunedexRadioBrowser::ForEachObject(TNuvStream& stream, const TObjectProc& proc) {
+    const std::unique_ptr<TNuvJSONDocument> document = JSON::Parse(stream);
+    if (!document)
+        return;
+    const TNuvJSONNode root = document->Root();
+    if (!root.IsArray())
+        return;
+    const size_t count = root.Count();
+    for (size_t i = 0; i < count; ++i)
+        if (const TNuvJSONNode item = root.Item(i); item.IsObject())
+            proc(item);
+}
+
+namespace {
+
+// The members a station is made of, in the order of the table below.
+enum TStationMember {
+    smBitrate,
+    smCodec,
+    smName,
+    smLanguage,
+    smHomepage,
+    smFavicon,
+    smUrlResolved,
+    smUrl,
+    smCountry,
+    smState,
+    smTags,
+    smCount
+};
+
+constexpr std::array<std::string_view, smCount> kStationMembers = {
+    "bitrate",      "codec", "name",    "language", "homepage", "favicon",
+    "url_resolved", "url",   "country", "state",    "tags"};
+
+int32_t BitrateOf(std::string_view text) {
+    int64_t value = 0;
+    if (!TryStrToInt(FromUtf8(text), value) || value < INT32_MIN || value > INT32_MAX)
+        return 0;
+    return int32_t(value);
+}
+
+} // namespace
+
+void TOrvoTunedexRadioBrowser::ParseStations(TNuvStream& stream, const TOrvoStationReceiver& receiver) {
+    TOrvoRadioStationInfo station;
+    ForEachObject(stream, [&](const TNuvJSONNode& object) {
+        // One walk over the members, keeping the document's bytes; only what the station takes
+        // is converted. The first of equal names counts, as a look-up by name finds.
+        std::array<std::string_view, smCount> values{};
+        unsigned found = 0;
+        const size_t count = object.Count();
+        for (size_t i = 0; i < count && found != (1u << smCount) - 1; ++i) {
+            const std::string_view name = object.NameBytes(i);
+            for (unsigned m = 0; m < smCount; ++m)
+                if (!(found & (1u << m)) && name == kStationMembers[m]) {
+                    values[m] = object.Item(i).TextBytes();
+                    found |= 1u << m;
+                    break;
+                }
+        }
+
+        station.Reset();
+        station.Bitrate = BitrateOf(values[smBitrate]);
+        station.FileFormat = FromUtf8(values[smCodec]);
+        station.Name = FromUtf8(values[smName]);
+        station.Description = FromUtf8(values[smLanguage]);
+        station.HomeURL = FromUtf8(values[smHomepage]);
+        station.Logo = FromUtf8(values[smFavicon]);
+        station.FileName = FromUtf8(values[values[smUrlResolved].empty() ? smUrl : smUrlResolved]);
+        station.Country = FromUtf8(values[values[smCountry].empty() ? smState : smCountry]);
+        station.Tags = FromUtf8(values[smTags]);
+        std::replace(station.Tags.begin(), station.Tags.end(), u',', u';');
+        receiver(station);
+    });
+}
