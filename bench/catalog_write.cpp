@@ -6,6 +6,7 @@
 // Each measurement runs in a child process of its own; its memory figure is how far the peak
 // resident size rose above what the child started with (the generated stations are shared).
 
+#include "bench/BenchSupport.h"
 #include "nuv/Nuv.Strings.h"
 #include "platform/Platform.System.h"
 #include "plugin/Orvo.Tunedex.Core.h"
@@ -15,7 +16,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -32,94 +32,6 @@ constexpr int kStations = 50000;
 constexpr int kLookups = 20000;
 constexpr int kRepeats = 3;
 const std::u16string kProvider = u"5d41402abc4b2a76b9719d911017c592";
-
-// ---- stations shaped like a community directory's: lengths and alphabets as found there ----
-
-class TStationMaker {
-public:
-    std::vector<TOrvoRadioStationInfo> Make(int count) {
-        std::vector<TOrvoRadioStationInfo> stations;
-        stations.reserve(size_t(count));
-        for (int i = 0; i < count; ++i)
-            stations.push_back(Station(i));
-        return stations;
-    }
-
-private:
-    template <size_t N> const char* Pick(const std::array<const char*, N>& items) {
-        return items[FRandom() % N];
-    }
-    std::string Token(size_t length) {
-        static constexpr char alphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-        std::string token;
-        for (size_t i = 0; i < length; ++i)
-            token += alphabet[FRandom() % 36];
-        return token;
-    }
-    std::string List(size_t minimum, size_t maximum) {
-        static constexpr std::array<const char*, 24> tags = {
-            "pop",   "rock",    "news",       "talk",   "jazz",  "classical", "80s",    "90s",
-            "dance", "hits",    "electronic", "house",  "chill", "lounge",    "oldies", "country",
-            "folk",  "hip hop", "top 40",     "sports", "metal", "ambient",   "latin",  "community radio"};
-        std::string list;
-        const size_t n = minimum + FRandom() % (maximum - minimum + 1);
-        for (size_t i = 0; i < n; ++i) {
-            if (i)
-                list += ';';
-            list += Pick(tags);
-        }
-        return list;
-    }
-
-    TOrvoRadioStationInfo Station(int index) {
-        static constexpr std::array<const char*, 12> words = {"Radio", "FM",     "Classic", "Hits",
-                                                              "Jazz",  "Sound",  "City",    "Live",
-                                                              "Nova",  "Energy", "Café",    "Sonido"};
-        static constexpr std::array<const char*, 10> countries = {
-            "Germany",
-            "The United States Of America",
-            "France",
-            "Brazil",
-            "Spain",
-            "Greece",
-            "United Kingdom Of Great Britain And Northern Ireland",
-            "Japan",
-            "Russian Federation",
-            "Poland"};
-        static constexpr std::array<const char*, 6> hosts = {"stream", "icecast", "live",
-                                                             "s3",     "radio",   "cast"};
-        static constexpr std::array<const char*, 5> domains = {".com", ".net", ".fm", ".de", ".org"};
-        static constexpr std::array<const char*, 4> codecs = {"MP3", "AAC", "AAC+", "OGG"};
-        static constexpr std::array<int, 6> bitrates = {0, 64, 96, 128, 192, 320};
-
-        TOrvoRadioStationInfo info;
-        const std::string site = Token(6 + FRandom() % 8) + Pick(domains);
-        info.FileName = FromUtf8(std::string(FRandom() % 3 ? "https://" : "http://") + Pick(hosts) + "." +
-                                 site + (FRandom() % 2 ? ":8000/" : "/") + Token(4 + FRandom() % 20) +
-                                 (FRandom() % 2 ? ".mp3" : "") + "?id=" + std::to_string(index));
-        std::string name = Pick(words);
-        for (size_t n = 1 + FRandom() % 4; n > 0; --n)
-            name += std::string(" ") + Pick(words);
-        if (FRandom() % 5 == 0)
-            name += " 101." + std::to_string(FRandom() % 10);
-        info.Name = FromUtf8(name);
-        info.Genre = FromUtf8(List(0, 3));
-        info.Tags = FromUtf8(List(1, 6));
-        info.Country = FromUtf8(Pick(countries));
-        info.FileFormat = FromUtf8(Pick(codecs));
-        info.Bitrate = bitrates[FRandom() % bitrates.size()];
-        info.HomeURL = FromUtf8("https://www." + site + "/");
-        if (FRandom() % 4)
-            info.Logo = FromUtf8("https://www." + site + "/wp-content/uploads/" + Token(10) + "/logo-" +
-                                 Token(6) + ".png");
-        if (FRandom() % 8 == 0)
-            info.Description =
-                FromUtf8("The best " + List(1, 2) + " from " + Pick(countries) + ", all day long");
-        return info;
-    }
-
-    std::mt19937 FRandom{20240611};
-};
 
 // ---- the two ways of writing and of looking up ----
 
@@ -291,11 +203,6 @@ template <typename F> TResult InChild(F&& body) {
     if (!read || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         throw std::runtime_error("measurement failed");
     return result;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 } // namespace
