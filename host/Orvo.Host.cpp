@@ -2,6 +2,7 @@
 
 #include "host/Orvo.Host.Localization.h"
 #include "host/Orvo.Host.MessageDispatcher.h"
+#include "host/Orvo.Host.MusicLibrary.Objects.h"
 #include "host/Orvo.Host.MusicLibrary.h"
 #include "nuv/Nuv.Log.h"
 #include "platform/Platform.System.h"
@@ -31,6 +32,7 @@ TOrvoHost::TOrvoHost(const TOrvoHostSettings& settings)
 
     FCore = TOrvoHostCore::Create(FromUtf8(FProfileFolder.string()));
     FCore->RegisterService(IOrvoServiceMusicLibrary::IID, TOrvoHostMusicLibrary::Create(*FCore));
+    RegisterMusicLibraryObjects(*FCore);
     FCore->RegisterService(IOrvoServiceVersionInfo::IID, TOrvoHostVersionInfo::Create(settings.BuildNumber));
     FCore->RegisterService(IOrvoServiceMUI::IID, TOrvoHostLocalization::CreateDefault());
     FCore->RegisterService(IOrvoServiceMessageDispatcher::IID,

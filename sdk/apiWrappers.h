@@ -238,3 +238,56 @@ private:
     template <typename Number> HRESULT GetNumber(int32_t propId, Number* value);
     HRESULT SetValue(int32_t propId, const TOrvoPropValue& value);
 };
+
+// A property list that also answers the interface I, an interface whose first operations are the
+// property-list operations (a data storage, a filter group, ...). I's property-list slots run the
+// same operations as the list's own, so derived classes override only the Do* hooks and I's own
+// operations.
+template <typename I> class TOrvoPropertyListOf : public TOrvoPropertyList, public I {
+public:
+    HRESULT ORVO_CALL QueryInterface(const TGUID& iid, void** object) override {
+        return TOrvoPropertyList::QueryInterface(iid, object);
+    }
+    uint32_t ORVO_CALL AddRef() override { return TOrvoPropertyList::AddRef(); }
+    uint32_t ORVO_CALL Release() override { return TOrvoPropertyList::Release(); }
+    void ORVO_CALL BeginUpdate() override { TOrvoPropertyList::BeginUpdate(); }
+    void ORVO_CALL EndUpdate() override { TOrvoPropertyList::EndUpdate(); }
+    HRESULT ORVO_CALL Reset() override { return TOrvoPropertyList::Reset(); }
+    HRESULT ORVO_CALL GetValueAsFloat(int32_t propId, double* value) override {
+        return TOrvoPropertyList::GetValueAsFloat(propId, value);
+    }
+    HRESULT ORVO_CALL GetValueAsInt32(int32_t propId, int32_t* value) override {
+        return TOrvoPropertyList::GetValueAsInt32(propId, value);
+    }
+    HRESULT ORVO_CALL GetValueAsInt64(int32_t propId, int64_t* value) override {
+        return TOrvoPropertyList::GetValueAsInt64(propId, value);
+    }
+    HRESULT ORVO_CALL GetValueAsObject(int32_t propId, const TGUID& iid, void** value) override {
+        return TOrvoPropertyList::GetValueAsObject(propId, iid, value);
+    }
+    HRESULT ORVO_CALL SetValueAsFloat(int32_t propId, double value) override {
+        return TOrvoPropertyList::SetValueAsFloat(propId, value);
+    }
+    HRESULT ORVO_CALL SetValueAsInt32(int32_t propId, int32_t value) override {
+        return TOrvoPropertyList::SetValueAsInt32(propId, value);
+    }
+    HRESULT ORVO_CALL SetValueAsInt64(int32_t propId, int64_t value) override {
+        return TOrvoPropertyList::SetValueAsInt64(propId, value);
+    }
+    HRESULT ORVO_CALL SetValueAsObject(int32_t propId, IUnknown* value) override {
+        return TOrvoPropertyList::SetValueAsObject(propId, value);
+    }
+    HRESULT ORVO_CALL GetValueAsVariant(int32_t propId, TOrvoVariant* value) override {
+        return TOrvoPropertyList::GetValueAsVariant(propId, value);
+    }
+    HRESULT ORVO_CALL SetValueAsVariant(int32_t propId, const TOrvoVariant* value) override {
+        return TOrvoPropertyList::SetValueAsVariant(propId, value);
+    }
+
+protected:
+    void* GetInterface(const TGUID& iid) override {
+        if (iid == I::IID)
+            return static_cast<I*>(this);
+        return TOrvoPropertyList::GetInterface(iid);
+    }
+};

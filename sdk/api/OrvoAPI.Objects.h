@@ -73,3 +73,20 @@ struct IOrvoStream : IUnknown {
     virtual int32_t ORVO_CALL Read(uint8_t* buffer, uint32_t count) = 0;
     virtual HRESULT ORVO_CALL Write(const uint8_t* buffer, uint32_t count, uint32_t* written) = 0;
 };
+
+// A list of host or plug-in objects ("ORVOObjList"): field lists, sort lists, grouping fields.
+struct IOrvoObjectList : IUnknown {
+    static constexpr TGUID IID = OrvoTag("ORVOObjList");
+
+    // Appends the item (the list keeps a reference); E_INVALIDARG for null.
+    virtual HRESULT ORVO_CALL Add(IUnknown* item) = 0;
+    virtual HRESULT ORVO_CALL Clear() = 0;
+    // Removes the item at the zero-based index; E_INVALIDARG outside the list.
+    virtual HRESULT ORVO_CALL Delete(int32_t index) = 0;
+    // Inserts before the zero-based index (the count appends); E_INVALIDARG outside the list.
+    virtual HRESULT ORVO_CALL Insert(int32_t index, IUnknown* item) = 0;
+    virtual int32_t ORVO_CALL Count() = 0;
+    // The item at the index as the interface `iid`, with a reference; E_INVALIDARG outside the
+    // list, E_NOINTERFACE when the item does not offer `iid`.
+    virtual HRESULT ORVO_CALL Get(int32_t index, const TGUID& iid, void** item) = 0;
+};
