@@ -4,6 +4,7 @@
 #include "host/Orvo.Host.MessageDispatcher.h"
 #include "host/Orvo.Host.MusicLibrary.h"
 #include "platform/Platform.System.h"
+#include "platform/Platform.Threads.h"
 
 #include <cstdlib>
 #include <system_error>
@@ -28,9 +29,16 @@ TOrvoHost::TOrvoHost(const TOrvoHostSettings& settings)
     FCore = TOrvoHostCore::Create(FromUtf8(FProfileFolder.string()));
     FCore->RegisterService(IOrvoServiceMusicLibrary::IID, TOrvoHostMusicLibrary::Create(*FCore));
     FCore->RegisterService(IOrvoServiceVersionInfo::IID, TOrvoHostVersionInfo::Create(settings.BuildNumber));
-    FCore->RegisterService(IOrvoServiceMUI::IID, TOrvoHostLocalization::CreateDefault());
+    ComPtr<TOrvoHostLocalization> localization = TOrvoHostLocalization::CreateDefault();
+    FCore->RegisterService(IOrvoServiceMUI::IID, localization);
     FCore->RegisterService(IOrvoServiceMessageDispatcher::IID,
                            TOrvoHostMessageDispatcher::Create(MainWindow));
+    FUI = TOrvoHostUI::Create([localization](std::u16string_view key) { return localization->Text(key); });
+    FCore->RegisterService(IOrvoServiceUI::IID, FUI);
+    FMessageDialog = TOrvoHostMessageDialog::Create();
+    FCore->RegisterService(IOrvoUIMessageDialog::IID, FMessageDialog);
+    FFileSystems = TOrvoHostFileSystems::Create(*FCore);
+    FCore->RegisterService(IOrvoServiceFileSystem::IID, FFileSystems);
 }
 
 TOrvoHost::~TOrvoHost() {
@@ -55,8 +63,10 @@ void TOrvoHost::Unload() {
     if (FModule && FInitialized)
         FModule->Plugin().Finalize();
     FInitialized = false;
-    // Extensions run the plug-in's code, so they go before the library does.
+    // Extensions run the plug-in's code, so they go before the library does; so do calls it
+    // queued for the main thread through the host's forms.
     FCore->ClearExtensions();
+    platform::DiscardMainThreadCalls(FUI.get());
     FModule.reset();
 }
 

@@ -11,6 +11,7 @@
 #include <array>
 #include <chrono>
 #include <cstdlib>
+#include <mutex>
 #include <thread>
 
 extern char** environ;
@@ -73,7 +74,28 @@ std::string TemporaryFolder() {
     return folder;
 }
 
+namespace {
+std::mutex GShellOpenLock;
+ShellOpenHandler GShellOpenHandler;
+} // namespace
+
+ShellOpenHandler SetShellOpenHandler(ShellOpenHandler handler) {
+    std::lock_guard lock(GShellOpenLock);
+    std::swap(GShellOpenHandler, handler);
+    return handler;
+}
+
 void ShellOpen(const std::string& target) {
+    ShellOpenHandler handler;
+    {
+        std::lock_guard lock(GShellOpenLock);
+        handler = GShellOpenHandler;
+    }
+    // Called outside the lock, so that a handler may itself set another handler.
+    if (handler) {
+        handler(target);
+        return;
+    }
     // Fire and forget, as the shell does: the opener's fate is not ours to report.
     const char* argv[] = {"xdg-open", target.c_str(), nullptr};
     pid_t pid = 0;
