@@ -52,6 +52,12 @@ ComPtr<IUnknown> UINotifyEvent(TOrvoUINotifyEvent event) {
     return ComPtr<IUnknown>(static_cast<IOrvoUIChangeEvents*>(adapter.get()));
 }
 
+bool UISameObject(IUnknown* a, IUnknown* b) {
+    if (!a || !b)
+        return a == b;
+    return QueryAs<IUnknown>(a).get() == QueryAs<IUnknown>(b).get();
+}
+
 // ---- placements
 
 TOrvoUIPlacement UIPlacement(int32_t alignment, int32_t size) {
@@ -97,10 +103,11 @@ ComPtr<IOrvoUIForm> UICreateForm(TOrvoWindowHandle owner, std::u16string_view na
 }
 
 ComPtr<IOrvoUIControl> UICreateControl(IOrvoUIForm* form, IUnknown* parent, const TGUID& kind,
-                                       std::u16string_view name, IUnknown* events) {
+                                       std::u16string_view name, const ComPtr<IUnknown>& events) {
     ComPtr<IOrvoString> hostName = name.empty() ? nullptr : ToHostString(name);
     ComPtr<IOrvoUIControl> control;
-    RaiseIfFailed(UIService()->CreateControl(form, parent, hostName.get(), events, kind, control.put()));
+    RaiseIfFailed(
+        UIService()->CreateControl(form, parent, hostName.get(), events.get(), kind, control.put()));
     return control;
 }
 
@@ -169,9 +176,9 @@ std::u16string UIComboItem(IUnknown* combo, int32_t index) {
     return FromHostString(text);
 }
 
-ComPtr<IOrvoUIControl> UIAddEditButton(IUnknown* edit, IUnknown* events) {
+ComPtr<IOrvoUIControl> UIAddEditButton(IUnknown* edit, const ComPtr<IUnknown>& events) {
     ComPtr<IOrvoUIControl> button;
-    RaiseIfFailed(UIRequire<IOrvoUIButtonedEdit>(edit)->AddButton(events, button.put()));
+    RaiseIfFailed(UIRequire<IOrvoUIButtonedEdit>(edit)->AddButton(events.get(), button.put()));
     return button;
 }
 

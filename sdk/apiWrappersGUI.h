@@ -71,6 +71,9 @@ private:
 // An adapter calling `event`, the usual handler of one control.
 ComPtr<IUnknown> UINotifyEvent(TOrvoUINotifyEvent event);
 
+// Whether two interfaces belong to one object (a sender and a dialog's control, say).
+bool UISameObject(IUnknown* a, IUnknown* b);
+
 // ---- placements
 
 // A placement with an alignment; `size` is the height for top, bottom and client alignment and
@@ -97,11 +100,12 @@ ComPtr<IOrvoServiceUI> UIService();
 ComPtr<IOrvoUIForm> UICreateForm(TOrvoWindowHandle owner, std::u16string_view name);
 // A new control of `kind` on `parent` (null: the form); `name` may be empty, `events` null.
 ComPtr<IOrvoUIControl> UICreateControl(IOrvoUIForm* form, IUnknown* parent, const TGUID& kind,
-                                       std::u16string_view name = {}, IUnknown* events = nullptr);
+                                       std::u16string_view name = {},
+                                       const ComPtr<IUnknown>& events = nullptr);
 // The same, answered as the interface T of the control.
 template <typename T>
 ComPtr<T> UICreateControlAs(IOrvoUIForm* form, IUnknown* parent, const TGUID& kind,
-                            std::u16string_view name = {}, IUnknown* events = nullptr);
+                            std::u16string_view name = {}, const ComPtr<IUnknown>& events = nullptr);
 
 // An interface of a form or control; raises EInvalidOperation when it has none.
 template <typename T> ComPtr<T> UIRequire(IUnknown* control);
@@ -129,7 +133,7 @@ void UIComboClear(IUnknown* combo);
 int32_t UIComboCount(IUnknown* combo);
 std::u16string UIComboItem(IUnknown* combo, int32_t index);
 // Adds a button to an edit or combo box; `events` receives its presses.
-ComPtr<IOrvoUIControl> UIAddEditButton(IUnknown* edit, IUnknown* events);
+ComPtr<IOrvoUIControl> UIAddEditButton(IUnknown* edit, const ComPtr<IUnknown>& events);
 
 // Forms.
 int32_t UIShowModal(IOrvoUIForm* form);
@@ -164,7 +168,7 @@ template <typename T> ComPtr<T> UIRequire(IUnknown* control) {
 
 template <typename T>
 ComPtr<T> UICreateControlAs(IOrvoUIForm* form, IUnknown* parent, const TGUID& kind, std::u16string_view name,
-                            IUnknown* events) {
+                            const ComPtr<IUnknown>& events) {
     ComPtr<IOrvoUIControl> control = UICreateControl(form, parent, kind, name, events);
     return UIRequire<T>(control.get());
 }
