@@ -34,11 +34,18 @@ TOrvoHost::TOrvoHost(const TOrvoHostSettings& settings)
     FCore->RegisterService(IOrvoServiceMusicLibrary::IID, TOrvoHostMusicLibrary::Create(*FCore));
     RegisterMusicLibraryObjects(*FCore);
     FCore->RegisterService(IOrvoServiceVersionInfo::IID, TOrvoHostVersionInfo::Create(settings.BuildNumber));
-    FCore->RegisterService(IOrvoServiceMUI::IID, TOrvoHostLocalization::CreateDefault());
+    ComPtr<TOrvoHostLocalization> localization = TOrvoHostLocalization::CreateDefault();
+    FCore->RegisterService(IOrvoServiceMUI::IID, localization);
     FCore->RegisterService(IOrvoServiceMessageDispatcher::IID,
                            TOrvoHostMessageDispatcher::Create(MainWindow));
     FCore->RegisterService(IOrvoServiceConnectionSettings::IID,
                            TOrvoHostConnectionSettings::Create(settings.Connection));
+    FUI = TOrvoHostUI::Create([localization](std::u16string_view key) { return localization->Text(key); });
+    FCore->RegisterService(IOrvoServiceUI::IID, FUI);
+    FMessageDialog = TOrvoHostMessageDialog::Create();
+    FCore->RegisterService(IOrvoUIMessageDialog::IID, FMessageDialog);
+    FFileSystems = TOrvoHostFileSystems::Create(*FCore);
+    FCore->RegisterService(IOrvoServiceFileSystem::IID, FFileSystems);
 }
 
 TOrvoHost::~TOrvoHost() {
@@ -63,8 +70,10 @@ void TOrvoHost::Unload() {
     if (FModule && FInitialized)
         FModule->Plugin().Finalize();
     FInitialized = false;
-    // Extensions run the plug-in's code, so they go before the library does.
+    // Extensions run the plug-in's code, so they go before the library does; so do calls it
+    // queued for the main thread through the host's forms.
     FCore->ClearExtensions();
+    platform::DiscardMainThreadCalls(FUI.get());
     FModule.reset();
 }
 

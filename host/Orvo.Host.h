@@ -4,7 +4,10 @@
 
 #include "host/Orvo.Host.ConnectionSettings.h"
 #include "host/Orvo.Host.Core.h"
+#include "host/Orvo.Host.FileSystem.h"
 #include "host/Orvo.Host.Plugin.h"
+#include "host/Orvo.Host.UI.MessageDialog.h"
+#include "host/Orvo.Host.UI.h"
 #include "host/Orvo.Host.VersionInfo.h"
 
 #include <cstdint>
@@ -42,6 +45,11 @@ public:
     TOrvoHost& operator=(const TOrvoHost&) = delete;
 
     TOrvoHostCore& Core() const { return *FCore; }
+    // The forms and controls the plug-in makes, its message dialogs, and the file systems it
+    // registers.
+    TOrvoHostUI& UI() const { return *FUI; }
+    TOrvoHostMessageDialog& MessageDialog() const { return *FMessageDialog; }
+    TOrvoHostFileSystems& FileSystems() const { return *FFileSystems; }
     const std::filesystem::path& PluginFile() const { return FPluginFile; }
     const std::filesystem::path& ProfileFolder() const { return FProfileFolder; }
 
@@ -71,6 +79,9 @@ private:
     std::filesystem::path FPluginFile;
     std::filesystem::path FProfileFolder;
     ComPtr<TOrvoHostCore> FCore;
+    ComPtr<TOrvoHostUI> FUI;
+    ComPtr<TOrvoHostMessageDialog> FMessageDialog;
+    ComPtr<TOrvoHostFileSystems> FFileSystems;
     std::unique_ptr<TOrvoHostPluginModule> FModule;
     bool FInitialized = false;
 };

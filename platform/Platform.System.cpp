@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <new>
+#include <mutex>
 #include <thread>
 
 extern char** environ;
@@ -76,6 +77,17 @@ std::string TemporaryFolder() {
 }
 
 namespace {
+std::mutex GShellOpenLock;
+ShellOpenHandler GShellOpenHandler;
+} // namespace
+
+ShellOpenHandler SetShellOpenHandler(ShellOpenHandler handler) {
+    std::lock_guard lock(GShellOpenLock);
+    std::swap(GShellOpenHandler, handler);
+    return handler;
+}
+
+namespace {
 size_t PageRound(size_t size) {
     static const size_t page = size_t(::sysconf(_SC_PAGESIZE));
     return (size + page - 1) / page * page;
@@ -110,6 +122,16 @@ void FreeLargeBlock(void* block, size_t size) {
 }
 
 void ShellOpen(const std::string& target) {
+    ShellOpenHandler handler;
+    {
+        std::lock_guard lock(GShellOpenLock);
+        handler = GShellOpenHandler;
+    }
+    // Called outside the lock, so that a handler may itself set another handler.
+    if (handler) {
+        handler(target);
+        return;
+    }
     // Fire and forget, as the shell does: the opener's fate is not ours to report.
     const char* argv[] = {"xdg-open", target.c_str(), nullptr};
     pid_t pid = 0;

@@ -4,6 +4,7 @@
 // Thread-safety: every function here may be called from any thread.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace platform {
@@ -37,8 +38,15 @@ void* AllocateLargeBlock(size_t size);
 void* ResizeLargeBlock(void* block, size_t oldSize, size_t newSize);
 void FreeLargeBlock(void* block, size_t size);
 
-// Opens an address or a folder with the desktop's handler; failures are not reported.
+// Opens an address or a folder with the desktop's handler (xdg-open); failures are not reported.
+// When a handler is set, the target goes to it instead.
 void ShellOpen(const std::string& target);
+
+// Sets the handler ShellOpen hands its targets to (empty: the desktop's handler again) and answers
+// the one it replaces. The host uses it to open targets its own way; tests record them instead of
+// starting programs.
+using ShellOpenHandler = std::function<void(const std::string& target)>;
+ShellOpenHandler SetShellOpenHandler(ShellOpenHandler handler);
 
 // Full path of the running program, or empty when it cannot be had.
 std::string ExecutablePath();

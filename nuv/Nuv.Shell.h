@@ -1,0 +1,14 @@
+#pragma once
+// Opening addresses and folders with the desktop's handler.
+//
+// Thread-safety: may be called from any thread.
+
+#include <string>
+#include <string_view>
+
+// Opens a text as a person would paste it into a browser or file manager: a text containing "//"
+// is opened as an address; otherwise an existing folder is opened as that folder; anything else
+// is taken for an address without its scheme and opened with "https://" in front. Answers the
+// target handed to the shell; an empty text opens nothing and answers the empty text. Whether the
+// shell managed to open it is not reported.
+std::u16string ShellOpenAddress(std::u16string_view text);
