@@ -13,10 +13,11 @@ struct TRegistry {
     std::map<std::u16string, const TNuvClass*, std::less<>> Classes;
 };
 
-// Never destroyed: registrations made by static objects may be undone during exit in any order.
+// Created on first use, so that registrations made by other static objects find it; destroyed
+// with the module, which must not leave its registry behind when it unloads.
 TRegistry& Registry() {
-    static auto* const registry = new TRegistry;
-    return *registry;
+    static TRegistry registry;
+    return registry;
 }
 
 } // namespace

@@ -92,10 +92,12 @@ struct TMainThreadQueue {
     std::deque<TNuvMainThread::TSynchronizeRecord> Records;
 };
 
-// Never destroyed: a worker may queue a call while the process exits.
+// A plain static, defined before the unloader below so that it is destroyed after it: a module
+// that unloads must free its queue, and by then Finalize has dropped what was left in it.
+TMainThreadQueue gMainThreadQueue;
+
 TMainThreadQueue& MainThreadQueue() {
-    static auto* const queue = new TMainThreadQueue;
-    return *queue;
+    return gMainThreadQueue;
 }
 
 // Identifies this module's calls in the process-wide queue, which other modules share.
