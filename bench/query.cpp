@@ -4,7 +4,7 @@
 // through the plain SQLite API on a copy of the tables without our collations and functions
 // (SQLite's own UPPER and BINARY order; for the key list, SQLite's instr on the same items).
 
-#include "bench/BenchSupport.h"
+#include "bench/BenchCatalog.h"
 #include "host/Orvo.Host.MusicLibrary.Query.h"
 #include "platform/Platform.System.h"
 #include "plugin/Orvo.Tunedex.Plugin.ML.h"
@@ -22,6 +22,8 @@
 #include <vector>
 
 namespace {
+
+using namespace bench;
 
 constexpr int kStations = 50000;
 constexpr int kProviders = 5;
