@@ -1,0 +1,71 @@
+#pragma once
+// The catalogue dialogs, built at run time from the host's user-interface service.
+//
+// Thread-safety: main thread only, like the host's forms.
+
+#include "plugin/Orvo.Tunedex.Core.h"
+#include "plugin/Orvo.Tunedex.Providers.RadioBrowser.h"
+#include "sdk/apiWrappersGUI.h"
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Adds a catalogue or edits one: title, provider class, and the class's source address or Radio
+// Browser selection. Saving stores the provider and starts its refresh.
+class TOrvoTunedexEditDialog {
+public:
+    // Shows the dialog owned by `ownerWindow`, loading the catalogue `providerId` unless it is
+    // empty; answers whether the user saved.
+    static bool Execute(TOrvoWindowHandle ownerWindow, TOrvoStationCatalog& catalog,
+                        std::u16string_view providerId);
+
+    TOrvoTunedexEditDialog(TOrvoWindowHandle ownerWindow, TOrvoStationCatalog& catalog);
+    // Cancels the running value query and waits for it, so that its callback never reaches a
+    // dialog that is gone; then destroys the form.
+    ~TOrvoTunedexEditDialog();
+    TOrvoTunedexEditDialog(const TOrvoTunedexEditDialog&) = delete;
+    TOrvoTunedexEditDialog& operator=(const TOrvoTunedexEditDialog&) = delete;
+
+    void LoadProvider(std::u16string_view providerId);
+    // The provider settings the boxes describe.
+    std::u16string DataText() const;
+    // Whether an address may be saved: a network path, URL form, or a drive path.
+    static bool IsAcceptableAddress(std::u16string_view address);
+
+    ComPtr<IOrvoUIForm> Form;
+    ComPtr<IOrvoUIControl> TitleEdit;
+    ComPtr<IOrvoUIControl> ClassCombo;
+    ComPtr<IOrvoUIControl> HomePageButton;
+    ComPtr<IOrvoUIControl> AddressEdit;
+    ComPtr<IOrvoUIControl> RadioBrowserPanel;
+    ComPtr<IOrvoUIControl> ServerCombo;
+    ComPtr<IOrvoUIControl> KindCombo;
+    ComPtr<IOrvoUIControl> ValueCombo;
+    ComPtr<IOrvoUIControl> SaveButton;
+    TOrvoStationCatalog* Catalog;
+    bool Saved = false;
+    TDateTime KeptDate = 0;
+    std::u16string EditedID;
+    TaskHandle ValueQuery = 0;
+    bool TitleIsAutomatic = false;
+
+private:
+    void PopulateProviders();
+    const TOrvoTunedexProviderClass& SelectedClass() const;
+    bool IsRadioBrowser(const TOrvoTunedexProviderClass& cls) const;
+    void ClassChanged(IUnknown* sender);
+    void TitleChanged(IUnknown* sender);
+    void AddressChanged(IUnknown* sender);
+    void ValueChanged(IUnknown* sender);
+    void ListChanged(IUnknown* sender);
+    void Validate();
+    void QueryRadioBrowserData(TOrvoTunedexRadioBrowser::TQueryKind kind);
+    void FillCombo(IOrvoUIControl* combo, const std::vector<std::u16string>& values);
+    void Save(IUnknown* sender);
+    void OpenHomePage(IUnknown* sender);
+
+    // Cleared when the dialog goes, so a late query callback does nothing.
+    std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
+};
