@@ -2,6 +2,7 @@
 
 #include "nuv/Nuv.Shell.h"
 #include "nuv/Nuv.Strings.h"
+#include "nuv/Nuv.Threading.h"
 
 namespace {
 
@@ -285,4 +286,210 @@ void TOrvoTunedexEditDialog::Save(IUnknown*) {
 
 void TOrvoTunedexEditDialog::OpenHomePage(IUnknown*) {
     ShellOpenAddress(SelectedClass().HomePageURL());
+}
+
+// ---- the catalogue manager
+
+// Hands the tree list's events to the dialog; the form raises none once disposed of, which
+// happens before the dialog goes.
+class TOrvoTunedexManagingDialog::TListHandler
+    : public TOrvoInterfaces<TOrvoUICustomEventAdapter, IOrvoUITreeListEvents> {
+public:
+    explicit TListHandler(TOrvoTunedexManagingDialog* dialog) : FDialog(dialog) {}
+
+    HRESULT ORVO_CALL ColumnClick(IUnknown*, int32_t) override { return S_OK; }
+    HRESULT ORVO_CALL NodeExpanded(IUnknown*, IOrvoUITreeListNode*) override { return S_OK; }
+    HRESULT ORVO_CALL NodeCollapsed(IUnknown*, IOrvoUITreeListNode*) override { return S_OK; }
+    HRESULT ORVO_CALL NodeClick(IUnknown*, IOrvoUITreeListNode*) override { return S_OK; }
+    HRESULT ORVO_CALL NodeDblClick(IUnknown* sender, IOrvoUITreeListNode* node) override {
+        return Dispatch([&] {
+            if (node)
+                FDialog->Edit(sender);
+        });
+    }
+    HRESULT ORVO_CALL SelectionChanged(IUnknown*) override {
+        return Dispatch([&] { FDialog->UpdateButtons(); });
+    }
+    HRESULT ORVO_CALL ContextPopup(IUnknown*, IOrvoUITreeListNode*) override { return S_OK; }
+    HRESULT ORVO_CALL KeyPress(IUnknown*, uint32_t) override { return S_OK; }
+
+private:
+    TOrvoTunedexManagingDialog* FDialog;
+};
+
+namespace {
+constexpr int32_t kDateColumnWidth = 120;
+constexpr int32_t kCountColumnWidth = 56;
+constexpr int32_t kButtonHeight = 25;
+} // namespace
+
+void TOrvoTunedexManagingDialog::Execute(TOrvoWindowHandle ownerWindow, TOrvoStationCatalog& catalog) {
+    TOrvoTunedexManagingDialog dialog(ownerWindow, catalog);
+    UIShowModal(dialog.Form.get());
+}
+
+TOrvoTunedexManagingDialog::TOrvoTunedexManagingDialog(TOrvoWindowHandle ownerWindow,
+                                                       TOrvoStationCatalog& catalog)
+    : Catalog(&catalog) {
+    Catalog->Listeners().Add(this);
+    try {
+        Build(ownerWindow);
+        PopulateProviders();
+    } catch (...) {
+        Catalog->Listeners().Remove(this);
+        *FAlive = false;
+        UIDisposeForm(Form.get());
+        throw;
+    }
+}
+
+TOrvoTunedexManagingDialog::~TOrvoTunedexManagingDialog() {
+    Catalog->Listeners().Remove(this);
+    *FAlive = false;
+    UIDisposeForm(Form.get());
+}
+
+void TOrvoTunedexManagingDialog::Build(TOrvoWindowHandle ownerWindow) {
+    auto handler = [this](void (TOrvoTunedexManagingDialog::*method)(IUnknown*)) {
+        return UINotifyEvent([this, method](IUnknown* sender) { (this->*method)(sender); });
+    };
+    Form = UICreateForm(ownerWindow, u"frmTunedexManager");
+    UISetConstraints(Form.get(), 620, 480);
+    UISetInt(Form.get(), ORVO_UIP_BORDER, kFormBorderSizeable);
+    UISetBool(Form.get(), ORVO_UIP_AUTOSIZE, true);
+    UISetInt(Form.get(), ORVO_UIP_POSITION, kPositionCentred);
+
+    ComPtr<IOrvoUIControl> body = UICreateControl(Form.get(), nullptr, ORVO_UI_BRAND_BOX);
+    UISetPlacement(body.get(), UIPlacement(ORVO_UI_ALIGN_CLIENT, 0, UIMargins(0)));
+    UICreateControl(Form.get(), body.get(), ORVO_UI_BUTTON, u"B2",
+                    UINotifyEvent([this](IUnknown*) { UICloseForm(Form.get()); }));
+
+    TreeList = UICreateControl(Form.get(), body.get(), ORVO_UI_TREE_LIST, {},
+                               MakeInterfaced<TListHandler>(this).As<IUnknown>());
+    UISetPlacement(TreeList.get(), UIPlacement(ORVO_UI_ALIGN_CLIENT, 0, UIMargins(0)));
+    UITreeListAddColumn(TreeList.get());
+    for (const int32_t width : {kDateColumnWidth, kCountColumnWidth}) {
+        ComPtr<IOrvoUITreeListColumn> column = UITreeListAddColumn(TreeList.get());
+        UISetBool(column.get(), ORVO_UIP_COLUMN_STRETCH, false);
+        UISetInt(column.get(), ORVO_UIP_COLUMN_WIDTH, width);
+    }
+    UISetBool(TreeList.get(), ORVO_UIP_ROW_SELECT, true);
+
+    ComPtr<IOrvoUIControl> panel = UICreateControl(Form.get(), body.get(), ORVO_UI_PANEL);
+    UISetPlacement(panel.get(), UIPlacement(ORVO_UI_ALIGN_RIGHT, 100, UIMargins(8, 0, 0, 0)));
+    UISetInt(panel.get(), ORVO_UIP_BORDER, 0);
+    auto button = [&](std::u16string_view name, int32_t gapAbove,
+                      void (TOrvoTunedexManagingDialog::*method)(IUnknown*)) {
+        ComPtr<IOrvoUIControl> made =
+            UICreateControl(Form.get(), panel.get(), ORVO_UI_BUTTON, name, handler(method));
+        UISetPlacement(made.get(),
+                       UIPlacement(ORVO_UI_ALIGN_TOP, kButtonHeight, UIMargins(0, gapAbove, 0, 6)));
+        return made;
+    };
+    button(u"B3", 0, &TOrvoTunedexManagingDialog::Add);
+    EditButton = button(u"B6", 0, &TOrvoTunedexManagingDialog::Edit);
+    RefreshButton = button(u"B1", 0, &TOrvoTunedexManagingDialog::Refresh);
+    RemoveButton = button(u"B4", 12, &TOrvoTunedexManagingDialog::Remove);
+    ResetButton = button(u"B5", 12, &TOrvoTunedexManagingDialog::Reset);
+}
+
+std::u16string TOrvoTunedexManagingDialog::UpdatingID() const {
+    std::lock_guard guard(FUpdatingLock);
+    return FUpdatingID;
+}
+
+void TOrvoTunedexManagingDialog::PopulateProviders() {
+    const std::u16string updating = UpdatingID();
+    ComPtr<IOrvoUITreeList> list = UIRequire<IOrvoUITreeList>(TreeList.get());
+    list->BeginUpdate();
+    try {
+        ComPtr<IOrvoUITreeListNode> root = UITreeListRoot(TreeList.get());
+        root->DeleteChildren();
+        Catalog->EnumProviders([&](TOrvoTunedexProvider& provider) {
+            const std::u16string id = provider.ID();
+            const bool busy = id == updating;
+            UITreeNodeSetValues(UITreeNodeAddChild(root.get()).get(),
+                                {provider.Title, busy ? LocalizedText(u"Tunedex\\S1") : provider.DateAsText(),
+                                 busy ? std::u16string() : IntToStr(provider.Count), id});
+        });
+    } catch (...) {
+        list->EndUpdate();
+        throw;
+    }
+    list->EndUpdate();
+    UpdateButtons();
+}
+
+void TOrvoTunedexManagingDialog::UpdateButtons() {
+    ComPtr<IOrvoUITreeList> list = UIRequire<IOrvoUITreeList>(TreeList.get());
+    const bool selected = list->SelectedCount() > 0;
+    UISetBool(EditButton.get(), ORVO_UIP_ENABLED, selected);
+    UISetBool(RefreshButton.get(), ORVO_UIP_ENABLED, selected);
+    UISetBool(RemoveButton.get(), ORVO_UIP_ENABLED, selected);
+    UISetBool(ResetButton.get(), ORVO_UIP_ENABLED, list->RowCount() > 0);
+}
+
+std::u16string TOrvoTunedexManagingDialog::SelectedID() const {
+    ComPtr<IOrvoUITreeListNode> node = UITreeListFocused(TreeList.get());
+    return node ? UITreeNodeValue(node.get(), 3) : std::u16string();
+}
+
+void TOrvoTunedexManagingDialog::Add(IUnknown*) {
+    if (TOrvoTunedexEditDialog::Execute(UIWindowHandle(Form.get()), *Catalog, {}))
+        PopulateProviders();
+}
+
+void TOrvoTunedexManagingDialog::Edit(IUnknown*) {
+    const std::u16string id = SelectedID();
+    if (!id.empty() && TOrvoTunedexEditDialog::Execute(UIWindowHandle(Form.get()), *Catalog, id))
+        PopulateProviders();
+}
+
+void TOrvoTunedexManagingDialog::Refresh(IUnknown*) {
+    Catalog->EntriesUpdate(SelectedID());
+}
+
+void TOrvoTunedexManagingDialog::Remove(IUnknown*) {
+    const std::u16string id = SelectedID();
+    if (id.empty())
+        return;
+    Catalog->ProviderUpdate(nullptr, id);
+    PopulateProviders();
+}
+
+void TOrvoTunedexManagingDialog::Reset(IUnknown*) {
+    Catalog->Reset();
+    PopulateProviders();
+}
+
+void TOrvoTunedexManagingDialog::QueuePopulate() {
+    // The notifying thread must not touch FAlive's flag: only the main thread reads and clears it.
+    std::weak_ptr<bool> alive = FAlive;
+    TNuvMainThread::Run(
+        [this, alive] {
+            const std::shared_ptr<bool> living = alive.lock();
+            if (living && *living)
+                PopulateProviders();
+        },
+        false);
+}
+
+void TOrvoTunedexManagingDialog::CatalogChanged() {
+    QueuePopulate();
+}
+
+void TOrvoTunedexManagingDialog::ProviderUpdateStarted(std::u16string_view providerId) {
+    {
+        std::lock_guard guard(FUpdatingLock);
+        FUpdatingID = providerId;
+    }
+    QueuePopulate();
+}
+
+void TOrvoTunedexManagingDialog::AsyncUpdateFinished() {
+    {
+        std::lock_guard guard(FUpdatingLock);
+        FUpdatingID.clear();
+    }
+    QueuePopulate();
 }

@@ -8,6 +8,7 @@
 #include "sdk/apiWrappersGUI.h"
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -67,5 +68,58 @@ private:
     void OpenHomePage(IUnknown* sender);
 
     // Cleared when the dialog goes, so a late query callback does nothing.
+    std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
+};
+
+// Lists the catalogues with their last update and station count, and adds, edits, refreshes and
+// removes them or resets the whole catalogue. While open it listens to the catalogue and rebuilds
+// its list on the main thread.
+class TOrvoTunedexManagingDialog : public IOrvoStationCatalogListener {
+public:
+    static void Execute(TOrvoWindowHandle ownerWindow, TOrvoStationCatalog& catalog);
+
+    TOrvoTunedexManagingDialog(TOrvoWindowHandle ownerWindow, TOrvoStationCatalog& catalog);
+    // Stops listening first, so that no notification arrives while the form goes.
+    ~TOrvoTunedexManagingDialog();
+    TOrvoTunedexManagingDialog(const TOrvoTunedexManagingDialog&) = delete;
+    TOrvoTunedexManagingDialog& operator=(const TOrvoTunedexManagingDialog&) = delete;
+
+    void PopulateProviders();
+    // The identifier of the focused row; empty without one.
+    std::u16string SelectedID() const;
+
+    ComPtr<IOrvoUIForm> Form;
+    ComPtr<IOrvoUIControl> TreeList;
+    ComPtr<IOrvoUIControl> EditButton;
+    ComPtr<IOrvoUIControl> RefreshButton;
+    ComPtr<IOrvoUIControl> RemoveButton;
+    ComPtr<IOrvoUIControl> ResetButton;
+    TOrvoStationCatalog* Catalog;
+
+    // IOrvoStationCatalogListener; any thread.
+    void CatalogChanged() override;
+    void AsyncUpdateStarted() override {}
+    void UpdateProgress(std::u16string_view, int64_t, int64_t) override {}
+    void ProviderUpdateStarted(std::u16string_view providerId) override;
+    void AsyncUpdateFinished() override;
+
+private:
+    class TListHandler;
+
+    void Build(TOrvoWindowHandle ownerWindow);
+    void UpdateButtons();
+    void Add(IUnknown* sender);
+    void Edit(IUnknown* sender);
+    void Refresh(IUnknown* sender);
+    void Remove(IUnknown* sender);
+    void Reset(IUnknown* sender);
+    // Rebuilds later on the main thread, unless the dialog has gone by then.
+    void QueuePopulate();
+    std::u16string UpdatingID() const;
+
+    // Written by notifications on the update's thread, read by rebuilds on the main thread.
+    mutable std::mutex FUpdatingLock;
+    std::u16string FUpdatingID;
+    // Main thread only: a queued rebuild runs only while this lives and holds true.
     std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
 };

@@ -6,6 +6,7 @@
 #include "host/Orvo.Host.UI.MessageDialog.h"
 #include "host/Orvo.Host.UI.h"
 #include "nuv/Nuv.Strings.h"
+#include "platform/Platform.Threads.h"
 #include "tests/TestSupport.h"
 #include "tests/plugin/Orvo.Tunedex.Providers.RadioBrowser.TestServers.h"
 #include "tests/plugin/Orvo.Tunedex.TestProvider.h"
@@ -15,6 +16,7 @@
 #include <chrono>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 // The test body is the main thread; the dialogs run in the host model's modal loop.
@@ -255,7 +257,7 @@ TEST_F(EditDialog, ASaveErrorIsShownAndTheFormStaysOpen) {
     const bool saved = RunEditor([&](TOrvoHostUIDriver& d) {
         d.Type(d.Edit(ORVO_UI_EDIT, edTitle), u"refused");
         d.Press(u"B1");
-        EXPECT_TRUE(d.Form().Visible()) << "the user may correct the input";
+        EXPECT_TRUE(d.Form().Showing()) << "the user may correct the input";
         ASSERT_EQ(FMessages->Messages().size(), 1u);
         EXPECT_EQ(FMessages->Messages()[0].Text, u"Storage refused");
         EXPECT_EQ(FMessages->Messages()[0].Flags, ORVO_MSG_ICON_WARNING);
@@ -342,6 +344,156 @@ TEST_F(RadioBrowserEditor, ClosingWaitsForTheRunningLookUp) {
         // Nothing of the closed dialog is left running.
         EXPECT_TRUE(FUI->Forms().empty());
     }
+}
+
+// ---- the manager
+
+class ManagerDialog : public EditDialog {
+protected:
+    // Runs the manager with the script acting on it.
+    void RunManager(const std::function<void(TOrvoHostUIDriver&)>& script) {
+        FUI->WhenShownModally(u"frmTunedexManager", [&](TOrvoHostForm& form) {
+            TOrvoHostUIDriver driver(form);
+            script(driver);
+        });
+        TOrvoTunedexManagingDialog::Execute(0, *FCatalog);
+        FUI->RethrowScriptError();
+    }
+    std::u16string Store(std::u16string title, std::u16string data) {
+        auto provider = TTestLineProvider::Class().Create(std::move(title), std::move(data), 0);
+        FCatalog->ProviderUpdate(provider.get(), u"");
+        return provider->ID();
+    }
+    using TRows = std::vector<std::vector<std::u16string>>;
+    static std::vector<bool> Usable(TOrvoHostUIDriver& d) {
+        std::vector<bool> usable;
+        for (const char16_t* name : {u"B2", u"B3", u"B6", u"B1", u"B4", u"B5"})
+            usable.push_back(d.Enabled(d.Find(name)));
+        return usable;
+    }
+};
+
+TEST_F(ManagerDialog, ButtonsFollowTheListAndItsSelection) {
+    TRegisteredProviders classes{&TTestLineProvider::Class()};
+    RunManager([&](TOrvoHostUIDriver& d) {
+        EXPECT_TRUE(d.Rows(d.TreeList()).empty());
+        EXPECT_EQ(Usable(d), (std::vector<bool>{true, true, false, false, false, false}));
+    });
+    const std::u16string id = Store(u"Jazz", u"http://127.0.0.1:1/jazz.txt");
+    RunManager([&](TOrvoHostUIDriver& d) {
+        TOrvoHostControl& list = d.TreeList();
+        EXPECT_EQ(d.Rows(list), (TRows{{u"Jazz", u"-", u"0", id}})) << "never updated";
+        EXPECT_EQ(Usable(d), (std::vector<bool>{true, true, false, false, false, true}));
+        d.ClickRow(list, 0);
+        EXPECT_EQ(Usable(d), (std::vector<bool>{true, true, true, true, true, true}));
+        d.Press(u"B2");
+        EXPECT_FALSE(d.Form().Showing());
+    });
+}
+
+TEST_F(ManagerDialog, RemoveAndResetEmptyTheList) {
+    TRegisteredProviders classes{&TTestLineProvider::Class()};
+    const std::u16string first = Store(u"One", u"http://127.0.0.1:1/one.txt");
+    const std::u16string second = Store(u"Two", u"http://127.0.0.1:1/two.txt");
+    TOrvoRadioStationInfo station;
+    station.Name = u"S";
+    station.FileName = u"http://127.0.0.1:1/s";
+    FCatalog->AddEntry(station, second);
+    RunManager([&](TOrvoHostUIDriver& d) {
+        TOrvoHostControl& list = d.TreeList();
+        ASSERT_EQ(d.Rows(list).size(), 2u);
+        d.ClickRow(list, d.Rows(list)[0][3] == first ? 0 : 1);
+        d.Press(u"B4");
+        EXPECT_EQ(d.Rows(list), (TRows{{u"Two", u"-", u"0", second}}));
+        EXPECT_EQ(Usable(d), (std::vector<bool>{true, true, false, false, false, true}));
+        d.Press(u"B5");
+        EXPECT_TRUE(d.Rows(list).empty());
+        EXPECT_EQ(Usable(d), (std::vector<bool>{true, true, false, false, false, false}));
+    });
+    EXPECT_TRUE(StoredIds().empty());
+    EXPECT_TRUE(FCatalog->IsEmpty());
+}
+
+TEST_F(ManagerDialog, AddAndEditRunTheEditorAndShowTheResult) {
+    TRegisteredProviders classes{&TTestLineProvider::Class()};
+    RunManager([&](TOrvoHostUIDriver& d) {
+        FUI->WhenShownModally(u"frmTunedexEditor", [](TOrvoHostForm& form) {
+            TOrvoHostUIDriver editor(form);
+            editor.Type(editor.Edit(ORVO_UI_EDIT, edTitle), u"Added");
+            editor.Type(editor.Edit(ORVO_UI_EDIT, edAddress), u"http://127.0.0.1:1/added.txt");
+            editor.Press(u"B1");
+        });
+        d.Press(u"B3");
+        TOrvoHostControl& list = d.TreeList();
+        ASSERT_EQ(d.Rows(list).size(), 1u);
+        EXPECT_EQ(d.Rows(list)[0][0], u"Added");
+
+        FUI->WhenShownModally(u"frmTunedexEditor", [](TOrvoHostForm& form) {
+            TOrvoHostUIDriver editor(form);
+            EXPECT_EQ(editor.Text(editor.Edit(ORVO_UI_EDIT, edTitle)), u"Added");
+            editor.Type(editor.Edit(ORVO_UI_EDIT, edTitle), u"Renamed");
+            editor.Press(u"B1");
+        });
+        d.OpenRow(list, 0);
+        EXPECT_EQ(d.Rows(list)[0][0], u"Renamed");
+        // Both editor showings ran their scripts.
+        EXPECT_EQ(FUI->PendingScripts(), 0u);
+    });
+    EXPECT_EQ(StoredTitles(), std::vector<std::u16string>{u"Renamed"});
+    TOrvoHostUIDriver::WaitUntil([&] { return FCatalog->UpdateTask() == 0; }, u"the refresh");
+}
+
+TEST_F(ManagerDialog, TheUpdatedRowShowsTheUpdatingTextThenDateAndCount) {
+    TRegisteredProviders classes{&TTestLineProvider::Class()};
+    testsupport::Watchdog watchdog;
+    const std::u16string id = Store(u"Lines", Document());
+    const std::u16string other = Store(u"Other", u"http://127.0.0.1:1/other.txt");
+    TOrvoTunedexManagingDialog dialog(0, *FCatalog);
+    TOrvoHostUIDriver d(*FUI->FindForm(u"frmTunedexManager"));
+    TOrvoHostControl& list = d.TreeList();
+    auto row = [&](const std::u16string& rowId) {
+        for (const auto& values : d.Rows(list))
+            if (values[3] == rowId)
+                return values;
+        return std::vector<std::u16string>{};
+    };
+    const std::u16string updating = LocalizedText(u"Tunedex\\S1");
+
+    // As the update's thread tells it.
+    std::thread([&] { dialog.ProviderUpdateStarted(id); }).join();
+    TOrvoHostUIDriver::WaitUntil([&] { return row(id)[1] == updating; }, u"the updating text");
+    EXPECT_EQ(row(id), (std::vector<std::u16string>{u"Lines", updating, u"", id}));
+    EXPECT_EQ(row(other), (std::vector<std::u16string>{u"Other", u"-", u"0", other}));
+    std::thread([&] { dialog.AsyncUpdateFinished(); }).join();
+    TOrvoHostUIDriver::WaitUntil([&] { return row(id)[1] == u"-"; }, u"the date");
+
+    // A real run ends with the date and the station count.
+    FCatalog->EntriesUpdate(id);
+    TOrvoHostUIDriver::WaitUntil([&] { return FCatalog->UpdateTask() == 0 && row(id)[2] == u"1"; },
+                                 u"the count");
+    EXPECT_NE(row(id)[1], u"-");
+    EXPECT_NE(row(id)[1], updating);
+}
+
+TEST_F(ManagerDialog, ANotificationAfterClosingDoesNotTouchTheDialog) {
+    TRegisteredProviders classes{&TTestLineProvider::Class()};
+    Store(u"Lines", u"http://127.0.0.1:1/lines.txt");
+    for (int round = 0; round < 20; ++round) {
+        auto dialog = std::make_unique<TOrvoTunedexManagingDialog>(0, *FCatalog);
+        std::thread notifier([&] {
+            dialog->ProviderUpdateStarted(u"x");
+            dialog->CatalogChanged();
+            dialog->AsyncUpdateFinished();
+        });
+        notifier.join();
+        dialog.reset();
+        // The queued rebuilds run now, with the dialog gone.
+        platform::PumpMainThreadUntil([] { return false; }, 5);
+        // And the catalogue no longer knows it.
+        FCatalog->Listeners().CatalogChanged();
+        platform::PumpMainThreadUntil([] { return false; }, 5);
+    }
+    EXPECT_TRUE(FUI->Forms().empty());
 }
 
 } // namespace
