@@ -1,12 +1,14 @@
 #include "plugin/Orvo.Tunedex.Plugin.UI.h"
 
 #include "host/Orvo.Host.Core.h"
+#include "host/Orvo.Host.FileSystem.h"
 #include "host/Orvo.Host.MessageDispatcher.h"
 #include "host/Orvo.Host.UI.Automation.h"
 #include "host/Orvo.Host.UI.MessageDialog.h"
 #include "host/Orvo.Host.UI.h"
 #include "nuv/Nuv.Strings.h"
 #include "platform/Platform.Threads.h"
+#include "plugin/Orvo.Tunedex.Plugin.FileManager.h"
 #include "tests/TestSupport.h"
 #include "tests/plugin/Orvo.Tunedex.Providers.RadioBrowser.TestServers.h"
 #include "tests/plugin/Orvo.Tunedex.TestProvider.h"
@@ -494,6 +496,72 @@ TEST_F(ManagerDialog, ANotificationAfterClosingDoesNotTouchTheDialog) {
         platform::PumpMainThreadUntil([] { return false; }, 5);
     }
     EXPECT_TRUE(FUI->Forms().empty());
+}
+
+// ---- the settings address
+
+class SettingsAddress : public EditDialog {
+protected:
+    void SetUp() override {
+        EditDialog::SetUp();
+        FFileSystem = MakeInterfaced<TOrvoTunedexFakeFileSystem>(FCatalog.get());
+        FFileSystems = TOrvoHostFileSystems::Create(*FCore);
+        FCore->RegisterService(IOrvoServiceFileSystem::IID, FFileSystems);
+        ASSERT_EQ(FCore->AddExtension(IOrvoServiceFileSystem::IID,
+                                      static_cast<IOrvoFileSystemCommandOpenFileFolder*>(FFileSystem.get())),
+                  S_OK);
+    }
+    void TearDown() override {
+        FCore->ClearExtensions();
+        EditDialog::TearDown();
+    }
+    ComPtr<TOrvoTunedexFakeFileSystem> FFileSystem;
+    ComPtr<TOrvoHostFileSystems> FFileSystems;
+};
+
+TEST_F(SettingsAddress, OnlyTheExactAddressIsHandled) {
+    struct Case {
+        const char16_t* Name;
+        HRESULT Result;
+    };
+    for (const Case& c :
+         {Case{u"tunedex://settings", S_OK}, Case{u"Tunedex://settings", E_FAIL},
+          Case{u"tunedex://Settings", E_FAIL}, Case{u"tunedex://settings/", E_FAIL},
+          Case{u"tunedex://settings?x", E_FAIL}, Case{u"tunedex://", E_FAIL}, Case{u"", E_FAIL}}) {
+        EXPECT_EQ(FFileSystem->CanHandle(ToHostString(c.Name).get()), c.Result) << ToUtf8(c.Name);
+        // Handling a name refused shows nothing.
+        EXPECT_EQ(FFileSystem->Handle(ToHostString(c.Name).get()) == S_OK, c.Result == S_OK)
+            << ToUtf8(c.Name);
+    }
+    // The one accepted name showed the manager, and nothing else was shown.
+    EXPECT_EQ(FUI->ModalHistory(), std::vector<std::u16string>{u"frmTunedexManager"});
+    EXPECT_EQ(FFileSystem->CanHandle(nullptr), E_FAIL);
+}
+
+TEST_F(SettingsAddress, FollowingTheLinkOpensTheManagerOverTheMainWindow) {
+    TRegisteredProviders classes{&TTestLineProvider::Class()};
+    const std::u16string id = [&] {
+        auto provider = TTestLineProvider::Class().Create(u"Listed", u"http://127.0.0.1:1/x.txt", 0);
+        FCatalog->ProviderUpdate(provider.get(), u"");
+        return provider->ID();
+    }();
+    std::vector<std::vector<std::u16string>> rows;
+    FUI->WhenShownModally(u"frmTunedexManager", [&](TOrvoHostForm& form) {
+        TOrvoHostUIDriver d(form);
+        rows = d.Rows(d.TreeList());
+        d.Press(u"B2");
+    });
+    EXPECT_EQ(FFileSystems->OpenLink(u"tunedex://settings"), S_OK);
+    FUI->RethrowScriptError();
+    EXPECT_EQ(rows, (std::vector<std::vector<std::u16string>>{{u"Listed", u"-", u"0", id}}));
+    EXPECT_EQ(FFileSystems->OpenLink(u"tunedex://settings/"), E_FAIL);
+    EXPECT_EQ(FUI->ModalHistory().size(), 1u);
+
+    int32_t flags = 0;
+    ComPtr<IOrvoPropertyList> properties = QueryAs<IOrvoExtensionFileSystem>(FFileSystem.get());
+    ASSERT_TRUE(properties);
+    ASSERT_EQ(properties->GetValueAsInt32(ORVO_FSP_FLAGS, &flags), S_OK);
+    EXPECT_EQ(flags, 1) << "the names are commands, not files";
 }
 
 } // namespace
