@@ -3,6 +3,7 @@
 #include "nuv/Nuv.Threading.Pool.h"
 #include "nuv/Nuv.Web.h"
 #include "plugin/Orvo.Tunedex.Core.h"
+#include "plugin/Orvo.Tunedex.Plugin.FileManager.h"
 #include "plugin/Orvo.Tunedex.Providers.RadioBrowser.h"
 #include "sdk/api/OrvoAPI.MusicLibrary.h"
 
@@ -66,6 +67,13 @@ void TOrvoTunedexPlugin::StartUp(const std::u16string& profileFolder) {
     TNuvWebSettings::SetProductToken(u"Orvo-Tunedex/1.0");
     // The host's profile folder ends with a separator.
     FCatalog = std::make_unique<TOrvoStationCatalog>(profileFolder + u"Tunedex.db");
+
+    FFileSystem = MakeInterfaced<TOrvoTunedexFakeFileSystem>(FCatalog.get());
+    const HRESULT added = HostCore()->AddExtension(
+        IOrvoServiceFileSystem::IID, static_cast<IOrvoFileSystemCommandOpenFileFolder*>(FFileSystem.get()));
+    // A host without the file-system service has no links to follow; the rest still works.
+    if (Failed(added) && added != E_NOINTERFACE)
+        throw EInvalidOperation(Format(u"Tunedex: the settings address could not be registered (%d)", added));
 }
 
 void TOrvoTunedexPlugin::ApplyConnectionSettings() {
@@ -83,6 +91,10 @@ void TOrvoTunedexPlugin::ApplyConnectionSettings() {
 void TOrvoTunedexPlugin::TearDown() {
     // The field is empty before the catalogue goes, so nothing reaches a catalogue being
     // destroyed; destroying it waits for a running update.
+    if (FFileSystem) {
+        FFileSystem->Detach();
+        FFileSystem = nullptr;
+    }
     std::unique_ptr<TOrvoStationCatalog> catalog = std::move(FCatalog);
     catalog.reset();
     TaskDispatcher().CancelAll(true);

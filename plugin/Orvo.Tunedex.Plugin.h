@@ -7,6 +7,7 @@
 #include <string>
 
 class TOrvoStationCatalog;
+class TOrvoTunedexFakeFileSystem;
 
 // The oldest host build the plug-in works with.
 constexpr int32_t TUNEDEX_MINIMUM_HOST_BUILD = 2655;
@@ -40,9 +41,11 @@ private:
     // offers them.
     static void ApplyConnectionSettings();
 
-    // The plug-in's only own field: StartUp creates it in the profile folder and TearDown
-    // destroys it.
+    // StartUp creates the catalogue in the profile folder and TearDown destroys it.
     std::unique_ptr<TOrvoStationCatalog> FCatalog;
+    // The settings address's file system; the host keeps its own reference, so TearDown detaches
+    // it from the catalogue before the catalogue goes.
+    ComPtr<TOrvoTunedexFakeFileSystem> FFileSystem;
 };
 
 extern "C" {

@@ -1,6 +1,7 @@
 #include "plugin/Orvo.Tunedex.Plugin.h"
 
 #include "host/Orvo.Host.Core.h"
+#include "host/Orvo.Host.FileSystem.h"
 #include "host/Orvo.Host.MusicLibrary.h"
 #include "host/Orvo.Host.String.h"
 #include "host/Orvo.Host.VersionInfo.h"
@@ -8,6 +9,7 @@
 #include "nuv/Nuv.Streams.h"
 #include "nuv/Nuv.Web.h"
 #include "plugin/Orvo.Tunedex.Core.h"
+#include "sdk/api/OrvoAPI.FileSystem.h"
 #include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -185,6 +187,30 @@ TEST_F(TunedexPlugin, RegistersTheProviderClassesWhileRunning) {
     EXPECT_EQ(TOrvoTunedexProviderRepository::Count(), 1);
     FPlugin->Finalize();
     EXPECT_EQ(TOrvoTunedexProviderRepository::Count(), 0);
+}
+
+TEST_F(TunedexPlugin, RegistersTheSettingsAddressWhichOpensNothingOnceFinalised) {
+    // Without the host's file-system service there is nothing to register with.
+    ASSERT_EQ(FPlugin->Initialize(FCore.get()), S_OK);
+    EXPECT_TRUE(FCore->Extensions(IOrvoServiceFileSystem::IID).empty());
+    FPlugin->Finalize();
+    FCore->RegisterService(IOrvoServiceFileSystem::IID, TOrvoHostFileSystems::Create(*FCore));
+    ASSERT_EQ(FPlugin->Initialize(FCore.get()), S_OK);
+    const auto extensions = FCore->Extensions(IOrvoServiceFileSystem::IID);
+    ASSERT_EQ(extensions.size(), 1u);
+    ComPtr<IOrvoPropertyList> properties;
+    ASSERT_EQ(extensions[0]->QueryInterface(IOrvoExtensionFileSystem::IID, properties.put_void()), S_OK);
+    ComPtr<IOrvoString> scheme;
+    ASSERT_EQ(properties->GetValueAsObject(ORVO_FSP_SCHEME, IOrvoString::IID, scheme.put_void()), S_OK);
+    EXPECT_EQ(FromHostString(scheme), u"tunedex");
+    ComPtr<IOrvoFileSystemCommandOpenFileFolder> command =
+        QueryAs<IOrvoFileSystemCommandOpenFileFolder>(extensions[0].get());
+    ASSERT_TRUE(command);
+    FPlugin->Finalize();
+    // The host still holds the file system; the catalogue it served is gone.
+    const auto address = TOrvoHostString::Create(u"tunedex://settings");
+    EXPECT_EQ(command->CanHandle(address.get()), S_OK);
+    EXPECT_EQ(command->Handle(address.get()), E_FAIL);
 }
 
 TEST_F(TunedexPlugin, ACatalogueThatCannotOpenFailsTheStart) {
