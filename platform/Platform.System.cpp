@@ -12,8 +12,8 @@
 #include <array>
 #include <chrono>
 #include <cstdlib>
-#include <new>
 #include <mutex>
+#include <new>
 #include <thread>
 
 extern char** environ;
