@@ -368,24 +368,23 @@ template <typename Body> HRESULT TOrvoPropertyList::Guarded(Body&& body) {
     }
 }
 
-void ORVO_CALL TOrvoPropertyList::BeginUpdate() {
+// The update hooks answer nothing, so a failure inside one can only be logged.
+void TOrvoPropertyList::RunUpdateHook(void (TOrvoPropertyList::*hook)(), std::u16string_view name) {
     try {
         HRESULT access = S_OK;
         if (CanAccess(access))
-            DoBeginUpdate();
+            (this->*hook)();
     } catch (...) {
-        NuvLogError(u"App", u"BeginUpdate failed");
+        NuvLogError(u"App", std::u16string(name) + u" failed");
     }
 }
 
+void ORVO_CALL TOrvoPropertyList::BeginUpdate() {
+    RunUpdateHook(&TOrvoPropertyList::DoBeginUpdate, u"BeginUpdate");
+}
+
 void ORVO_CALL TOrvoPropertyList::EndUpdate() {
-    try {
-        HRESULT access = S_OK;
-        if (CanAccess(access))
-            DoEndUpdate();
-    } catch (...) {
-        NuvLogError(u"App", u"EndUpdate failed");
-    }
+    RunUpdateHook(&TOrvoPropertyList::DoEndUpdate, u"EndUpdate");
 }
 
 HRESULT ORVO_CALL TOrvoPropertyList::Reset() {

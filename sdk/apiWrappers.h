@@ -221,6 +221,11 @@ protected:
     virtual bool CanAccess(HRESULT& result);
     virtual void DoBeginUpdate() {}
     virtual void DoEndUpdate() {}
+
+private:
+    void RunUpdateHook(void (TOrvoPropertyList::*hook)(), std::u16string_view name);
+
+protected:
     // The value of a property; here every property is unknown (E_INVALIDARG).
     virtual void DoGetValue(int32_t propId, TOrvoPropValue& value, HRESULT& result);
     // The value as an object: the custom object for property 0 when DoGetValue does not know it,
