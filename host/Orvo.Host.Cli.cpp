@@ -7,6 +7,14 @@
 
 TOrvoCli::TOrvoCli() {
     AddCommand(NewInfoCommand());
+    AddCommand(NewKindsCommand());
+    AddCommand(NewCatalogsCommand());
+    AddCommand(NewAddCommand());
+    AddCommand(NewEditCommand());
+    AddCommand(NewRemoveCommand());
+    AddCommand(NewResetCommand());
+    AddCommand(NewServersCommand());
+    AddCommand(NewValuesCommand());
 }
 
 void TOrvoCli::AddCommand(std::unique_ptr<TOrvoCliCommand> command) {
@@ -75,6 +83,9 @@ int TOrvoCli::Run(int argc, const char* const* argv, std::ostream& out, std::ost
     context.Settings.ProfileFolder = profileFolder;
     try {
         return chosen->Run(context);
+    } catch (const EOrvoCliUsage& e) {
+        err << "tunedex: " << e.what() << '\n';
+        return TUNEDEX_EXIT_USAGE;
     } catch (const std::exception& e) {
         err << "tunedex: " << e.what() << '\n';
         return TUNEDEX_EXIT_FAILURE;

@@ -19,6 +19,12 @@ constexpr int TUNEDEX_EXIT_OK = 0;
 constexpr int TUNEDEX_EXIT_FAILURE = 1;
 constexpr int TUNEDEX_EXIT_USAGE = 2;
 
+// A command's arguments that cannot be carried out as given: exit status 2.
+class EOrvoCliUsage : public Exception {
+public:
+    using Exception::Exception;
+};
+
 struct TOrvoCliContext {
     TOrvoHostSettings Settings;
     std::ostream& Out;
@@ -39,6 +45,14 @@ public:
 
 // The commands.
 std::unique_ptr<TOrvoCliCommand> NewInfoCommand();
+std::unique_ptr<TOrvoCliCommand> NewKindsCommand();
+std::unique_ptr<TOrvoCliCommand> NewCatalogsCommand();
+std::unique_ptr<TOrvoCliCommand> NewAddCommand();
+std::unique_ptr<TOrvoCliCommand> NewEditCommand();
+std::unique_ptr<TOrvoCliCommand> NewRemoveCommand();
+std::unique_ptr<TOrvoCliCommand> NewResetCommand();
+std::unique_ptr<TOrvoCliCommand> NewServersCommand();
+std::unique_ptr<TOrvoCliCommand> NewValuesCommand();
 
 class TOrvoCli {
 public:

@@ -65,8 +65,8 @@ void TOrvoHostControl::DoBeginUpdate() {
 }
 
 void TOrvoHostControl::DoEndUpdate() {
-    if (FUpdateCount > 0)
-        --FUpdateCount;
+    if (FUpdateCount > 0 && --FUpdateCount == 0)
+        ++FUpdatesEnded;
 }
 
 bool TOrvoHostControl::GetSpecial(int32_t, TOrvoPropValue&) {
@@ -394,6 +394,7 @@ bool TOrvoHostComboBox::SetSpecial(int32_t propId, const TOrvoPropValue& value, 
 HRESULT ORVO_CALL TOrvoHostComboBox::Add(IOrvoString* text, IUnknown* object) {
     return Call([&] {
         FItems.push_back({FromHostString(text), ComPtr<IUnknown>(object)});
+        FAwaitingItems = false;
         // An editable box whose typed text the new item matches now shows that item.
         if (FItemIndex < 0 && !FText.empty() && FItems.back().Text == FText)
             Select(int32_t(FItems.size()) - 1, FText);
@@ -401,9 +402,17 @@ HRESULT ORVO_CALL TOrvoHostComboBox::Add(IOrvoString* text, IUnknown* object) {
     });
 }
 
+void TOrvoHostComboBox::DoEndUpdate() {
+    TOrvoHostEdit::DoEndUpdate();
+    if (!Updating())
+        FAwaitingItems = false;
+}
+
 HRESULT ORVO_CALL TOrvoHostComboBox::Clear() {
     return Call([&] {
         FItems.clear();
+        // Emptied within an update, the list is being refilled: the update's end shows the result.
+        FAwaitingItems = !Updating();
         Select(-1, ListOnly() ? std::u16string() : FText);
         return S_OK;
     });

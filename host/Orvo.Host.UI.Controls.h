@@ -44,6 +44,9 @@ public:
     // Whether a person can reach the control: alive, and it and every ancestor enabled and visible.
     bool Usable() const;
     bool Updating() const { return FUpdateCount > 0; }
+    // How many updates (BeginUpdate ... EndUpdate) the program has ended: each is one change a
+    // person sees at once, such as a list refilled.
+    int UpdatesEnded() const { return FUpdatesEnded; }
     std::u16string Caption() const;
     const TOrvoUIPlacement& Placement() const { return FPlacement; }
     const TOrvoUIConstraints& Constraints() const { return FConstraints; }
@@ -96,6 +99,7 @@ protected:
     TOrvoUIPlacement FPlacement;
     TOrvoUIConstraints FConstraints;
     int FUpdateCount = 0;
+    int FUpdatesEnded = 0;
     bool FAlive = true;
 };
 
@@ -159,6 +163,9 @@ public:
     void SetText(std::u16string text) override;
     bool Editable() const override { return !ListOnly(); }
     bool ListOnly() const;
+    // Whether the program emptied the list outside an update and has put nothing in it since: a
+    // person sees a list waiting to be filled.
+    bool AwaitingItems() const { return FAwaitingItems; }
 
 protected:
     using TOrvoInterfaces::TOrvoInterfaces;
@@ -175,8 +182,11 @@ private:
     // Sets text and index together and reports a change once.
     void Select(int32_t index, std::u16string text);
 
+    void DoEndUpdate() override;
+
     std::vector<TItem> FItems;
     int32_t FItemIndex = -1;
+    bool FAwaitingItems = false;
 };
 
 // A form: a windowed control that is shown, modally or not, closed and disposed.

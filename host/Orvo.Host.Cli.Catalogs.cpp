@@ -1,0 +1,381 @@
+// The catalogue commands: `kinds`, `catalogs`, `add`, `edit`, `remove` and `reset`, each done
+// with the catalogue manager and editor as a person would.
+
+#include "host/Orvo.Host.Cli.Dialogs.h"
+#include "platform/Platform.Locale.h"
+
+#include <CLI/CLI.hpp>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <algorithm>
+#include <ostream>
+#include <set>
+
+namespace {
+
+// Characters a terminal shows for UTF-8 text, near enough for aligning columns.
+size_t ShownWidth(const std::string& text) {
+    return size_t(
+        std::count_if(text.begin(), text.end(), [](char c) { return (uint8_t(c) & 0xC0) != 0x80; }));
+}
+
+// What `add` and `edit` set in the editor. Empty options leave the editor's boxes as they are.
+struct TCatalogueOptions {
+    std::string Title;
+    std::string Kind;
+    std::string Address;
+    std::string Server;
+    std::string List;
+    std::string Value;
+    bool NoWait = false;
+
+    void Define(CLI::App& command, bool adding) {
+        CLI::Option* title =
+            command.add_option("--title", Title, "Title of the catalogue")->option_text("TEXT");
+        CLI::Option* kind =
+            command
+                .add_option(
+                    "--kind", Kind,
+                    "Kind of catalogue: its name as `tunedex kinds` lists it (any letter case), or its "
+                    "position there")
+                ->option_text("KIND");
+        CLI::Option* address = command
+                                   .add_option("--address", Address,
+                                               "Address of the catalogue's document, for kinds that take one")
+                                   ->option_text("URL");
+        CLI::Option* server =
+            command
+                .add_option(
+                    "--server", Server,
+                    "Radio Browser server (default: the first one the look-up finds; see `tunedex servers`)")
+                ->option_text("HOST");
+        CLI::Option* list = command.add_option("--list", List, "Radio Browser list the value is taken from")
+                                ->check(CLI::IsMember({"country", "language", "tag"}))
+                                ->option_text("country|language|tag");
+        CLI::Option* value =
+            command
+                .add_option("--value", Value, "Radio Browser country, language or tag (see `tunedex values`)")
+                ->option_text("TEXT");
+        address->excludes(server)->excludes(list)->excludes(value);
+        if (adding) {
+            title->required();
+            kind->required();
+        }
+        command.add_flag("--no-wait", NoWait, "Do not wait for the refresh that saving starts");
+    }
+
+    // Sets the boxes as asked and saves; answers the title saved.
+    std::u16string Apply(TOrvoCliEditor& editor, bool adding) const {
+        if (!Kind.empty())
+            editor.ChooseKind(KindIndex(editor.Kinds()));
+        if (editor.ShowsAddress()) {
+            if (!Server.empty() || !List.empty() || !Value.empty())
+                throw EOrvoCliUsage(
+                    u"This kind of catalogue takes --address, not --server, --list or --value");
+            if (adding && Address.empty())
+                throw EOrvoCliUsage(u"This kind of catalogue needs --address");
+        } else if (editor.ShowsRadioBrowser()) {
+            if (!Address.empty())
+                throw EOrvoCliUsage(
+                    u"A Radio Browser catalogue takes --server, --list and --value, not --address");
+            if (adding && (List.empty() || Value.empty()))
+                throw EOrvoCliUsage(u"A Radio Browser catalogue needs --list and --value");
+        } else if (!Address.empty() || !Server.empty() || !List.empty() || !Value.empty()) {
+            throw EOrvoCliUsage(u"This kind of catalogue takes no address and no Radio Browser options");
+        }
+        if (!Title.empty())
+            editor.SetTitle(FromUtf8(Title));
+        if (!Address.empty())
+            editor.SetAddress(FromUtf8(Address));
+        if (editor.ShowsRadioBrowser()) {
+            if (!Server.empty())
+                editor.SetServer(FromUtf8(Server));
+            else if (editor.Server().empty() && editor.WaitForServers().empty())
+                throw Exception(u"No Radio Browser server was found; name one with --server");
+            // Set together with the value, with no look-up result arriving in between.
+            if (!List.empty())
+                editor.SetListKind(ListKindOf(List));
+            if (!Value.empty())
+                editor.SetValue(FromUtf8(Value));
+        }
+        const std::u16string title = editor.Title();
+        editor.Save();
+        return title;
+    }
+
+    // The place of --kind among the kinds the editor lists.
+    size_t KindIndex(const std::vector<std::u16string>& kinds) const {
+        const std::u16string wanted = platform::LowerCaseLocale(FromUtf8(Kind));
+        for (size_t i = 0; i < kinds.size(); ++i)
+            if (platform::LowerCaseLocale(kinds[i]) == wanted)
+                return i;
+        int64_t position = 0;
+        if (TryStrToInt(wanted, position) && position >= 1 && uint64_t(position) <= kinds.size())
+            return size_t(position - 1);
+        std::u16string known;
+        for (size_t i = 0; i < kinds.size(); ++i)
+            known += Format(i == 0 ? u"%d %s" : u", %d %s", int64_t(i + 1), kinds[i]);
+        throw EOrvoCliUsage(Format(u"Unknown kind \"%s\"; the kinds are: %s", FromUtf8(Kind), known));
+    }
+};
+
+// Saves through the editor that `button` opens, then waits for the refresh unless asked not to;
+// prints the station count, or with --no-wait the catalogue's id.
+int SaveCatalogue(TOrvoCliSession& session, TOrvoCliContext& context, const TCatalogueOptions& options,
+                  const std::optional<std::string>& key) {
+    const bool adding = !key;
+    std::optional<TOrvoCliManager::TRow> result;
+    std::u16string savedId;
+    session.WithManager([&](TOrvoCliManager& manager) {
+        std::u16string savedUpdated = u"-";
+        if (key) {
+            const size_t row = manager.FindRow(FromUtf8(*key));
+            // The editor keeps the last update of the catalogue it edits.
+            savedUpdated = manager.Rows()[row].Updated;
+            manager.Click(row);
+        }
+        std::set<std::u16string> before;
+        for (const auto& row : manager.Rows())
+            before.insert(row.ID);
+        std::u16string title;
+        manager.RunEditor(adding ? u"B3" : u"B6", [&](TOrvoHostForm& form) {
+            TOrvoCliEditor editor(form);
+            title = options.Apply(editor, adding);
+        });
+        if (!session.Messages().empty())
+            return;
+        // The saved catalogue is the one new in the list; saving may also replace a catalogue of
+        // the same settings, which keeps its id.
+        const std::vector<TOrvoCliManager::TRow> rows = manager.Rows();
+        std::vector<std::u16string> fresh;
+        for (const auto& row : rows)
+            if (!before.contains(row.ID))
+                fresh.push_back(row.ID);
+        if (fresh.size() == 1) {
+            savedId = fresh.front();
+        } else {
+            for (const auto& row : rows)
+                if (row.Title == title) {
+                    savedId = row.ID;
+                    break;
+                }
+        }
+        if (savedId.empty())
+            throw Exception(u"The catalogue was saved, but the manager does not list it");
+        if (options.NoWait)
+            return;
+        result = manager.WaitForRefresh(savedId, savedUpdated,
+                                        [&] { session.Progress(Format(u"Refreshing \"%s\"...", title)); });
+    });
+    session.Progress({});
+    if (const int status = session.Outcome(); status != TUNEDEX_EXIT_OK)
+        return status;
+    if (result)
+        context.Out << ToUtf8(result->Count) << '\n';
+    else
+        context.Out << ToUtf8(savedId) << '\n';
+    return TUNEDEX_EXIT_OK;
+}
+
+class TKindsCommand : public TOrvoCliCommand {
+public:
+    std::string Name() const override { return "kinds"; }
+    std::string Description() const override {
+        return "List the kinds of catalogue, in the order and with the names the catalogue editor shows";
+    }
+    int Run(TOrvoCliContext& context) override {
+        TOrvoCliSession session(context);
+        std::vector<std::u16string> kinds;
+        session.WithNewEditor([&](TOrvoCliEditor& editor) { kinds = editor.Kinds(); });
+        for (size_t i = 0; i < kinds.size(); ++i)
+            context.Out << (i + 1) << "  " << ToUtf8(kinds[i]) << '\n';
+        return session.Outcome();
+    }
+};
+
+class TCatalogsCommand : public TOrvoCliCommand {
+public:
+    std::string Name() const override { return "catalogs"; }
+    std::string Description() const override {
+        return "List the catalogues as the catalogue manager shows them: title, last update, stations, id";
+    }
+    void DefineOptions(CLI::App& command) override {
+        command.add_flag("--json", FJson, "One JSON object per line instead of a table");
+    }
+    int Run(TOrvoCliContext& context) override {
+        TOrvoCliSession session(context);
+        std::vector<TOrvoCliManager::TRow> rows;
+        session.WithManager([&](TOrvoCliManager& manager) { rows = manager.Rows(); });
+        if (FJson)
+            PrintJson(context.Out, rows);
+        else
+            PrintTable(context.Out, rows);
+        return session.Outcome();
+    }
+
+private:
+    static void PrintJson(std::ostream& out, const std::vector<TOrvoCliManager::TRow>& rows) {
+        for (const auto& row : rows) {
+            rapidjson::StringBuffer buffer;
+            rapidjson::Writer<rapidjson::StringBuffer> json(buffer);
+            auto text = [&](const std::u16string& value) {
+                const std::string utf8 = ToUtf8(value);
+                json.String(utf8.data(), rapidjson::SizeType(utf8.size()));
+            };
+            int64_t count = 0;
+            json.StartObject();
+            json.Key("title");
+            text(row.Title);
+            // Never updated, or being updated: no date to give.
+            json.Key("updated");
+            if (row.Updating() || row.Updated == u"-")
+                json.Null();
+            else
+                text(row.Updated);
+            json.Key("stations");
+            if (TryStrToInt(row.Count, count))
+                json.Int64(count);
+            else
+                json.Null();
+            json.Key("updating");
+            json.Bool(row.Updating());
+            json.Key("id");
+            text(row.ID);
+            json.EndObject();
+            out << buffer.GetString() << '\n';
+        }
+    }
+
+    static void PrintTable(std::ostream& out, const std::vector<TOrvoCliManager::TRow>& rows) {
+        std::vector<std::vector<std::string>> cells = {{"TITLE", "UPDATED", "STATIONS", "ID"}};
+        for (const auto& row : rows)
+            cells.push_back({ToUtf8(row.Title), ToUtf8(row.Updated), ToUtf8(row.Count), ToUtf8(row.ID)});
+        std::vector<size_t> widths(4, 0);
+        for (const auto& line : cells)
+            for (size_t c = 0; c < line.size(); ++c)
+                widths[c] = std::max(widths[c], ShownWidth(line[c]));
+        for (const auto& line : cells) {
+            for (size_t c = 0; c < line.size(); ++c) {
+                const std::string pad(widths[c] - ShownWidth(line[c]), ' ');
+                // Counts line up on the right, everything else on the left; the last column
+                // carries no trailing blanks.
+                if (c == 2)
+                    out << pad << line[c];
+                else
+                    out << line[c] << (c + 1 < line.size() ? pad : "");
+                out << (c + 1 < line.size() ? "  " : "\n");
+            }
+        }
+    }
+
+    bool FJson = false;
+};
+
+class TAddCommand : public TOrvoCliCommand {
+public:
+    std::string Name() const override { return "add"; }
+    std::string Description() const override {
+        return "Add a catalogue with the catalogue editor and refresh it; prints its station count";
+    }
+    void DefineOptions(CLI::App& command) override { FOptions.Define(command, true); }
+    int Run(TOrvoCliContext& context) override {
+        TOrvoCliSession session(context);
+        return SaveCatalogue(session, context, FOptions, std::nullopt);
+    }
+
+private:
+    TCatalogueOptions FOptions;
+};
+
+class TEditCommand : public TOrvoCliCommand {
+public:
+    std::string Name() const override { return "edit"; }
+    std::string Description() const override {
+        return "Change a catalogue with the catalogue editor and refresh it; prints its station count";
+    }
+    void DefineOptions(CLI::App& command) override {
+        command.add_option("catalog", FKey, "Id or title of the catalogue")
+            ->required()
+            ->option_text("ID-or-TITLE");
+        FOptions.Define(command, false);
+    }
+    int Run(TOrvoCliContext& context) override {
+        TOrvoCliSession session(context);
+        return SaveCatalogue(session, context, FOptions, FKey);
+    }
+
+private:
+    std::string FKey;
+    TCatalogueOptions FOptions;
+};
+
+class TRemoveCommand : public TOrvoCliCommand {
+public:
+    std::string Name() const override { return "remove"; }
+    std::string Description() const override { return "Remove a catalogue and its stations"; }
+    void DefineOptions(CLI::App& command) override {
+        command.add_option("catalog", FKey, "Id or title of the catalogue")
+            ->required()
+            ->option_text("ID-or-TITLE");
+    }
+    int Run(TOrvoCliContext& context) override {
+        TOrvoCliSession session(context);
+        session.WithManager([&](TOrvoCliManager& manager) {
+            const size_t row = manager.FindRow(FromUtf8(FKey));
+            const std::u16string id = manager.Rows()[row].ID;
+            manager.Click(row);
+            manager.Press(u"B4");
+            if (session.Messages().empty() && manager.RowOf(id))
+                throw Exception(u"The catalogue manager still lists the catalogue");
+        });
+        return session.Outcome();
+    }
+
+private:
+    std::string FKey;
+};
+
+class TResetCommand : public TOrvoCliCommand {
+public:
+    std::string Name() const override { return "reset"; }
+    std::string Description() const override { return "Remove every catalogue and station"; }
+    int Run(TOrvoCliContext& context) override {
+        TOrvoCliSession session(context);
+        session.WithManager([&](TOrvoCliManager& manager) {
+            // With nothing listed the manager offers no reset, and there is nothing to do.
+            if (manager.Rows().empty())
+                return;
+            manager.Press(u"B5");
+            if (session.Messages().empty() && !manager.Rows().empty())
+                throw Exception(u"The catalogue manager still lists catalogues");
+        });
+        return session.Outcome();
+    }
+};
+
+} // namespace
+
+std::unique_ptr<TOrvoCliCommand> NewKindsCommand() {
+    return std::make_unique<TKindsCommand>();
+}
+
+std::unique_ptr<TOrvoCliCommand> NewCatalogsCommand() {
+    return std::make_unique<TCatalogsCommand>();
+}
+
+std::unique_ptr<TOrvoCliCommand> NewAddCommand() {
+    return std::make_unique<TAddCommand>();
+}
+
+std::unique_ptr<TOrvoCliCommand> NewEditCommand() {
+    return std::make_unique<TEditCommand>();
+}
+
+std::unique_ptr<TOrvoCliCommand> NewRemoveCommand() {
+    return std::make_unique<TRemoveCommand>();
+}
+
+std::unique_ptr<TOrvoCliCommand> NewResetCommand() {
+    return std::make_unique<TResetCommand>();
+}

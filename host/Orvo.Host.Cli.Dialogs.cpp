@@ -1,0 +1,256 @@
+#include "host/Orvo.Host.Cli.Dialogs.h"
+
+#include "platform/Platform.System.h"
+#include "platform/Platform.Threads.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <iostream>
+#include <set>
+
+namespace {
+
+constexpr std::u16string_view kManagerForm = u"frmTunedexManager";
+constexpr std::u16string_view kEditorForm = u"frmTunedexEditor";
+constexpr std::u16string_view kSettingsAddress = u"tunedex://settings";
+
+// The manager's list values: title, last update, count, identifier.
+enum TColumn : size_t { colTitle = 0, colUpdated = 1, colCount = 2, colID = 3 };
+
+// The editor's boxes in the order it makes them.
+enum TEditorEdit : size_t { edTitle = 0, edAddress = 1 };
+enum TEditorCombo : size_t { cbClass = 0, cbServer = 1, cbListKind = 2, cbValue = 3 };
+
+// A run of the catalogue ends with at least three rebuilds of the manager's list after the one
+// a save queues: the run's start, its end and the change it reports. Seeing that many with the
+// row idle means the run is over even when it was too quick to be seen running.
+constexpr int kRebuildsOfARun = 3;
+
+} // namespace
+
+// ---- the manager
+
+TOrvoCliManager::TOrvoCliManager(TOrvoHostUI& ui, TOrvoHostForm& form)
+    : FUI(ui), FDriver(form), FList(FDriver.TreeList()) {}
+
+std::vector<TOrvoCliManager::TRow> TOrvoCliManager::Rows() const {
+    std::vector<TRow> rows;
+    for (TOrvoHostTreeNode* node : FList.Rows())
+        rows.push_back(
+            {node->Value(colTitle), node->Value(colUpdated), node->Value(colCount), node->Value(colID)});
+    return rows;
+}
+
+size_t TOrvoCliManager::FindRow(std::u16string_view key) const {
+    const std::vector<TRow> rows = Rows();
+    for (size_t i = 0; i < rows.size(); ++i)
+        if (rows[i].ID == key)
+            return i;
+    std::optional<size_t> found;
+    for (size_t i = 0; i < rows.size(); ++i)
+        if (rows[i].Title == key) {
+            if (found)
+                throw Exception(Format(
+                    u"More than one catalogue is titled \"%s\"; name it by its id (see tunedex catalogs)",
+                    key));
+            found = i;
+        }
+    if (!found)
+        throw Exception(Format(u"No catalogue has the id or title \"%s\"", key));
+    return *found;
+}
+
+std::optional<TOrvoCliManager::TRow> TOrvoCliManager::RowOf(std::u16string_view id) const {
+    for (const TRow& row : Rows())
+        if (row.ID == id)
+            return row;
+    return std::nullopt;
+}
+
+void TOrvoCliManager::Click(size_t row) {
+    FDriver.ClickRow(FList, int32_t(row));
+}
+
+void TOrvoCliManager::RunEditor(std::u16string_view button,
+                                const std::function<void(TOrvoHostForm& editor)>& script) {
+    const size_t shown = FUI.ModalHistory().size();
+    FUI.WhenShownModally(std::u16string(kEditorForm), [&script](TOrvoHostForm& form) { script(form); });
+    FDriver.Press(button);
+    FUI.RethrowScriptError();
+    const auto& history = FUI.ModalHistory();
+    if (history.size() == shown || history[shown] != kEditorForm)
+        throw Exception(u"The catalogue manager did not open the catalogue editor");
+}
+
+TOrvoCliManager::TRow TOrvoCliManager::WaitForRefresh(std::u16string_view id,
+                                                      std::u16string_view savedUpdated,
+                                                      const std::function<void()>& progress) {
+    const int rebuildsBefore = FList.UpdatesEnded();
+    bool seenUpdating = false;
+    std::optional<TRow> row;
+    auto settled = [&] {
+        row = RowOf(id);
+        if (!row)
+            return true;
+        if (row->Updating()) {
+            seenUpdating = true;
+            return false;
+        }
+        return row->Updated != savedUpdated || row->Count != u"0" || seenUpdating ||
+               FList.UpdatesEnded() - rebuildsBefore >= kRebuildsOfARun;
+    };
+    const uint64_t start = platform::TickCount64();
+    while (!platform::PumpMainThreadUntil(settled, 250)) {
+        if (platform::TickCount64() - start >= TUNEDEX_CLI_REFRESH_TIMEOUT_MS)
+            throw Exception(Format(u"The catalogue was saved, but its refresh did not end within %u s",
+                                   TUNEDEX_CLI_REFRESH_TIMEOUT_MS / 1000));
+        if (progress)
+            progress();
+    }
+    if (!row)
+        throw Exception(u"The catalogue was saved, but left the list while it was being refreshed");
+    if (row->Updated == savedUpdated && row->Count == u"0")
+        throw Exception(Format(u"The catalogue \"%s\" was saved, but its refresh failed; "
+                               u"set TUNEDEX_LOG=FILE to have the reason written there",
+                               row->Title));
+    return *row;
+}
+
+// ---- the editor
+
+TOrvoCliEditor::TOrvoCliEditor(TOrvoHostForm& form)
+    : FDriver(form), FTitle(FDriver.Edit(ORVO_UI_EDIT, edTitle)), FClass(FDriver.Combo(cbClass)),
+      FAddress(FDriver.Edit(ORVO_UI_EDIT, edAddress)), FPanel(FDriver.Find(ORVO_UI_PANEL)),
+      FServer(FDriver.Combo(cbServer)), FListKind(FDriver.Combo(cbListKind)), FValue(FDriver.Combo(cbValue)),
+      FSave(FDriver.Find(u"B1")) {}
+
+void TOrvoCliEditor::ChooseKind(size_t index) {
+    if (index >= FClass.Items().size())
+        throw EArgumentError(Format(u"There is no kind %u", index + 1));
+    if (FClass.ItemIndex() != int32_t(index))
+        FDriver.Pick(FClass, int32_t(index));
+}
+
+void TOrvoCliEditor::ChooseRadioBrowser() {
+    if (FPanel.Visible())
+        return;
+    // The class is known by what choosing it shows, whatever its name in this language.
+    const size_t count = FClass.Usable() ? FClass.Items().size() : 0;
+    for (size_t i = 0; i < count; ++i) {
+        ChooseKind(i);
+        if (FPanel.Visible())
+            return;
+    }
+    throw Exception(u"No kind of catalogue offers the Radio Browser look-ups");
+}
+
+void TOrvoCliEditor::SetListKind(int32_t kind) {
+    FDriver.Pick(FListKind, kind);
+}
+
+std::vector<std::u16string> TOrvoCliEditor::WaitForServers() {
+    // The look-up fills the server box once, also with nothing when it fails.
+    TOrvoHostUIDriver::WaitUntil([&] { return FServer.UpdatesEnded() > 0; }, u"the Radio Browser servers",
+                                 TUNEDEX_CLI_LOOKUP_TIMEOUT_MS);
+    return FServer.Items();
+}
+
+std::vector<std::u16string> TOrvoCliEditor::WaitForValues() {
+    TOrvoHostUIDriver::WaitUntil([&] { return !FValue.AwaitingItems(); }, u"the Radio Browser values",
+                                 TUNEDEX_CLI_LOOKUP_TIMEOUT_MS);
+    return FValue.Items();
+}
+
+void TOrvoCliEditor::Save() {
+    if (!FSave.Usable()) {
+        std::u16string needs = u"a title";
+        if (ShowsAddress())
+            needs += u" and an address in URL form, a network path or a drive path";
+        else if (ShowsRadioBrowser())
+            needs += u" and a Radio Browser server";
+        throw EOrvoCliUsage(Format(u"The catalogue cannot be saved: it needs %s", needs));
+    }
+    FDriver.Press(FSave);
+}
+
+// ---- the session
+
+TOrvoCliSession::TOrvoCliSession(TOrvoCliContext& context)
+    : FContext(context), FHost(context.Settings),
+      FProgress(&context.Out == &std::cout && ::isatty(STDOUT_FILENO) == 1) {
+    const HRESULT result = FHost.Initialize();
+    if (Failed(result))
+        throw Exception(Format(u"The plug-in did not initialise (%s)", FromUtf8(ResultCodeText(result))));
+    FMessagesBefore = FHost.MessageDialog().Messages().size();
+}
+
+TOrvoCliSession::~TOrvoCliSession() {
+    try {
+        Progress({});
+    } catch (...) {
+        // A terminal gone is no reason to fail the command.
+    }
+}
+
+void TOrvoCliSession::WithManager(const std::function<void(TOrvoCliManager& manager)>& script) {
+    TOrvoHostUI& ui = FHost.UI();
+    const size_t shown = ui.ModalHistory().size();
+    ui.WhenShownModally(std::u16string(kManagerForm), [&](TOrvoHostForm& form) {
+        TOrvoCliManager manager(ui, form);
+        script(manager);
+    });
+    const HRESULT result = FHost.FileSystems().OpenLink(kSettingsAddress);
+    ui.RethrowScriptError();
+    if (Failed(result))
+        throw Exception(
+            Format(u"The plug-in did not open %s (%s)", kSettingsAddress, FromUtf8(ResultCodeText(result))));
+    if (ui.ModalHistory().size() == shown || ui.ModalHistory()[shown] != kManagerForm)
+        throw Exception(Format(u"The plug-in did not show the catalogue manager for %s", kSettingsAddress));
+}
+
+void TOrvoCliSession::WithNewEditor(const std::function<void(TOrvoCliEditor& editor)>& script) {
+    WithManager([&](TOrvoCliManager& manager) {
+        manager.RunEditor(u"B3", [&](TOrvoHostForm& form) {
+            TOrvoCliEditor editor(form);
+            script(editor);
+        });
+    });
+}
+
+std::vector<std::u16string> TOrvoCliSession::Messages() const {
+    std::vector<std::u16string> texts;
+    const std::vector<TOrvoHostMessage> messages = FHost.MessageDialog().Messages();
+    for (size_t i = FMessagesBefore; i < messages.size(); ++i)
+        texts.push_back(messages[i].Text);
+    return texts;
+}
+
+int TOrvoCliSession::Outcome() {
+    const std::vector<std::u16string> messages = Messages();
+    if (messages.empty())
+        return TUNEDEX_EXIT_OK;
+    Progress({});
+    FContext.Out.flush();
+    for (const std::u16string& text : messages)
+        FContext.Err << "tunedex: " << ToUtf8(text) << '\n';
+    return TUNEDEX_EXIT_FAILURE;
+}
+
+void TOrvoCliSession::Progress(std::u16string_view text) {
+    if (!FProgress || (text.empty() && !FProgressShown))
+        return;
+    // Back to the line's start and clear it, so that each text replaces the last.
+    FContext.Out << "\r\033[K" << ToUtf8(text) << std::flush;
+    FProgressShown = !text.empty();
+}
+
+int32_t ListKindOf(std::string_view name) {
+    if (name == "country" || name == "countries")
+        return 0;
+    if (name == "language" || name == "languages")
+        return 1;
+    if (name == "tag" || name == "tags")
+        return 2;
+    return -1;
+}
