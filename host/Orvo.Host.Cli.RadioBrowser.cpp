@@ -59,10 +59,13 @@ public:
         std::u16string server;
         session.WithNewEditor([&](TOrvoCliEditor& editor) {
             editor.ChooseRadioBrowser();
+            // The editor looks values up only once its server look-up has listed servers, also
+            // for a server typed in.
+            if (editor.WaitForServers().empty())
+                throw Exception(u"No Radio Browser server was found (the DNS look-up failed), so the "
+                                u"catalogue editor looks no values up");
             if (!FServer.empty())
                 editor.SetServer(FromUtf8(FServer));
-            else if (editor.WaitForServers().empty())
-                throw Exception(u"No Radio Browser server was found; name one with --server");
             editor.SetListKind(ListKindOf(FList));
             server = editor.Server();
             values = editor.WaitForValues();

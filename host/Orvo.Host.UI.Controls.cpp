@@ -412,7 +412,8 @@ HRESULT ORVO_CALL TOrvoHostComboBox::Clear() {
     return Call([&] {
         FItems.clear();
         // Emptied within an update, the list is being refilled: the update's end shows the result.
-        FAwaitingItems = !Updating();
+        if (!Updating())
+            FAwaitingItems = true;
         Select(-1, ListOnly() ? std::u16string() : FText);
         return S_OK;
     });

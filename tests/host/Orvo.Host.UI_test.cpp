@@ -193,6 +193,32 @@ TEST_F(HostUI, ComboBoxesKeepTextAndItemIndexTogether) {
     EXPECT_THROW(UISetInt(list.get(), ORVO_UIP_COMBO_STYLE, 2), Exception);
 }
 
+TEST_F(HostUI, ComboBoxesShowWhenTheProgramRefilledThem) {
+    auto combo = UICreateControl(FForm.get(), nullptr, ORVO_UI_COMBO);
+    TOrvoHostComboBox& box = TOrvoHostUIDriver(ModelForm()).Combo(0);
+    EXPECT_EQ(box.UpdatesEnded(), 0);
+    EXPECT_FALSE(box.AwaitingItems());
+
+    // Emptied outside an update: waiting for items until some come or an update ends.
+    UIComboClear(combo.get());
+    EXPECT_TRUE(box.AwaitingItems());
+    UIComboAdd(combo.get(), u"jazz");
+    EXPECT_FALSE(box.AwaitingItems());
+    UIComboClear(combo.get());
+    UIBeginUpdate(combo.get());
+    UIBeginUpdate(combo.get());
+    UIComboClear(combo.get());
+    UIEndUpdate(combo.get());
+    EXPECT_TRUE(box.AwaitingItems()) << "an update is still open";
+    EXPECT_EQ(box.UpdatesEnded(), 0);
+    UIEndUpdate(combo.get());
+    EXPECT_FALSE(box.AwaitingItems()) << "refilled with nothing";
+    EXPECT_EQ(box.UpdatesEnded(), 1);
+    // An end without a beginning ends nothing.
+    UIEndUpdate(combo.get());
+    EXPECT_EQ(box.UpdatesEnded(), 1);
+}
+
 TEST_F(HostUI, ModalShowingRunsTheHostLoopUntilTheFormCloses) {
     testsupport::Watchdog watchdog;
     auto counter = MakeInterfaced<TCounter>();

@@ -9,8 +9,8 @@
 #include "nuv/Nuv.Strings.h"
 #include "platform/Platform.Threads.h"
 #include "plugin/Orvo.Tunedex.Plugin.FileManager.h"
+#include "tests/Orvo.Tunedex.Providers.RadioBrowser.TestServers.h"
 #include "tests/TestSupport.h"
-#include "tests/plugin/Orvo.Tunedex.Providers.RadioBrowser.TestServers.h"
 #include "tests/plugin/Orvo.Tunedex.TestProvider.h"
 
 #include <gtest/gtest.h>

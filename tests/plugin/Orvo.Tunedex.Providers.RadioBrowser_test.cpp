@@ -5,7 +5,7 @@
 #include "nuv/Nuv.Web.Auth.h"
 #include "nuv/Nuv.Web.h"
 #include "platform/Platform.Threads.h"
-#include "tests/plugin/Orvo.Tunedex.Providers.RadioBrowser.TestServers.h"
+#include "tests/Orvo.Tunedex.Providers.RadioBrowser.TestServers.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,306 @@
+// The catalogue commands end to end: the real `tunedex` command line loading the real plug-in,
+// whose dialogs it drives, against loopback Radio Browser and DNS stand-ins.
+
+#include "host/Orvo.Host.Cli.h"
+#include "tests/Orvo.Tunedex.Providers.RadioBrowser.TestServers.h"
+#include "tests/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <rapidjson/document.h>
+#include <sqlite3.h>
+
+#include <chrono>
+#include <filesystem>
+#include <sstream>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+using testsupport::TRadioBrowserStandIn;
+using testsupport::TScopedEnvironment;
+using testsupport::TSrvNameServer;
+
+namespace {
+
+struct CliRun {
+    int Status;
+    std::string Out, Err;
+};
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// One station object of the service's answer.
+std::string Station(const std::string& name) {
+    return R"({"name":")" + name + R"(","url_resolved":"http://127.0.0.1:1/)" + name +
+           R"(","codec":"MP3","bitrate":"128","tags":"jazz,blues"})";
+}
+
+std::string Stations(std::initializer_list<const char*> names) {
+    std::string body = "[";
+    for (const char* name : names) {
+        if (body.size() > 1)
+            body += ',';
+        body += Station(name);
+    }
+    return body + "]";
+}
+
+class CatalogCommands : public ::testing::Test {
+protected:
+    CatalogCommands()
+        : FProfile(fs::temp_directory_path() / ("tunedex_cli_test_" + std::to_string(::getpid()))),
+          FResolver("TUNEDEX_DNS_SERVER", FDns.Address().c_str()) {
+        FStandIn.Serve("/json/tags", R"([{"name":"jazz"},{"name":"blues"},{"name":"Ambient"}])");
+        FStandIn.Serve("/json/countries", R"([{"name":"Belgium"},{"name":"Austria"}])");
+        FStandIn.Serve("/json/stations/bytagexact/jazz", Stations({"Jazz One", "Jazz Two"}));
+        FStandIn.Serve("/json/stations/bytagexact/blues", Stations({"Blues One"}));
+    }
+    ~CatalogCommands() override {
+        std::error_code ignored;
+        fs::remove_all(FProfile, ignored);
+    }
+
+    CliRun Run(std::vector<std::string> args) {
+        args.insert(args.begin(), {"tunedex", std::string("--plugin=") + TUNEDEX_PLUGIN_FILE,
+                                   "--profile=" + FProfile.string()});
+        std::vector<const char*> argv;
+        for (const auto& a : args)
+            argv.push_back(a.c_str());
+        std::ostringstream out, err;
+        const int status = TOrvoCli().Run(int(argv.size()), argv.data(), out, err);
+        return {status, out.str(), err.str()};
+    }
+
+    // `catalogs --json`, parsed.
+    struct Listed {
+        std::string Title, Updated, ID;
+        int64_t Stations;
+    };
+    std::vector<Listed> Catalogs() {
+        const CliRun run = Run({"catalogs", "--json"});
+        EXPECT_EQ(run.Status, 0) << run.Err;
+        std::vector<Listed> listed;
+        for (const std::string& line : Lines(run.Out)) {
+            rapidjson::Document json;
+            json.Parse(line.c_str());
+            EXPECT_TRUE(json.IsObject()) << line;
+            if (!json.IsObject())
+                continue;
+            EXPECT_FALSE(json["updating"].GetBool());
+            listed.push_back({json["title"].GetString(),
+                              json["updated"].IsNull() ? "-" : json["updated"].GetString(),
+                              json["id"].GetString(), json["stations"].GetInt64()});
+        }
+        return listed;
+    }
+
+    std::string Server() { return ToUtf8(FStandIn.Server()); }
+
+    std::vector<std::string> AddJazz(const std::string& title = "Jazz") {
+        return {"add",    "--title", title, "--kind",  "Radio Browser", "--server",
+                Server(), "--list",  "tag", "--value", "jazz"};
+    }
+
+    fs::path FProfile;
+    testsupport::Watchdog FWatchdog{std::chrono::seconds(60)};
+    TRadioBrowserStandIn FStandIn{testsupport::CorpusDir() / "radiobrowser"};
+    TSrvNameServer FDns{{"de1.api.radio-browser.info", "at1.api.radio-browser.info"}};
+    TScopedEnvironment FResolver;
+};
+
+TEST_F(CatalogCommands, LookUpsListWhatTheEditorFinds) {
+    const CliRun servers = Run({"servers"});
+    ASSERT_EQ(servers.Status, 0) << servers.Err;
+    EXPECT_EQ(Lines(servers.Out),
+              (std::vector<std::string>{"all.api.radio-browser.info", "at1.api.radio-browser.info",
+                                        "de1.api.radio-browser.info"}));
+
+    const CliRun tags = Run({"values", "--server", Server(), "--list", "tags"});
+    ASSERT_EQ(tags.Status, 0) << tags.Err;
+    EXPECT_EQ(Lines(tags.Out), (std::vector<std::string>{"Ambient", "blues", "jazz"}));
+    const CliRun countries = Run({"values", "--list", "countries", "--server", Server()});
+    ASSERT_EQ(countries.Status, 0) << countries.Err;
+    EXPECT_EQ(Lines(countries.Out), (std::vector<std::string>{"Austria", "Belgium"}));
+
+    // The server's look-up fails: nothing to list is a failure, not an empty answer.
+    FStandIn.SetHook(
+        [](const std::string&, httplib::Response& response, std::string&) { response.status = 500; });
+    const CliRun failed = Run({"values", "--server", Server(), "--list", "tags"});
+    EXPECT_EQ(failed.Status, 1);
+    EXPECT_EQ(failed.Out, "");
+    EXPECT_NE(failed.Err.find("listed no tags"), std::string::npos) << failed.Err;
+
+    EXPECT_EQ(Run({"values", "--server", Server(), "--list", "genres"}).Status, 2);
+    EXPECT_EQ(Run({"values", "--server", Server()}).Status, 2);
+}
+
+TEST_F(CatalogCommands, ServersFailWhenTheNameServerRefuses) {
+    TSrvNameServer refusing({}, TSrvNameServer::Refuse);
+    TScopedEnvironment resolver("TUNEDEX_DNS_SERVER", refusing.Address().c_str());
+    const CliRun run = Run({"servers"});
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Out, "");
+    EXPECT_NE(run.Err.find("No Radio Browser server"), std::string::npos) << run.Err;
+}
+
+TEST_F(CatalogCommands, AddEditRemoveAndResetGoThroughTheManager) {
+    const CliRun kinds = Run({"kinds"});
+    ASSERT_EQ(kinds.Status, 0) << kinds.Err;
+    EXPECT_EQ(Lines(kinds.Out), std::vector<std::string>{"1  Radio Browser"});
+
+    // A refresh slow enough to be seen running: the command waits for its end.
+    FStandIn.SetHook([](const std::string& path, httplib::Response&, std::string&) {
+        if (path.starts_with("/json/stations"))
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    });
+    const CliRun added = Run(AddJazz());
+    ASSERT_EQ(added.Status, 0) << added.Err;
+    EXPECT_EQ(added.Out, "2\n");
+    std::vector<Listed> listed = Catalogs();
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].Title, "Jazz");
+    EXPECT_EQ(listed[0].Stations, 2);
+    EXPECT_NE(listed[0].Updated, "-");
+    EXPECT_EQ(listed[0].ID.size(), 32u);
+    const std::string jazzId = listed[0].ID;
+
+    const CliRun table = Run({"catalogs"});
+    ASSERT_EQ(table.Status, 0) << table.Err;
+    const std::vector<std::string> rows = Lines(table.Out);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_TRUE(rows[0].starts_with("TITLE  UPDATED")) << rows[0];
+    EXPECT_TRUE(rows[1].starts_with("Jazz ")) << rows[1];
+    EXPECT_TRUE(rows[1].ends_with(" 2  " + jazzId)) << rows[1];
+
+    // Edited by title; the settings change, and so does the id.
+    FStandIn.SetHook({});
+    const CliRun edited = Run({"edit", "Jazz", "--title", "Blues", "--value", "blues"});
+    ASSERT_EQ(edited.Status, 0) << edited.Err;
+    EXPECT_EQ(edited.Out, "1\n");
+    listed = Catalogs();
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].Title, "Blues");
+    EXPECT_EQ(listed[0].Stations, 1);
+    EXPECT_NE(listed[0].ID, jazzId);
+
+    // Edited by id, title only: the id stays, the refresh runs again.
+    const CliRun renamed = Run({"edit", listed[0].ID, "--title", "Blue notes"});
+    ASSERT_EQ(renamed.Status, 0) << renamed.Err;
+    EXPECT_EQ(renamed.Out, "1\n");
+    const std::string bluesId = listed[0].ID;
+    listed = Catalogs();
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].Title, "Blue notes");
+    EXPECT_EQ(listed[0].ID, bluesId);
+
+    // Without waiting, the command answers the id at once.
+    const CliRun quick = Run({"add", "--title", "Quick", "--kind", "1", "--server", Server(), "--list", "tag",
+                              "--value", "jazz", "--no-wait"});
+    ASSERT_EQ(quick.Status, 0) << quick.Err;
+    EXPECT_EQ(quick.Out, jazzId + "\n");
+    EXPECT_EQ(Catalogs().size(), 2u);
+
+    const CliRun removed = Run({"remove", "Quick"});
+    ASSERT_EQ(removed.Status, 0) << removed.Err;
+    listed = Catalogs();
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].Title, "Blue notes");
+
+    for (const char* missing : {"Quick", "0123456789abcdef0123456789abcdef"}) {
+        for (const char* command : {"remove", "edit"}) {
+            const CliRun run = Run({command, missing});
+            EXPECT_EQ(run.Status, 1) << command;
+            EXPECT_NE(run.Err.find("No catalogue has the id or title"), std::string::npos) << run.Err;
+        }
+    }
+
+    ASSERT_EQ(Run(AddJazz("Second")).Status, 0);
+    EXPECT_EQ(Catalogs().size(), 2u);
+    const CliRun reset = Run({"reset"});
+    ASSERT_EQ(reset.Status, 0) << reset.Err;
+    EXPECT_TRUE(Catalogs().empty());
+    EXPECT_EQ(Run({"reset"}).Status, 0) << "nothing to reset is no failure";
+}
+
+TEST_F(CatalogCommands, KindsAreNamedInAnyCaseOrByPosition) {
+    struct Case {
+        const char* Kind;
+        int Status;
+    };
+    for (const Case& c :
+         {Case{"radio BROWSER", 0}, Case{"1", 0}, Case{"0", 2}, Case{"2", 2}, Case{"Xiph", 2}}) {
+        std::vector<std::string> args = AddJazz();
+        args[4] = c.Kind;
+        args.push_back("--no-wait");
+        const CliRun run = Run(args);
+        EXPECT_EQ(run.Status, c.Status) << c.Kind << ": " << run.Err;
+        if (c.Status != 0) {
+            EXPECT_NE(run.Err.find("the kinds are: 1 Radio Browser"), std::string::npos) << run.Err;
+        }
+    }
+    // Adding the same settings twice keeps one catalogue.
+    EXPECT_EQ(Catalogs().size(), 1u);
+}
+
+TEST_F(CatalogCommands, OptionsThatDoNotFitAreUsageErrors) {
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"add", "--title", "T", "--kind", "1", "--server", Server(), "--list", "tag"},
+             {"add", "--title", "T", "--kind", "1", "--address", "http://127.0.0.1:1/x.pls"},
+             {"add", "--title", "T", "--kind", "1", "--address", "http://x/", "--server", "y"},
+             {"add", "--kind", "1", "--list", "tag", "--value", "jazz"},
+             {"add", "--title", "T", "--kind", "1", "--list", "genre", "--value", "jazz"},
+             {"edit"},
+             {"remove"},
+             {"catalogs", "extra"},
+         }) {
+        const CliRun run = Run(args);
+        EXPECT_EQ(run.Status, 2) << args[0] << " " << args.back() << ": " << run.Err;
+        EXPECT_FALSE(run.Err.empty());
+    }
+    EXPECT_TRUE(Catalogs().empty());
+    for (const char* command : {"kinds", "catalogs", "add", "edit", "remove", "reset", "servers", "values"}) {
+        const CliRun help = Run({command, "--help"});
+        EXPECT_EQ(help.Status, 0) << command;
+        EXPECT_NE(help.Out.find("--help"), std::string::npos) << command;
+    }
+}
+
+TEST_F(CatalogCommands, ASaveErrorIsReportedAndNothingIsSaved) {
+    ASSERT_TRUE(Catalogs().empty());
+    // The database refuses the new row, as a full or damaged one would.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((FProfile / "Tunedex.db").string().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TRIGGER Refuse BEFORE INSERT ON Providers "
+                           "BEGIN SELECT RAISE(ABORT, 'Storage refused'); END",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+
+    const CliRun run = Run(AddJazz());
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Out, "");
+    EXPECT_NE(run.Err.find("Storage refused"), std::string::npos) << run.Err;
+    EXPECT_TRUE(Catalogs().empty());
+}
+
+TEST_F(CatalogCommands, AFailedRefreshIsReportedButTheCatalogueStays) {
+    FStandIn.SetHook([](const std::string& path, httplib::Response& response, std::string&) {
+        if (path.starts_with("/json/stations"))
+            response.status = 503;
+    });
+    const CliRun run = Run(AddJazz());
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_NE(run.Err.find("was saved, but its refresh failed"), std::string::npos) << run.Err;
+    const std::vector<Listed> listed = Catalogs();
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].Updated, "-");
+}
+
+} // namespace
