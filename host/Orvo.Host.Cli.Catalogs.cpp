@@ -59,8 +59,8 @@ struct TCatalogueOptions {
                 ->option_text("TEXT");
         address->excludes(server)->excludes(list)->excludes(value);
         if (adding) {
-            title->required();
-            kind->required();
+            title->required()->description(title->get_description() + " (required)");
+            kind->required()->description(kind->get_description() + " (required)");
         }
         command.add_flag("--no-wait", NoWait, "Do not wait for the refresh that saving starts");
     }
@@ -143,7 +143,7 @@ int SaveCatalogue(TOrvoCliSession& session, TOrvoCliContext& context, const TCat
             TOrvoCliEditor editor(form);
             title = options.Apply(editor, adding);
         });
-        if (!session.Messages().empty())
+        if (!session.Errors().empty())
             return;
         // The saved catalogue is the one new in the list; saving may also replace a catalogue of
         // the same settings, which keeps its id.
@@ -326,7 +326,7 @@ public:
             const std::u16string id = manager.Rows()[row].ID;
             manager.Click(row);
             manager.Press(u"B4");
-            if (session.Messages().empty() && manager.RowOf(id))
+            if (session.Errors().empty() && manager.RowOf(id))
                 throw Exception(u"The catalogue manager still lists the catalogue");
         });
         return session.Outcome();
@@ -347,7 +347,7 @@ public:
             if (manager.Rows().empty())
                 return;
             manager.Press(u"B5");
-            if (session.Messages().empty() && !manager.Rows().empty())
+            if (session.Errors().empty() && !manager.Rows().empty())
                 throw Exception(u"The catalogue manager still lists catalogues");
         });
         return session.Outcome();

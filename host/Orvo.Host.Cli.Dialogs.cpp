@@ -5,9 +5,7 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <iostream>
-#include <set>
 
 namespace {
 
@@ -22,9 +20,10 @@ enum TColumn : size_t { colTitle = 0, colUpdated = 1, colCount = 2, colID = 3 };
 enum TEditorEdit : size_t { edTitle = 0, edAddress = 1 };
 enum TEditorCombo : size_t { cbClass = 0, cbServer = 1, cbListKind = 2, cbValue = 3 };
 
-// A run of the catalogue ends with at least three rebuilds of the manager's list after the one
-// a save queues: the run's start, its end and the change it reports. Seeing that many with the
-// row idle means the run is over even when it was too quick to be seen running.
+// A save queues one rebuild of the manager's list, and the refresh it starts at least two more:
+// when the refresh starts and when it ends. A rebuild while the refresh runs shows the row
+// updating, so three rebuilds with the row never seen updating mean the refresh is over, even one
+// too quick to be seen running.
 constexpr int kRebuildsOfARun = 3;
 
 } // namespace
@@ -218,21 +217,24 @@ void TOrvoCliSession::WithNewEditor(const std::function<void(TOrvoCliEditor& edi
     });
 }
 
-std::vector<std::u16string> TOrvoCliSession::Messages() const {
+std::vector<std::u16string> TOrvoCliSession::Errors() const {
     std::vector<std::u16string> texts;
     const std::vector<TOrvoHostMessage> messages = FHost.MessageDialog().Messages();
-    for (size_t i = FMessagesBefore; i < messages.size(); ++i)
-        texts.push_back(messages[i].Text);
+    for (size_t i = FMessagesBefore; i < messages.size(); ++i) {
+        const int32_t icon = messages[i].Flags & 0xF0;
+        if (icon == ORVO_MSG_ICON_ERROR || icon == ORVO_MSG_ICON_WARNING)
+            texts.push_back(messages[i].Text);
+    }
     return texts;
 }
 
 int TOrvoCliSession::Outcome() {
-    const std::vector<std::u16string> messages = Messages();
-    if (messages.empty())
+    const std::vector<std::u16string> errors = Errors();
+    if (errors.empty())
         return TUNEDEX_EXIT_OK;
     Progress({});
     FContext.Out.flush();
-    for (const std::u16string& text : messages)
+    for (const std::u16string& text : errors)
         FContext.Err << "tunedex: " << ToUtf8(text) << '\n';
     return TUNEDEX_EXIT_FAILURE;
 }

@@ -112,8 +112,9 @@ private:
     TOrvoHostControl& FSave;
 };
 
-// A host with the plug-in loaded and initialised for one command. Messages the plug-in shows in
-// the message dialog are kept; a command that caused any has failed.
+// A host with the plug-in loaded and initialised for one command. A warning or error the plug-in
+// shows in the message dialog means the command failed. A question is answered with the dialog's
+// default button (yes, or OK), as the user who asked for the command would answer it.
 class TOrvoCliSession {
 public:
     // Raises Exception when the plug-in cannot be loaded or refuses to initialise.
@@ -130,9 +131,9 @@ public:
     // Opens the manager, presses add and runs `script` on the editor; closes both unsaved unless
     // the script saved.
     void WithNewEditor(const std::function<void(TOrvoCliEditor& editor)>& script);
-    // The texts of the messages shown since the session began.
-    std::vector<std::u16string> Messages() const;
-    // Writes the messages on the error stream and answers TUNEDEX_EXIT_FAILURE, or answers
+    // The texts of the warnings and errors shown since the session began.
+    std::vector<std::u16string> Errors() const;
+    // Writes the errors on the error stream and answers TUNEDEX_EXIT_FAILURE, or answers
     // TUNEDEX_EXIT_OK when there were none.
     int Outcome();
 
