@@ -5,6 +5,7 @@
 #include "tests/Orvo.Tunedex.Providers.RadioBrowser.TestServers.h"
 #include "tests/TestSupport.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 #include <sqlite3.h>
@@ -51,9 +52,11 @@ std::string Stations(std::initializer_list<const char*> names) {
     return body + "]";
 }
 
-class CatalogCommands : public ::testing::Test {
-protected:
-    CatalogCommands()
+// Runs the command line on a profile of its own, against stand-ins of the Radio Browser service
+// and its name server.
+class CliWithStandIns {
+public:
+    CliWithStandIns()
         : FProfile(fs::temp_directory_path() / ("tunedex_cli_test_" + std::to_string(::getpid()))),
           FResolver("TUNEDEX_DNS_SERVER", FDns.Address().c_str()) {
         FStandIn.Serve("/json/tags", R"([{"name":"jazz"},{"name":"blues"},{"name":"Ambient"}])");
@@ -61,12 +64,12 @@ protected:
         FStandIn.Serve("/json/stations/bytagexact/jazz", Stations({"Jazz One", "Jazz Two"}));
         FStandIn.Serve("/json/stations/bytagexact/blues", Stations({"Blues One"}));
     }
-    ~CatalogCommands() override {
+    ~CliWithStandIns() {
         std::error_code ignored;
         fs::remove_all(FProfile, ignored);
     }
 
-    CliRun Run(std::vector<std::string> args) {
+    CliRun Tunedex(std::vector<std::string> args) {
         args.insert(args.begin(), {"tunedex", std::string("--plugin=") + TUNEDEX_PLUGIN_FILE,
                                    "--profile=" + FProfile.string()});
         std::vector<const char*> argv;
@@ -83,7 +86,7 @@ protected:
         int64_t Stations;
     };
     std::vector<Listed> Catalogs() {
-        const CliRun run = Run({"catalogs", "--json"});
+        const CliRun run = Tunedex({"catalogs", "--json"});
         EXPECT_EQ(run.Status, 0) << run.Err;
         std::vector<Listed> listed;
         for (const std::string& line : Lines(run.Out)) {
@@ -107,6 +110,7 @@ protected:
                 Server(), "--list",  "tag", "--value", "jazz"};
     }
 
+protected:
     fs::path FProfile;
     testsupport::Watchdog FWatchdog{std::chrono::seconds(60)};
     TRadioBrowserStandIn FStandIn{testsupport::CorpusDir() / "radiobrowser"};
@@ -114,43 +118,54 @@ protected:
     TScopedEnvironment FResolver;
 };
 
+class CatalogCommands : public ::testing::Test, public CliWithStandIns {
+protected:
+    static void SetUpTestSuite() {
+        // The plug-in keeps some objects for the life of the process (the HTTP cookie store, the
+        // task dispatcher), as the program that runs one command does; loaded and unloaded for
+        // every command here, each load's objects would look lost to a leak checker.
+        static void* const resident = ::dlopen(TUNEDEX_PLUGIN_FILE, RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(resident, nullptr) << ::dlerror();
+    }
+};
+
 TEST_F(CatalogCommands, LookUpsListWhatTheEditorFinds) {
-    const CliRun servers = Run({"servers"});
+    const CliRun servers = Tunedex({"servers"});
     ASSERT_EQ(servers.Status, 0) << servers.Err;
     EXPECT_EQ(Lines(servers.Out),
               (std::vector<std::string>{"all.api.radio-browser.info", "at1.api.radio-browser.info",
                                         "de1.api.radio-browser.info"}));
 
-    const CliRun tags = Run({"values", "--server", Server(), "--list", "tags"});
+    const CliRun tags = Tunedex({"values", "--server", Server(), "--list", "tags"});
     ASSERT_EQ(tags.Status, 0) << tags.Err;
     EXPECT_EQ(Lines(tags.Out), (std::vector<std::string>{"Ambient", "blues", "jazz"}));
-    const CliRun countries = Run({"values", "--list", "countries", "--server", Server()});
+    const CliRun countries = Tunedex({"values", "--list", "countries", "--server", Server()});
     ASSERT_EQ(countries.Status, 0) << countries.Err;
     EXPECT_EQ(Lines(countries.Out), (std::vector<std::string>{"Austria", "Belgium"}));
 
     // The server's look-up fails: nothing to list is a failure, not an empty answer.
     FStandIn.SetHook(
         [](const std::string&, httplib::Response& response, std::string&) { response.status = 500; });
-    const CliRun failed = Run({"values", "--server", Server(), "--list", "tags"});
+    const CliRun failed = Tunedex({"values", "--server", Server(), "--list", "tags"});
     EXPECT_EQ(failed.Status, 1);
     EXPECT_EQ(failed.Out, "");
     EXPECT_NE(failed.Err.find("listed no tags"), std::string::npos) << failed.Err;
 
-    EXPECT_EQ(Run({"values", "--server", Server(), "--list", "genres"}).Status, 2);
-    EXPECT_EQ(Run({"values", "--server", Server()}).Status, 2);
+    EXPECT_EQ(Tunedex({"values", "--server", Server(), "--list", "genres"}).Status, 2);
+    EXPECT_EQ(Tunedex({"values", "--server", Server()}).Status, 2);
 }
 
 TEST_F(CatalogCommands, ServersFailWhenTheNameServerRefuses) {
     TSrvNameServer refusing({}, TSrvNameServer::Refuse);
     TScopedEnvironment resolver("TUNEDEX_DNS_SERVER", refusing.Address().c_str());
-    const CliRun run = Run({"servers"});
+    const CliRun run = Tunedex({"servers"});
     EXPECT_EQ(run.Status, 1);
     EXPECT_EQ(run.Out, "");
     EXPECT_NE(run.Err.find("No Radio Browser server"), std::string::npos) << run.Err;
 }
 
 TEST_F(CatalogCommands, AddEditRemoveAndResetGoThroughTheManager) {
-    const CliRun kinds = Run({"kinds"});
+    const CliRun kinds = Tunedex({"kinds"});
     ASSERT_EQ(kinds.Status, 0) << kinds.Err;
     EXPECT_EQ(Lines(kinds.Out), std::vector<std::string>{"1  Radio Browser"});
 
@@ -159,7 +174,7 @@ TEST_F(CatalogCommands, AddEditRemoveAndResetGoThroughTheManager) {
         if (path.starts_with("/json/stations"))
             std::this_thread::sleep_for(std::chrono::milliseconds(150));
     });
-    const CliRun added = Run(AddJazz());
+    const CliRun added = Tunedex(AddJazz());
     ASSERT_EQ(added.Status, 0) << added.Err;
     EXPECT_EQ(added.Out, "2\n");
     std::vector<Listed> listed = Catalogs();
@@ -170,7 +185,7 @@ TEST_F(CatalogCommands, AddEditRemoveAndResetGoThroughTheManager) {
     EXPECT_EQ(listed[0].ID.size(), 32u);
     const std::string jazzId = listed[0].ID;
 
-    const CliRun table = Run({"catalogs"});
+    const CliRun table = Tunedex({"catalogs"});
     ASSERT_EQ(table.Status, 0) << table.Err;
     const std::vector<std::string> rows = Lines(table.Out);
     ASSERT_EQ(rows.size(), 2u);
@@ -180,7 +195,7 @@ TEST_F(CatalogCommands, AddEditRemoveAndResetGoThroughTheManager) {
 
     // Edited by title; the settings change, and so does the id.
     FStandIn.SetHook({});
-    const CliRun edited = Run({"edit", "Jazz", "--title", "Blues", "--value", "blues"});
+    const CliRun edited = Tunedex({"edit", "Jazz", "--title", "Blues", "--value", "blues"});
     ASSERT_EQ(edited.Status, 0) << edited.Err;
     EXPECT_EQ(edited.Out, "1\n");
     listed = Catalogs();
@@ -190,7 +205,7 @@ TEST_F(CatalogCommands, AddEditRemoveAndResetGoThroughTheManager) {
     EXPECT_NE(listed[0].ID, jazzId);
 
     // Edited by id, title only: the id stays, the refresh runs again.
-    const CliRun renamed = Run({"edit", listed[0].ID, "--title", "Blue notes"});
+    const CliRun renamed = Tunedex({"edit", listed[0].ID, "--title", "Blue notes"});
     ASSERT_EQ(renamed.Status, 0) << renamed.Err;
     EXPECT_EQ(renamed.Out, "1\n");
     const std::string bluesId = listed[0].ID;
@@ -200,13 +215,13 @@ TEST_F(CatalogCommands, AddEditRemoveAndResetGoThroughTheManager) {
     EXPECT_EQ(listed[0].ID, bluesId);
 
     // Without waiting, the command answers the id at once.
-    const CliRun quick = Run({"add", "--title", "Quick", "--kind", "1", "--server", Server(), "--list", "tag",
-                              "--value", "jazz", "--no-wait"});
+    const CliRun quick = Tunedex({"add", "--title", "Quick", "--kind", "1", "--server", Server(), "--list",
+                                  "tag", "--value", "jazz", "--no-wait"});
     ASSERT_EQ(quick.Status, 0) << quick.Err;
     EXPECT_EQ(quick.Out, jazzId + "\n");
     EXPECT_EQ(Catalogs().size(), 2u);
 
-    const CliRun removed = Run({"remove", "Quick"});
+    const CliRun removed = Tunedex({"remove", "Quick"});
     ASSERT_EQ(removed.Status, 0) << removed.Err;
     listed = Catalogs();
     ASSERT_EQ(listed.size(), 1u);
@@ -214,18 +229,18 @@ TEST_F(CatalogCommands, AddEditRemoveAndResetGoThroughTheManager) {
 
     for (const char* missing : {"Quick", "0123456789abcdef0123456789abcdef"}) {
         for (const char* command : {"remove", "edit"}) {
-            const CliRun run = Run({command, missing});
+            const CliRun run = Tunedex({command, missing});
             EXPECT_EQ(run.Status, 1) << command;
             EXPECT_NE(run.Err.find("No catalogue has the id or title"), std::string::npos) << run.Err;
         }
     }
 
-    ASSERT_EQ(Run(AddJazz("Second")).Status, 0);
+    ASSERT_EQ(Tunedex(AddJazz("Second")).Status, 0);
     EXPECT_EQ(Catalogs().size(), 2u);
-    const CliRun reset = Run({"reset"});
+    const CliRun reset = Tunedex({"reset"});
     ASSERT_EQ(reset.Status, 0) << reset.Err;
     EXPECT_TRUE(Catalogs().empty());
-    EXPECT_EQ(Run({"reset"}).Status, 0) << "nothing to reset is no failure";
+    EXPECT_EQ(Tunedex({"reset"}).Status, 0) << "nothing to reset is no failure";
 }
 
 TEST_F(CatalogCommands, KindsAreNamedInAnyCaseOrByPosition) {
@@ -238,7 +253,7 @@ TEST_F(CatalogCommands, KindsAreNamedInAnyCaseOrByPosition) {
         std::vector<std::string> args = AddJazz();
         args[4] = c.Kind;
         args.push_back("--no-wait");
-        const CliRun run = Run(args);
+        const CliRun run = Tunedex(args);
         EXPECT_EQ(run.Status, c.Status) << c.Kind << ": " << run.Err;
         if (c.Status != 0) {
             EXPECT_NE(run.Err.find("the kinds are: 1 Radio Browser"), std::string::npos) << run.Err;
@@ -259,13 +274,13 @@ TEST_F(CatalogCommands, OptionsThatDoNotFitAreUsageErrors) {
              {"remove"},
              {"catalogs", "extra"},
          }) {
-        const CliRun run = Run(args);
+        const CliRun run = Tunedex(args);
         EXPECT_EQ(run.Status, 2) << args[0] << " " << args.back() << ": " << run.Err;
         EXPECT_FALSE(run.Err.empty());
     }
     EXPECT_TRUE(Catalogs().empty());
     for (const char* command : {"kinds", "catalogs", "add", "edit", "remove", "reset", "servers", "values"}) {
-        const CliRun help = Run({command, "--help"});
+        const CliRun help = Tunedex({command, "--help"});
         EXPECT_EQ(help.Status, 0) << command;
         EXPECT_NE(help.Out.find("--help"), std::string::npos) << command;
     }
@@ -283,7 +298,7 @@ TEST_F(CatalogCommands, ASaveErrorIsReportedAndNothingIsSaved) {
               SQLITE_OK);
     sqlite3_close(db);
 
-    const CliRun run = Run(AddJazz());
+    const CliRun run = Tunedex(AddJazz());
     EXPECT_EQ(run.Status, 1);
     EXPECT_EQ(run.Out, "");
     EXPECT_NE(run.Err.find("Storage refused"), std::string::npos) << run.Err;
@@ -295,12 +310,25 @@ TEST_F(CatalogCommands, AFailedRefreshIsReportedButTheCatalogueStays) {
         if (path.starts_with("/json/stations"))
             response.status = 503;
     });
-    const CliRun run = Run(AddJazz());
+    const CliRun run = Tunedex(AddJazz());
     EXPECT_EQ(run.Status, 1);
     EXPECT_NE(run.Err.find("was saved, but its refresh failed"), std::string::npos) << run.Err;
     const std::vector<Listed> listed = Catalogs();
     ASSERT_EQ(listed.size(), 1u);
     EXPECT_EQ(listed[0].Updated, "-");
+}
+
+// The last task the plug-in waits for as it finalises has ended, but the pool thread that ran it
+// may still be on its way out through the plug-in's code when the host unloads the library.
+TEST(PluginUnloading, WaitsUntilThePoolThreadsAreOut) {
+    CliWithStandIns cli;
+    for (int round = 0; round < 8; ++round) {
+        ASSERT_EQ(cli.Tunedex({"kinds"}).Status, 0);
+        // A refresh still running when the command ends is cancelled and waited for.
+        std::vector<std::string> args = cli.AddJazz();
+        args.push_back("--no-wait");
+        ASSERT_EQ(cli.Tunedex(args).Status, 0);
+    }
 }
 
 } // namespace
