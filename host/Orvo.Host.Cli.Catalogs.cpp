@@ -139,6 +139,7 @@ int SaveCatalogue(TOrvoCliSession& session, TOrvoCliContext& context, const TCat
         for (const auto& row : manager.Rows())
             before.insert(row.ID);
         std::u16string title;
+        const int rebuilds = manager.Rebuilds();
         manager.RunEditor(adding ? u"B3" : u"B6", [&](TOrvoHostForm& form) {
             TOrvoCliEditor editor(form);
             title = options.Apply(editor, adding);
@@ -165,7 +166,7 @@ int SaveCatalogue(TOrvoCliSession& session, TOrvoCliContext& context, const TCat
             throw Exception(u"The catalogue was saved, but the manager does not list it");
         if (options.NoWait)
             return;
-        result = manager.WaitForRefresh(savedId, savedUpdated,
+        result = manager.WaitForRefresh(savedId, savedUpdated, rebuilds,
                                         [&] { session.Progress(Format(u"Refreshing \"%s\"...", title)); });
     });
     session.Progress({});

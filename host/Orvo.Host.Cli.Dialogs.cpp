@@ -20,10 +20,11 @@ enum TColumn : size_t { colTitle = 0, colUpdated = 1, colCount = 2, colID = 3 };
 enum TEditorEdit : size_t { edTitle = 0, edAddress = 1 };
 enum TEditorCombo : size_t { cbClass = 0, cbServer = 1, cbListKind = 2, cbValue = 3 };
 
-// A save queues one rebuild of the manager's list, and the refresh it starts at least two more:
-// when the refresh starts and when it ends. A rebuild while the refresh runs shows the row
-// updating, so three rebuilds with the row never seen updating mean the refresh is over, even one
-// too quick to be seen running.
+// Before the refresh a save starts is under way, the manager's list is rebuilt at most twice:
+// for the change the save reports, and by the manager once the editor has closed. While the
+// refresh runs, every rebuild shows the row updating. So a row shown idle after three rebuilds
+// since the editor was opened was rebuilt after the refresh ended, even one too quick to be seen
+// running.
 constexpr int kRebuildsOfARun = 3;
 
 } // namespace
@@ -82,10 +83,13 @@ void TOrvoCliManager::RunEditor(std::u16string_view button,
         throw Exception(u"The catalogue manager did not open the catalogue editor");
 }
 
+int TOrvoCliManager::Rebuilds() const {
+    return FList.UpdatesEnded();
+}
+
 TOrvoCliManager::TRow TOrvoCliManager::WaitForRefresh(std::u16string_view id,
-                                                      std::u16string_view savedUpdated,
+                                                      std::u16string_view savedUpdated, int rebuildsBefore,
                                                       const std::function<void()>& progress) {
-    const int rebuildsBefore = FList.UpdatesEnded();
     bool seenUpdating = false;
     std::optional<TRow> row;
     auto settled = [&] {

@@ -52,11 +52,14 @@ public:
     // Exception when the editor did not show.
     void RunEditor(std::u16string_view button, const std::function<void(TOrvoHostForm& editor)>& script);
 
+    // How many times the list has been rebuilt.
+    int Rebuilds() const;
     // Waits, pumping the main loop, until the manager shows the catalogue `id` refreshed after a
-    // save that left it showing `savedUpdated` as its last update and no stations; answers the
-    // row then. Raises Exception when the run ended without updating it, the row went, or the
-    // time-out passed. `progress` is called now and then while waiting.
-    TRow WaitForRefresh(std::u16string_view id, std::u16string_view savedUpdated,
+    // save that left it showing `savedUpdated` as its last update and no stations. `rebuilds` is
+    // Rebuilds() from before the editor was opened. Answers the row then. Raises Exception when
+    // the run ended without updating it, the row went, or the time-out passed. `progress` is
+    // called now and then while waiting.
+    TRow WaitForRefresh(std::u16string_view id, std::u16string_view savedUpdated, int rebuilds,
                         const std::function<void()>& progress);
 
 private:
