@@ -74,23 +74,7 @@ void TOrvoHost::Unload() {
     // queued for the main thread through the host's forms.
     FCore->ClearExtensions();
     platform::DiscardMainThreadCalls(FUI.get());
-    if (FModule)
-        WaitForPoolThreads();
     FModule.reset();
-}
-
-void TOrvoHost::WaitForPoolThreads() {
-    // A task the plug-in waited for has ended, but the pool thread that ran it may still be on
-    // its way back out through the plug-in's code; the library must stay until it is out. Other
-    // work of the process may keep threads busy, so the wait is bounded.
-    constexpr uint64_t kBoundMs = 2000;
-    const uint64_t start = platform::TickCount64();
-    for (;;) {
-        const platform::ThreadPoolStatistics pool = platform::ThreadPoolState();
-        if ((pool.Threads == pool.Idle && pool.Queued == 0) || platform::TickCount64() - start >= kBoundMs)
-            return;
-        platform::Sleep(1);
-    }
 }
 
 bool TOrvoHost::RunUntil(const std::function<bool()>& done, uint32_t timeoutMs) {

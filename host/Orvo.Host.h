@@ -76,9 +76,6 @@ public:
     static std::filesystem::path DefaultPluginFile();
 
 private:
-    // Waits, within a bound, until no pool thread runs anything.
-    static void WaitForPoolThreads();
-
     std::filesystem::path FPluginFile;
     std::filesystem::path FProfileFolder;
     ComPtr<TOrvoHostCore> FCore;

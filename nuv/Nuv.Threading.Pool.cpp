@@ -133,6 +133,8 @@ TNuvTaskDispatcher::~TNuvTaskDispatcher() {
     } catch (...) {
         // A destructor must not throw; CancelAll only raises what a served main-thread call let escape.
     }
+    // Every task has ended, but a worker may still be returning through this module's code.
+    FWorkers.WaitIdle();
 }
 
 TaskHandle TNuvTaskDispatcher::Run(std::unique_ptr<TNuvTask> task) {
@@ -172,7 +174,7 @@ void TNuvTaskDispatcher::TryStart() {
     // Fill every free place, so a raised limit takes effect at once.
     while (TNuvTask* task = StartLocked()) {
         try {
-            platform::QueueWorkItem(&TNuvTaskDispatcher::WorkerProc, task);
+            FWorkers.Queue(&TNuvTaskDispatcher::WorkerProc, task);
         } catch (...) {
             // Back to the head of the queue: a task in the active list that never runs would make
             // every wait for it endless.

@@ -185,6 +185,9 @@ private:
     bool FHavePreviousTimes = false;
     std::deque<std::unique_ptr<TNuvTask>> FPending;
     std::function<uint32_t()> FUsageSource;
+    // The workers this dispatcher queued, until each has returned to the pool: the dispatcher's
+    // module must not be unloaded while a pool thread is still on its way out through its code.
+    platform::WorkGroup FWorkers;
 };
 
 // The process-wide dispatcher, created on first use, which must be on the main thread.

@@ -22,6 +22,12 @@
 
 namespace platform {
 
+struct WorkGroup::State {
+    std::mutex Lock;
+    std::condition_variable Idle;
+    size_t Running = 0; // queued or running, not yet returned
+};
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -38,6 +44,7 @@ template <typename T> T& Leaked() {
 struct WorkItem {
     void (*Work)(void*);
     void* Context;
+    std::shared_ptr<WorkGroup::State> Group; // counted until the item has returned
 };
 
 struct Pool {
@@ -50,6 +57,9 @@ struct Pool {
 };
 
 thread_local ThreadPriority tCurrentPriority = ThreadPriority::Normal;
+
+void EnqueueLocked(Pool& pool, WorkItem item);
+void LeaveGroup(std::shared_ptr<WorkGroup::State> group);
 
 void PoolThread() {
     Pool& pool = Leaked<Pool>();
@@ -65,7 +75,7 @@ void PoolThread() {
                 return;
             }
         }
-        const WorkItem item = pool.Items.front();
+        WorkItem item = std::move(pool.Items.front());
         pool.Items.pop_front();
         lock.unlock();
         try {
@@ -73,6 +83,8 @@ void PoolThread() {
         } catch (...) {
             // Work items handle their own failures; one that does not must not take the pool down.
         }
+        if (item.Group)
+            LeaveGroup(std::move(item.Group));
         // A thread whose priority stays lowered would run later items slowly; let it end instead.
         const bool usable =
             tCurrentPriority == ThreadPriority::Normal || SetCurrentThreadPriority(ThreadPriority::Normal);
@@ -237,10 +249,10 @@ void WaitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, 
 
 // ---- Thread pool ------------------------------------------------------------------------------
 
-void QueueWorkItem(void (*work)(void* context), void* context) {
-    Pool& pool = Leaked<Pool>();
-    std::lock_guard guard(pool.Lock);
-    pool.Items.push_back({work, context});
+namespace {
+
+void EnqueueLocked(Pool& pool, WorkItem item) {
+    pool.Items.push_back(std::move(item));
     if (pool.Items.size() > pool.Idle) {
         try {
             std::thread(PoolThread).detach();
@@ -254,6 +266,51 @@ void QueueWorkItem(void (*work)(void* context), void* context) {
         }
     }
     pool.Arrived.notify_one();
+}
+
+// The group's state is kept alive by the item until here, so a waiter that wakes and destroys
+// its group leaves nothing dangling.
+void LeaveGroup(std::shared_ptr<WorkGroup::State> group) {
+    std::lock_guard guard(group->Lock);
+    if (--group->Running == 0)
+        group->Idle.notify_all();
+}
+
+} // namespace
+
+void QueueWorkItem(void (*work)(void* context), void* context) {
+    Pool& pool = Leaked<Pool>();
+    std::lock_guard guard(pool.Lock);
+    EnqueueLocked(pool, {work, context, nullptr});
+}
+
+WorkGroup::WorkGroup() : FState(std::make_shared<State>()) {}
+
+WorkGroup::~WorkGroup() = default;
+
+void WorkGroup::Queue(void (*work)(void* context), void* context) {
+    {
+        std::lock_guard guard(FState->Lock);
+        ++FState->Running;
+    }
+    try {
+        Pool& pool = Leaked<Pool>();
+        std::lock_guard guard(pool.Lock);
+        EnqueueLocked(pool, {work, context, FState});
+    } catch (...) {
+        LeaveGroup(FState);
+        throw;
+    }
+}
+
+bool WorkGroup::WaitIdle(uint32_t timeoutMs) {
+    std::unique_lock lock(FState->Lock);
+    const auto idle = [this] { return FState->Running == 0; };
+    if (timeoutMs == Infinite) {
+        FState->Idle.wait(lock, idle);
+        return true;
+    }
+    return FState->Idle.wait_for(lock, std::chrono::milliseconds(timeoutMs), idle);
 }
 
 void QueueWorkItem(std::function<void()> work) {

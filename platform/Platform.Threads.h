@@ -34,6 +34,29 @@ void QueueWorkItem(void (*work)(void* context), void* context);
 // The same for a closure, which the pool destroys after running it.
 void QueueWorkItem(std::function<void()> work);
 
+// Counts a module's work items from queuing until the pool has returned from them. A module that
+// runs code on pool threads cannot tell from that code when the thread has left it (its own last
+// instructions still run after any signal it gives), so the pool, which outlives every module,
+// does the counting. Wait for the group to go idle before the module is unloaded.
+class WorkGroup {
+public:
+    WorkGroup();
+    // Does not wait: a group destroyed with items running only stops counting them.
+    ~WorkGroup();
+    WorkGroup(const WorkGroup&) = delete;
+    WorkGroup& operator=(const WorkGroup&) = delete;
+
+    // QueueWorkItem, counted in this group.
+    void Queue(void (*work)(void* context), void* context);
+    // Waits until every item queued in the group has returned to the pool; false on time-out.
+    bool WaitIdle(uint32_t timeoutMs = Infinite);
+
+    struct State;
+
+private:
+    std::shared_ptr<State> FState;
+};
+
 struct ThreadPoolStatistics {
     unsigned Threads = 0; // threads alive
     unsigned Idle = 0;    // threads waiting for work

@@ -8,6 +8,7 @@
 #include <sys/resource.h>
 
 #include <atomic>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -61,6 +62,50 @@ TEST(ThreadPool, AThreadLeftAtLowPriorityServesNoFurtherWork) {
     ASSERT_TRUE(PumpUntil([&] { return niceAfter != -100; }));
     EXPECT_EQ(niceAfter, 0);
     EXPECT_TRUE(normal);
+}
+
+// What a module unloading needs: the wait ends only once each item has returned to the pool, not
+// when the item last signalled something.
+TEST(ThreadPoolWorkGroup, WaitsUntilEveryItemHasReturned) {
+    testsupport::Watchdog guard;
+    struct Item {
+        platform::Event Release;
+        platform::Event Signalled;
+        std::atomic<bool> Returned{false};
+    };
+    constexpr int kItems = 4;
+    std::vector<std::unique_ptr<Item>> items;
+    for (int i = 0; i < kItems; ++i)
+        items.push_back(std::make_unique<Item>());
+    {
+        platform::WorkGroup group;
+        EXPECT_TRUE(group.WaitIdle(0)) << "an empty group is idle";
+        for (auto& item : items)
+            group.Queue(
+                [](void* context) {
+                    auto* self = static_cast<Item*>(context);
+                    self->Release.Wait(platform::Infinite);
+                    self->Signalled.Set();
+                    platform::Sleep(20);
+                    self->Returned = true;
+                },
+                item.get());
+        EXPECT_FALSE(group.WaitIdle(30));
+        for (auto& item : items)
+            item->Release.Set();
+        for (auto& item : items)
+            ASSERT_EQ(item->Signalled.Wait(kPatienceMs), platform::WaitResult::Signalled);
+        ASSERT_TRUE(group.WaitIdle(kPatienceMs));
+        for (auto& item : items)
+            EXPECT_TRUE(item->Returned);
+        // The group goes at once: the pool threads must not touch it on their way back.
+    }
+    // Items outside any group are not counted.
+    platform::WorkGroup other;
+    auto blocker = std::make_shared<platform::Event>();
+    platform::QueueWorkItem([blocker] { blocker->Wait(platform::Infinite); });
+    EXPECT_TRUE(other.WaitIdle(0));
+    blocker->Set();
 }
 
 TEST(MainThreadQueue, SentCallsRunOnTheMainThreadAndPassBackTheirErrors) {
