@@ -7,6 +7,7 @@
 
 TOrvoCli::TOrvoCli() {
     AddCommand(NewInfoCommand());
+    AddCommand(NewStationsCommand());
 }
 
 void TOrvoCli::AddCommand(std::unique_ptr<TOrvoCliCommand> command) {

@@ -39,6 +39,7 @@ public:
 
 // The commands.
 std::unique_ptr<TOrvoCliCommand> NewInfoCommand();
+std::unique_ptr<TOrvoCliCommand> NewStationsCommand();
 
 class TOrvoCli {
 public:
