@@ -560,3 +560,31 @@ TEST_F(MLExtension, ListensOnlyWhileAttached) {
     Pump();
     EXPECT_EQ(FManager->Calls, std::vector<std::u16string>{u"Reload"});
 }
+
+TEST_F(MLExtension, KeepsAnIndexSoThatSortingByNameNeedsNoSort) {
+    const std::u16string indexed = u"SELECT Count(*) FROM sqlite_master WHERE name = 'EntriesName';";
+    EXPECT_EQ(catalog.ExecInt(indexed), 0);
+    TOrvoHostMLRequest request = Request({u"Name", u"Provider"});
+    request.Sort = {{u"Name", false}};
+    request.Offset = 2;
+    request.Limit = 2;
+    EXPECT_EQ(Query(request), (std::vector<std::u16string>{u"Charlie", u"Delta"}));
+    EXPECT_EQ(catalog.ExecInt(indexed), 1);
+    // SQLite walks the index instead of sorting the stations.
+    const TOrvoHostMLQuery query = BuildMLQuery(request);
+    std::unique_ptr<TNuvSQLiteTable> rows;
+    ASSERT_TRUE(catalog.Query(u"EXPLAIN QUERY PLAN " +
+                                  TOrvoTunedexQueryBuilder::Build(query.Fields.get(), query.Filter.get()),
+                              rows));
+    std::u16string plan;
+    do
+        plan += rows->ReadString(u"detail") + u"\n";
+    while (rows->NextRow());
+    EXPECT_EQ(plan.find(u"TEMP B-TREE"), std::u16string::npos) << ToUtf8(plan);
+
+    // A reset replaces the file; the next request makes the index again.
+    catalog.Reset();
+    catalog.AddEntry(Station(u"Zulu", u"pop", 128), u"p1");
+    Query(request);
+    EXPECT_EQ(catalog.ExecInt(indexed), 1);
+}
