@@ -318,17 +318,21 @@ void TOrvoTunedexMusicLibraryExtension::AsyncUpdateStarted() {
 
 void TOrvoTunedexMusicLibraryExtension::UpdateProgress(std::u16string_view title, int64_t received,
                                                        int64_t total) {
-    ComPtr<IOrvoString> caption;
-    std::u16string text;
+    bool post;
     {
         std::lock_guard guard(FLock);
         if (!FTaskCaption)
             return;
-        caption = FTaskCaption;
-        text = ProgressCaption(title, received, total);
+        FPendingCaption = ProgressCaption(title, received, total);
+        post = !FCaptionPosted;
+        FCaptionPosted = true;
     }
-    // The host redraws the object it was given, so the text changes in place.
-    caption->SetChars(text.data(), int32_t(text.size()));
+    // The host draws the caption on its main thread, so the text changes there too; a download
+    // reports far more often than anyone can read, so only the latest text is handed over.
+    if (post) {
+        ComPtr<TOrvoTunedexMusicLibraryExtension> self(this);
+        TNuvMainThread::Run([self] { self->ApplyCaption(); }, false);
+    }
 }
 
 void TOrvoTunedexMusicLibraryExtension::ProviderUpdateStarted(std::u16string_view) {}
@@ -347,6 +351,21 @@ std::u16string TOrvoTunedexMusicLibraryExtension::ProgressCaption(std::u16string
     if (total > 0)
         text += u"/" + FormatDataSize(total);
     return text;
+}
+
+void TOrvoTunedexMusicLibraryExtension::ApplyCaption() {
+    ComPtr<IOrvoString> caption;
+    std::u16string text;
+    {
+        std::lock_guard guard(FLock);
+        FCaptionPosted = false;
+        caption = FTaskCaption;
+        text = std::move(FPendingCaption);
+        FPendingCaption.clear();
+    }
+    // The host redraws the object it was given, so the text changes in place.
+    if (caption)
+        caption->SetChars(text.data(), int32_t(text.size()));
 }
 
 void TOrvoTunedexMusicLibraryExtension::ShowTask() {

@@ -526,8 +526,16 @@ TEST_F(MLExtension, ARefreshShowsOneTaskWhoseCaptionFollowsTheProgress) {
     };
     for (const auto& [received, total, caption] : steps) {
         catalog.Listeners().UpdateProgress(u"First", received, total);
+        Pump();
         EXPECT_EQ(FromHostString(FManager->Caption), caption) << received << "/" << total;
     }
+
+    // Steps faster than the main thread are drawn once, with the latest text.
+    catalog.Listeners().UpdateProgress(u"First", 1024, 0);
+    catalog.Listeners().UpdateProgress(u"Second", 0, 0);
+    EXPECT_EQ(FromHostString(FManager->Caption), u"First: Loading 1.50 KB");
+    Pump();
+    EXPECT_EQ(FromHostString(FManager->Caption), u"Second: Waiting");
 
     // A change during the task waits for its end, which reloads once.
     catalog.Listeners().CatalogChanged();
