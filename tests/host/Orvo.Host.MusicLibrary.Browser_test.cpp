@@ -174,6 +174,20 @@ TEST_F(HostMLBrowser, AlbumArtIsFetchedFromTheLogoAddress) {
     EXPECT_EQ(browser.FetchAlbumArt({u"Name"}, {fileName(station)}), "");
 }
 
+TEST_F(HostMLBrowser, TheAddCommandOpensTheCatalogueManager) {
+    const auto extensions = FHost->Core().Extensions(IOrvoServiceMusicLibrary::IID);
+    ASSERT_EQ(extensions.size(), 1u);
+    ComPtr<IOrvoMLDataStorageCommandAddFilesDialog> add;
+    ASSERT_EQ(extensions[0]->QueryInterface(IOrvoMLDataStorageCommandAddFilesDialog::IID, add.put_void()),
+              S_OK);
+    bool shown = false;
+    FHost->UI().WhenShownModally(u"frmTunedexManager", [&](TOrvoHostForm&) { shown = true; });
+    EXPECT_EQ(add->OpenAddDialog(TOrvoHost::MainWindow), S_OK);
+    FHost->UI().RethrowScriptError();
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(FHost->UI().ModalHistory(), std::vector<std::u16string>{u"frmTunedexManager"});
+}
+
 TEST_F(HostMLBrowser, WaitsForATaskShownMeanwhileAndDrawsItsCaptions) {
     TOrvoHostMLBrowser browser(FHost->Core());
     std::ostringstream out;
