@@ -15,6 +15,7 @@ TOrvoCli::TOrvoCli() {
     AddCommand(NewResetCommand());
     AddCommand(NewServersCommand());
     AddCommand(NewValuesCommand());
+    AddCommand(NewStationsCommand());
 }
 
 void TOrvoCli::AddCommand(std::unique_ptr<TOrvoCliCommand> command) {

@@ -53,6 +53,7 @@ std::unique_ptr<TOrvoCliCommand> NewRemoveCommand();
 std::unique_ptr<TOrvoCliCommand> NewResetCommand();
 std::unique_ptr<TOrvoCliCommand> NewServersCommand();
 std::unique_ptr<TOrvoCliCommand> NewValuesCommand();
+std::unique_ptr<TOrvoCliCommand> NewStationsCommand();
 
 class TOrvoCli {
 public:

@@ -4,6 +4,7 @@
 #include "nuv/Nuv.Web.h"
 #include "plugin/Orvo.Tunedex.Core.h"
 #include "plugin/Orvo.Tunedex.Plugin.FileManager.h"
+#include "plugin/Orvo.Tunedex.Plugin.ML.h"
 #include "plugin/Orvo.Tunedex.Providers.RadioBrowser.h"
 #include "sdk/api/OrvoAPI.MusicLibrary.h"
 
@@ -74,6 +75,11 @@ void TOrvoTunedexPlugin::StartUp(const std::u16string& profileFolder) {
     // A host without the file-system service has no links to follow; the rest still works.
     if (Failed(added) && added != E_NOINTERFACE)
         throw EInvalidOperation(Format(u"Tunedex: the settings address could not be registered (%d)", added));
+
+    FMusicLibrary = MakeInterfaced<TOrvoTunedexMusicLibraryExtension>(FCatalog.get());
+    RaiseIfFailed(HostCore()->AddExtension(IOrvoServiceMusicLibrary::IID,
+                                           static_cast<IOrvoMLExtensionDataStorage*>(FMusicLibrary.get())),
+                  u"Tunedex: the music library storage could not be registered (%d)");
 }
 
 void TOrvoTunedexPlugin::ApplyConnectionSettings() {
@@ -94,6 +100,10 @@ void TOrvoTunedexPlugin::TearDown() {
     if (FFileSystem) {
         FFileSystem->Detach();
         FFileSystem = nullptr;
+    }
+    if (FMusicLibrary) {
+        FMusicLibrary->Detach();
+        FMusicLibrary = nullptr;
     }
     std::unique_ptr<TOrvoStationCatalog> catalog = std::move(FCatalog);
     catalog.reset();

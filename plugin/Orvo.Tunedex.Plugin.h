@@ -8,6 +8,7 @@
 
 class TOrvoStationCatalog;
 class TOrvoTunedexFakeFileSystem;
+class TOrvoTunedexMusicLibraryExtension;
 
 // The oldest host build the plug-in works with.
 constexpr int32_t TUNEDEX_MINIMUM_HOST_BUILD = 2655;
@@ -46,6 +47,8 @@ private:
     // The settings address's file system; the host keeps its own reference, so TearDown detaches
     // it from the catalogue before the catalogue goes.
     ComPtr<TOrvoTunedexFakeFileSystem> FFileSystem;
+    // The music library's storage; detached likewise.
+    ComPtr<TOrvoTunedexMusicLibraryExtension> FMusicLibrary;
 };
 
 extern "C" {
