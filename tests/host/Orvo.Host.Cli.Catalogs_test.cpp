@@ -237,9 +237,16 @@ TEST_F(CatalogCommands, AddEditRemoveAndResetGoThroughTheManager) {
 
     ASSERT_EQ(Tunedex(AddJazz("Second")).Status, 0);
     EXPECT_EQ(Catalogs().size(), 2u);
+    const CliRun before = Tunedex({"stations", "--format", "json", "--fields", "Name"});
+    ASSERT_EQ(before.Status, 0) << before.Err;
+    EXPECT_EQ(Lines(before.Out).size(), 3u) << before.Out;
     const CliRun reset = Tunedex({"reset"});
     ASSERT_EQ(reset.Status, 0) << reset.Err;
     EXPECT_TRUE(Catalogs().empty());
+    // The music library sees the emptied catalogue too.
+    const CliRun after = Tunedex({"stations"});
+    ASSERT_EQ(after.Status, 0) << after.Err;
+    EXPECT_NE(after.Out.find("No stations yet"), std::string::npos) << after.Out;
     EXPECT_EQ(Tunedex({"reset"}).Status, 0) << "nothing to reset is no failure";
 }
 
