@@ -37,8 +37,14 @@ public:
     virtual int Run(TOrvoCliContext& context) = 0;
 };
 
+// Initialises the plug-in in the host; when it refuses, says why on the error stream and
+// answers false.
+bool InitializePlugin(TOrvoHost& host, TOrvoCliContext& context);
+
 // The commands.
 std::unique_ptr<TOrvoCliCommand> NewInfoCommand();
+std::unique_ptr<TOrvoCliCommand> NewDescribeCommand();
+std::unique_ptr<TOrvoCliCommand> NewOpenCommand();
 
 class TOrvoCli {
 public:

@@ -46,6 +46,8 @@ TOrvoHost::TOrvoHost(const TOrvoHostSettings& settings)
     FCore->RegisterService(IOrvoUIMessageDialog::IID, FMessageDialog);
     FFileSystems = TOrvoHostFileSystems::Create(*FCore);
     FCore->RegisterService(IOrvoServiceFileSystem::IID, FFileSystems);
+    FFileManager = TOrvoHostFileManager::Create(*FCore);
+    FCore->RegisterService(IOrvoServiceFileManager::IID, FFileManager);
 }
 
 TOrvoHost::~TOrvoHost() {

@@ -4,6 +4,7 @@
 
 #include "host/Orvo.Host.ConnectionSettings.h"
 #include "host/Orvo.Host.Core.h"
+#include "host/Orvo.Host.FileManager.h"
 #include "host/Orvo.Host.FileSystem.h"
 #include "host/Orvo.Host.Plugin.h"
 #include "host/Orvo.Host.UI.MessageDialog.h"
@@ -50,6 +51,8 @@ public:
     TOrvoHostUI& UI() const { return *FUI; }
     TOrvoHostMessageDialog& MessageDialog() const { return *FMessageDialog; }
     TOrvoHostFileSystems& FileSystems() const { return *FFileSystems; }
+    // The file-info providers the plug-in registers.
+    TOrvoHostFileManager& FileManager() const { return *FFileManager; }
     const std::filesystem::path& PluginFile() const { return FPluginFile; }
     const std::filesystem::path& ProfileFolder() const { return FProfileFolder; }
 
@@ -82,6 +85,7 @@ private:
     ComPtr<TOrvoHostUI> FUI;
     ComPtr<TOrvoHostMessageDialog> FMessageDialog;
     ComPtr<TOrvoHostFileSystems> FFileSystems;
+    ComPtr<TOrvoHostFileManager> FFileManager;
     std::unique_ptr<TOrvoHostPluginModule> FModule;
     bool FInitialized = false;
 };
