@@ -6,6 +6,8 @@
 #include "host/Orvo.Host.Core.h"
 #include "host/Orvo.Host.FileManager.h"
 #include "host/Orvo.Host.FileSystem.h"
+#include "host/Orvo.Host.Menus.h"
+#include "host/Orvo.Host.MusicLibrary.UI.h"
 #include "host/Orvo.Host.Plugin.h"
 #include "host/Orvo.Host.UI.MessageDialog.h"
 #include "host/Orvo.Host.UI.h"
@@ -53,6 +55,9 @@ public:
     TOrvoHostFileSystems& FileSystems() const { return *FFileSystems; }
     // The file-info providers the plug-in registers.
     TOrvoHostFileManager& FileManager() const { return *FFileManager; }
+    // The menus and the music library's selection.
+    TOrvoHostMenus& Menus() const { return *FMenus; }
+    TOrvoHostMusicLibraryUI& MusicLibraryUI() const { return *FMusicLibraryUI; }
     const std::filesystem::path& PluginFile() const { return FPluginFile; }
     const std::filesystem::path& ProfileFolder() const { return FProfileFolder; }
 
@@ -86,6 +91,8 @@ private:
     ComPtr<TOrvoHostMessageDialog> FMessageDialog;
     ComPtr<TOrvoHostFileSystems> FFileSystems;
     ComPtr<TOrvoHostFileManager> FFileManager;
+    ComPtr<TOrvoHostMenus> FMenus;
+    ComPtr<TOrvoHostMusicLibraryUI> FMusicLibraryUI;
     std::unique_ptr<TOrvoHostPluginModule> FModule;
     bool FInitialized = false;
 };
