@@ -3,6 +3,7 @@
 #include <unicode/ucol.h>
 #include <unicode/udat.h>
 #include <unicode/uloc.h>
+#include <unicode/unum.h>
 #include <unicode/ustring.h>
 
 #include <memory>
@@ -141,6 +142,25 @@ std::u16string TimeSeparatorOf(const std::string& locale) {
 std::u16string TimeSeparator() {
     // Read once, as the locale itself is.
     static const std::u16string separator = TimeSeparatorOf(LocaleName());
+    return separator;
+}
+
+std::u16string DecimalSeparatorOf(const std::string& locale) {
+    const std::u16string fallback = u".";
+    UErrorCode status = U_ZERO_ERROR;
+    UNumberFormat* format = unum_open(UNUM_DECIMAL, nullptr, 0, locale.c_str(), nullptr, &status);
+    if (U_FAILURE(status) || !format)
+        return fallback;
+    UChar symbol[8];
+    const int32_t length = unum_getSymbol(format, UNUM_DECIMAL_SEPARATOR_SYMBOL, symbol, 8, &status);
+    unum_close(format);
+    if (U_FAILURE(status) || length != 1)
+        return fallback;
+    return std::u16string(1, char16_t(symbol[0]));
+}
+
+std::u16string DecimalSeparator() {
+    static const std::u16string separator = DecimalSeparatorOf(LocaleName());
     return separator;
 }
 

@@ -32,4 +32,10 @@ std::u16string TimeSeparator();
 // The same for a named locale ("" is the root locale).
 std::u16string TimeSeparatorOf(const std::string& locale);
 
+// The character that separates the integer part of a number from its fraction in the default
+// locale, for example "." or "," (German); "." when the locale's symbol is not one character.
+std::u16string DecimalSeparator();
+// The same for a named locale ("" is the root locale).
+std::u16string DecimalSeparatorOf(const std::string& locale);
+
 } // namespace platform

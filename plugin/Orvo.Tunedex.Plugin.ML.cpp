@@ -1,5 +1,15 @@
 #include "plugin/Orvo.Tunedex.Plugin.ML.h"
 
+#include "nuv/Nuv.Log.h"
+#include "nuv/Nuv.Threading.h"
+#include "platform/Platform.Locale.h"
+#include "plugin/Orvo.Tunedex.Plugin.FileManager.h"
+#include "plugin/Orvo.Tunedex.Plugin.UI.h"
+#include "sdk/apiWrappersGUI.h"
+
+#include <array>
+#include <cstdint>
+
 // ---- TOrvoTunedexQueryBuilder
 
 bool TOrvoTunedexQueryBuilder::IsKeyListField(std::u16string_view name) const {
@@ -20,4 +30,359 @@ std::u16string TOrvoTunedexQueryBuilder::Build(IOrvoObjectList* fields, IOrvoMLF
     builder.AddConditions(filter, fields, true);
     builder.Add(u";");
     return builder.ToString();
+}
+
+// ---- data sizes
+
+std::u16string TunedexDataSizeUnits[4] = {u"B", u"KB", u"MB", u"GB"};
+
+std::u16string FormatDataSize(int64_t size) {
+    // The magnitude as unsigned, so that the most negative count has one too.
+    const uint64_t magnitude = size < 0 ? uint64_t(0) - uint64_t(size) : uint64_t(size);
+    const std::u16string sign = size < 0 ? u"-" : u"";
+    if (magnitude < 1024)
+        return sign + Format(u"%u %s", magnitude, TunedexDataSizeUnits[0]);
+    double scaled;
+    const std::u16string* unit;
+    if (magnitude < 1048576) {
+        scaled = double(magnitude) / 1024;
+        unit = &TunedexDataSizeUnits[1];
+    } else if (magnitude > 1073741823) {
+        scaled = double(magnitude) / 1073741824;
+        unit = &TunedexDataSizeUnits[3];
+    } else {
+        scaled = double(magnitude) / 1048576;
+        unit = &TunedexDataSizeUnits[2];
+    }
+    return sign + ReplaceAll(Format(u"%.2f", scaled), u".", platform::DecimalSeparator()) + u" " + *unit;
+}
+
+// ---- TOrvoTunedexMusicLibraryExtension
+
+namespace {
+
+struct TFieldDefinition {
+    std::u16string_view Name;
+    int32_t Type;
+    int32_t Flags;
+};
+
+// The storage's fields in the order the library shows them; the numbers are the host's codes.
+constexpr std::array<TFieldDefinition, 10> kFields = {{
+    {u"ID", 4, 4},
+    {u"FileName", 4, 4},
+    {u"Name", 4, 3},
+    {u"Bitrate", 1, 3},
+    {u"Description", 4, 0},
+    {u"Genre", 5, 3},
+    {u"FileFormat", 4, 3},
+    {u"Country", 5, 3},
+    {u"Tags", 5, 3},
+    {u"Provider", 4, 3},
+}};
+
+void AddHostStrings(IOrvoObjectList* list, std::initializer_list<std::u16string_view> names) {
+    for (std::u16string_view name : names)
+        RaiseIfFailed(list->Add(ToHostString(name).get()));
+}
+
+} // namespace
+
+void TOrvoTunedexMusicLibraryExtension::DoGetValue(int32_t propId, TOrvoPropValue& value, HRESULT& result) {
+    switch (propId) {
+    case 0:
+        value = std::u16string(TUNEDEX_ML_STORAGE_ID);
+        result = S_OK;
+        break;
+    case 1:
+        value = LocalizedText(u"Tunedex\\Title");
+        result = S_OK;
+        break;
+    case 2:
+        value = int64_t(TUNEDEX_ML_CAPABILITIES);
+        result = S_OK;
+        break;
+    default:
+        TOrvoPropertyListOf<IOrvoMLExtensionDataStorage>::DoGetValue(propId, value, result);
+        break;
+    }
+}
+
+HRESULT ORVO_CALL TOrvoTunedexMusicLibraryExtension::Finalize() {
+    if (TOrvoStationCatalog* catalog = GetCatalog())
+        catalog->Listeners().Remove(this);
+    ComPtr<IOrvoMLDataStorageManager> manager;
+    std::lock_guard guard(FLock);
+    FListening = false;
+    // Released after the lock, as every host object is.
+    manager = std::move(FStorageManager);
+    return S_OK;
+}
+
+HRESULT ORVO_CALL TOrvoTunedexMusicLibraryExtension::Initialize(IOrvoMLDataStorageManager* manager) {
+    TOrvoStationCatalog* catalog = GetCatalog();
+    bool listen;
+    {
+        std::lock_guard guard(FLock);
+        FStorageManager = manager;
+        listen = catalog && !FListening;
+        FListening = FListening || listen;
+    }
+    if (listen)
+        catalog->Listeners().Add(this);
+    return S_OK;
+}
+
+HRESULT ORVO_CALL TOrvoTunedexMusicLibraryExtension::Reserved3(IUnknown*) {
+    return S_OK;
+}
+
+HRESULT ORVO_CALL TOrvoTunedexMusicLibraryExtension::Reserved4(IUnknown*) {
+    return S_OK;
+}
+
+HRESULT ORVO_CALL TOrvoTunedexMusicLibraryExtension::ListFields(int32_t schema, IOrvoObjectList** list) {
+    if (!list)
+        return E_INVALIDARG;
+    *list = nullptr;
+    try {
+        auto fields = NewHostObject<IOrvoObjectList>();
+        switch (schema) {
+        case 0:
+            for (const TFieldDefinition& definition : kFields) {
+                auto field = NewHostObject<IOrvoMLDataField>();
+                WriteIntProp(field.get(), ORVO_ML_FIELD_TYPE, definition.Type);
+                WriteIntProp(field.get(), ORVO_ML_FIELD_FLAGS, definition.Flags);
+                WriteTextProp(field.get(), ORVO_ML_FIELD_NAME, definition.Name);
+                RaiseIfFailed(fields->Add(field.get()));
+            }
+            break;
+        case 2:
+        case 3:
+            AddHostStrings(fields.get(), {u"Provider", u"Name"});
+            break;
+        case 10:
+        case 11:
+        case 12:
+            AddHostStrings(fields.get(), {u"Name", u"Bitrate", u"FileFormat", u"Genre"});
+            break;
+        default:
+            break;
+        }
+        *list = fields.Detach();
+        return S_OK;
+    } catch (const std::exception& e) {
+        // A half-filled list would show the library fields that do not match the rows.
+        NuvLogError(u"App", u"Tunedex: " + ExceptionMessage(e));
+        return E_UNEXPECTED;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
+HRESULT ORVO_CALL TOrvoTunedexMusicLibraryExtension::ListGroupingPresets(int32_t schema,
+                                                                         IOrvoMLGroupingPresets* presets) {
+    if (schema != 2 || !presets)
+        return S_OK;
+    try {
+        auto fields = NewHostObject<IOrvoObjectList>();
+        AddHostStrings(fields.get(), {u"Provider"});
+        ComPtr<IUnknown> preset;
+        const HRESULT added =
+            presets->Add(ToHostString(u"").get(), ToHostString(u"").get(), 0, fields.get(), preset.put());
+        // The library works without the preset; the log says why it is missing.
+        if (Failed(added))
+            NuvLogError(u"App", Format(u"Tunedex: the grouping preset was refused (%d)", added));
+    } catch (const std::exception& e) {
+        NuvLogError(u"App", u"Tunedex: " + ExceptionMessage(e));
+    } catch (...) {
+    }
+    return S_OK;
+}
+
+HRESULT ORVO_CALL TOrvoTunedexMusicLibraryExtension::OpenAddDialog(uint64_t ownerWindow) {
+    TOrvoStationCatalog* catalog = GetCatalog();
+    if (!catalog)
+        return E_FAIL;
+    try {
+        TOrvoTunedexManagingDialog::Execute(ownerWindow, *catalog);
+        return S_OK;
+    } catch (const std::exception& e) {
+        NuvLogError(u"App", u"Tunedex: " + ExceptionMessage(e));
+        return E_UNEXPECTED;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
+HRESULT ORVO_CALL TOrvoTunedexMusicLibraryExtension::QueryRows(IOrvoObjectList* fields,
+                                                               IOrvoMLFilterGroup* filter, IUnknown** data) {
+    if (!data)
+        return E_INVALIDARG;
+    *data = nullptr;
+    TOrvoStationCatalog* catalog = GetCatalog();
+    if (!catalog)
+        return E_FAIL;
+    try {
+        try {
+            if (catalog->IsEmpty()) {
+                *data = ToHostString(Format(u"[url=%s]%s[/url]", TOrvoTunedexFakeFileSystem::SettingsAddress,
+                                            LocalizedText(u"Tunedex\\L1")))
+                            .Detach();
+                return S_OK;
+            }
+            const std::u16string statement = TOrvoTunedexQueryBuilder::Build(fields, filter);
+            *data = TOrvoMLSQLTableDataProvider::Create(*catalog, statement).As<IUnknown>().Detach();
+        } catch (const std::exception& e) {
+            // The library shows the text in place of the rows, so the user learns what failed.
+            *data = ToHostString(ExceptionMessage(e)).Detach();
+        }
+        return S_OK;
+    } catch (...) {
+        // Not even the message could be handed over.
+        return E_UNEXPECTED;
+    }
+}
+
+HRESULT ORVO_CALL TOrvoTunedexMusicLibraryExtension::FetchAlbumArt(IOrvoObjectList* fieldNames,
+                                                                   const TOrvoVariantArray* fieldValues,
+                                                                   IOrvoMLAlbumArtRequest* request,
+                                                                   IUnknown** image) {
+    try {
+        int32_t index = -1;
+        const int32_t count = fieldNames ? fieldNames->Count() : 0;
+        for (int32_t i = 0; i < count && index < 0; ++i) {
+            ComPtr<IOrvoString> name;
+            if (Succeeded(fieldNames->Get(i, IOrvoString::IID, name.put_void())) &&
+                FromHostString(name) == u"FileName")
+                index = i;
+        }
+        if (index < 0)
+            return E_FAIL;
+        if (!fieldValues || !fieldValues->Items || index >= fieldValues->Count || !request || !image)
+            return E_INVALIDARG;
+        TOrvoPropValue value;
+        TOrvoStationCatalog* catalog = GetCatalog();
+        TOrvoRadioStationInfo station;
+        if (!catalog || !VariantToPropValue(fieldValues->Items[index], value) ||
+            !catalog->FindEntryByFileName(PropValueToText(value), station) || station.Logo.empty())
+            return E_NOTIMPL;
+        const HRESULT fetched = request->FetchImage(ToHostString(station.Logo).get(), image);
+        return Succeeded(fetched) ? fetched : E_NOTIMPL;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
+// ---- the listener side
+
+ComPtr<IOrvoString> TOrvoTunedexMusicLibraryExtension::TaskCaption() const {
+    std::lock_guard guard(FLock);
+    return FTaskCaption;
+}
+
+void TOrvoTunedexMusicLibraryExtension::CatalogChanged() {
+    // While a task is shown its end reloads; a reload now would show a half-refreshed catalogue.
+    if (TaskCaption())
+        return;
+    ComPtr<TOrvoTunedexMusicLibraryExtension> self(this);
+    TNuvMainThread::Run([self] { self->ReloadData(); }, false);
+}
+
+void TOrvoTunedexMusicLibraryExtension::AsyncUpdateStarted() {
+    std::u16string progress = LocalizedText(u"Tunedex\\S1");
+    std::u16string waiting = LocalizedText(u"Tunedex\\S2");
+    {
+        std::lock_guard guard(FLock);
+        FProgressText = std::move(progress);
+        FWaitingText = std::move(waiting);
+    }
+    ComPtr<TOrvoTunedexMusicLibraryExtension> self(this);
+    TNuvMainThread::Run([self] { self->ShowTask(); }, false);
+}
+
+void TOrvoTunedexMusicLibraryExtension::UpdateProgress(std::u16string_view title, int64_t received,
+                                                       int64_t total) {
+    ComPtr<IOrvoString> caption;
+    std::u16string text;
+    {
+        std::lock_guard guard(FLock);
+        if (!FTaskCaption)
+            return;
+        caption = FTaskCaption;
+        text = ProgressCaption(title, received, total);
+    }
+    // The host redraws the object it was given, so the text changes in place.
+    caption->SetChars(text.data(), int32_t(text.size()));
+}
+
+void TOrvoTunedexMusicLibraryExtension::ProviderUpdateStarted(std::u16string_view) {}
+
+void TOrvoTunedexMusicLibraryExtension::AsyncUpdateFinished() {
+    ComPtr<TOrvoTunedexMusicLibraryExtension> self(this);
+    TNuvMainThread::Run([self] { self->HideTask(); }, false);
+}
+
+std::u16string TOrvoTunedexMusicLibraryExtension::ProgressCaption(std::u16string_view title, int64_t received,
+                                                                  int64_t total) const {
+    std::u16string text = std::u16string(title) + u": ";
+    if (received <= 0)
+        return text + FWaitingText;
+    text += FProgressText + u" " + FormatDataSize(received);
+    if (total > 0)
+        text += u"/" + FormatDataSize(total);
+    return text;
+}
+
+void TOrvoTunedexMusicLibraryExtension::ShowTask() {
+    ComPtr<IOrvoMLDataStorageManager> manager;
+    {
+        std::lock_guard guard(FLock);
+        manager = FStorageManager;
+    }
+    if (!manager)
+        return;
+    ComPtr<IOrvoString> caption = ToHostString(LocalizedText(u"Tunedex\\S3"));
+    ComPtr<TOrvoTunedexMusicLibraryExtension> self(this);
+    ComPtr<IUnknown> cancel = UINotifyEvent([self](IUnknown*) {
+        if (TOrvoStationCatalog* catalog = self->GetCatalog())
+            catalog->CancelUpdate();
+    });
+    {
+        std::lock_guard guard(FLock);
+        FTaskCaption = caption;
+    }
+    manager->ShowBackgroundTask(TUNEDEX_ML_UPDATE_TASK, caption.get(), cancel.get());
+}
+
+void TOrvoTunedexMusicLibraryExtension::HideTask() {
+    ComPtr<IOrvoString> caption;
+    ComPtr<IOrvoMLDataStorageManager> manager;
+    {
+        std::lock_guard guard(FLock);
+        caption = std::move(FTaskCaption);
+        manager = FStorageManager;
+    }
+    if (!manager)
+        return;
+    manager->HideBackgroundTask(TUNEDEX_ML_UPDATE_TASK);
+    manager->ReloadData();
+}
+
+void TOrvoTunedexMusicLibraryExtension::ReloadData() {
+    ComPtr<IOrvoMLDataStorageManager> manager;
+    {
+        std::lock_guard guard(FLock);
+        // A task shown since the change was queued reloads when it ends.
+        if (FTaskCaption)
+            return;
+        manager = FStorageManager;
+    }
+    if (manager)
+        manager->ReloadData();
+}
+
+void TOrvoTunedexMusicLibraryExtension::Detach() {
+    Finalize();
+    FCatalog.store(nullptr);
 }

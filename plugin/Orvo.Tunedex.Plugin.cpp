@@ -4,6 +4,7 @@
 #include "nuv/Nuv.Web.h"
 #include "plugin/Orvo.Tunedex.Core.h"
 #include "plugin/Orvo.Tunedex.Plugin.FileManager.h"
+#include "plugin/Orvo.Tunedex.Plugin.ML.h"
 #include "plugin/Orvo.Tunedex.Providers.RadioBrowser.h"
 #include "sdk/api/OrvoAPI.MusicLibrary.h"
 
@@ -76,6 +77,10 @@ void TOrvoTunedexPlugin::StartUp(const std::u16string& profileFolder) {
     RegisterExtension(IOrvoServiceFileSystem::IID,
                       static_cast<IOrvoFileSystemCommandOpenFileFolder*>(FFileSystem.get()),
                       u"the settings address");
+    FMusicLibrary = MakeInterfaced<TOrvoTunedexMusicLibraryExtension>(FCatalog.get());
+    RaiseIfFailed(HostCore()->AddExtension(IOrvoServiceMusicLibrary::IID,
+                                           static_cast<IOrvoMLExtensionDataStorage*>(FMusicLibrary.get())),
+                  u"Tunedex: the music library storage could not be registered (%d)");
 }
 
 void TOrvoTunedexPlugin::RegisterExtension(const TGUID& serviceIid, IUnknown* extension,
@@ -107,6 +112,10 @@ void TOrvoTunedexPlugin::TearDown() {
     if (FFileSystem) {
         FFileSystem->Detach();
         FFileSystem = nullptr;
+    }
+    if (FMusicLibrary) {
+        FMusicLibrary->Detach();
+        FMusicLibrary = nullptr;
     }
     std::unique_ptr<TOrvoStationCatalog> catalog = std::move(FCatalog);
     catalog.reset();

@@ -10,6 +10,7 @@
 class TOrvoStationCatalog;
 class TOrvoTunedexFakeFileSystem;
 class TOrvoTunedexFileManager;
+class TOrvoTunedexMusicLibraryExtension;
 
 // The oldest host build the plug-in works with.
 constexpr int32_t TUNEDEX_MINIMUM_HOST_BUILD = 2655;
@@ -52,6 +53,8 @@ private:
     // reference, so TearDown detaches them from the catalogue before the catalogue goes.
     ComPtr<TOrvoTunedexFileManager> FFileManager;
     ComPtr<TOrvoTunedexFakeFileSystem> FFileSystem;
+    // The music library's storage; detached likewise.
+    ComPtr<TOrvoTunedexMusicLibraryExtension> FMusicLibrary;
 };
 
 extern "C" {

@@ -308,6 +308,28 @@ std::u16string PropValueToText(const TOrvoPropValue& value) {
     return {};
 }
 
+bool VariantToPropValue(const TOrvoVariant& variant, TOrvoPropValue& value) {
+    switch (variant.Kind) {
+    case TOrvoVariant::Empty:
+        value = std::monostate();
+        return true;
+    case TOrvoVariant::Int32:
+        value = int64_t(variant.AsInt32);
+        return true;
+    case TOrvoVariant::Int64:
+        value = variant.AsInt64;
+        return true;
+    case TOrvoVariant::Float:
+        value = variant.AsFloat;
+        return true;
+    case TOrvoVariant::Text:
+        value = FromHostString(variant.AsText);
+        return true;
+    default:
+        return false;
+    }
+}
+
 // ---- TOrvoPropertyList
 
 void* TOrvoPropertyList::GetInterface(const TGUID& iid) {
@@ -493,20 +515,8 @@ HRESULT ORVO_CALL TOrvoPropertyList::GetValueAsVariant(int32_t propId, TOrvoVari
 }
 
 HRESULT ORVO_CALL TOrvoPropertyList::SetValueAsVariant(int32_t propId, const TOrvoVariant* value) {
-    if (!value)
+    TOrvoPropValue converted;
+    if (!value || !VariantToPropValue(*value, converted))
         return E_INVALIDARG;
-    switch (value->Kind) {
-    case TOrvoVariant::Empty:
-        return SetValue(propId, std::monostate());
-    case TOrvoVariant::Int32:
-        return SetValue(propId, int64_t(value->AsInt32));
-    case TOrvoVariant::Int64:
-        return SetValue(propId, value->AsInt64);
-    case TOrvoVariant::Float:
-        return SetValue(propId, value->AsFloat);
-    case TOrvoVariant::Text:
-        return SetValue(propId, FromHostString(value->AsText));
-    default:
-        return E_INVALIDARG;
-    }
+    return SetValue(propId, converted);
 }

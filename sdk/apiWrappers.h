@@ -194,6 +194,9 @@ int64_t PropValueToInt64(const TOrvoPropValue& value);
 int32_t PropValueToInt32(const TOrvoPropValue& value);
 double PropValueToFloat(const TOrvoPropValue& value);
 std::u16string PropValueToText(const TOrvoPropValue& value);
+// The value a variant carries (its text, without taking its reference); false for a kind that
+// is none of empty, 32- and 64-bit integer, float and text.
+bool VariantToPropValue(const TOrvoVariant& variant, TOrvoPropValue& value);
 
 // Base of plug-in objects the host reads and writes by property number. Derived classes override
 // the Do* hooks; the interface operations around them ask CanAccess first and turn every error

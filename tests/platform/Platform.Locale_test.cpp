@@ -50,3 +50,10 @@ TEST(Locale, TimeSeparatorComesFromTheLocalesTimePattern) {
     EXPECT_EQ(TimeSeparatorOf("fi_FI"), u".");
     EXPECT_EQ(TimeSeparator().size(), 1u);
 }
+
+TEST(Locale, DecimalSeparatorComesFromTheLocalesNumberSymbols) {
+    EXPECT_EQ(DecimalSeparatorOf(""), u".");
+    EXPECT_EQ(DecimalSeparatorOf("en_US"), u".");
+    EXPECT_EQ(DecimalSeparatorOf("de_DE"), u",");
+    EXPECT_EQ(DecimalSeparator().size(), 1u);
+}

@@ -1,3 +1,4 @@
+#include "plugin/Orvo.Tunedex.Plugin.ML.h"
 #include "plugin/Orvo.Tunedex.Plugin.h"
 
 #include "host/Orvo.Host.Core.h"
@@ -211,6 +212,26 @@ TEST_F(TunedexPlugin, RegistersTheSettingsAddressWhichOpensNothingOnceFinalised)
     const auto address = TOrvoHostString::Create(u"tunedex://settings");
     EXPECT_EQ(command->CanHandle(address.get()), S_OK);
     EXPECT_EQ(command->Handle(address.get()), E_FAIL);
+}
+
+TEST_F(TunedexPlugin, RegistersTheStorageWhichHasNoRowsOnceFinalised) {
+    ASSERT_EQ(FPlugin->Initialize(FCore.get()), S_OK);
+    const auto extensions = FCore->Extensions(IOrvoServiceMusicLibrary::IID);
+    ASSERT_EQ(extensions.size(), 1u);
+    auto storage = QueryAs<IOrvoMLExtensionDataStorage>(extensions[0].get());
+    ASSERT_TRUE(storage);
+    ComPtr<IOrvoString> id;
+    ASSERT_EQ(storage->GetValueAsObject(0, IOrvoString::IID, id.put_void()), S_OK);
+    EXPECT_EQ(FromHostString(id), u"Orvo.Tunedex.ML.Storage");
+    auto own = QueryAs<IOrvoMLStationCatalog>(extensions[0].get());
+    ASSERT_TRUE(own);
+    EXPECT_TRUE(own->GetCatalog());
+    FPlugin->Finalize();
+    // The host still holds the storage; the catalogue it showed is gone.
+    EXPECT_EQ(own->GetCatalog(), nullptr);
+    ComPtr<IUnknown> data;
+    EXPECT_EQ(QueryAs<IOrvoMLDataProvider>(extensions[0].get())->QueryRows(nullptr, nullptr, data.put()),
+              E_FAIL);
 }
 
 TEST_F(TunedexPlugin, ACatalogueThatCannotOpenFailsTheStart) {
