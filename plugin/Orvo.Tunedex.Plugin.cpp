@@ -5,6 +5,7 @@
 #include "plugin/Orvo.Tunedex.Core.h"
 #include "plugin/Orvo.Tunedex.Plugin.FileManager.h"
 #include "plugin/Orvo.Tunedex.Plugin.ML.h"
+#include "plugin/Orvo.Tunedex.Plugin.Menus.h"
 #include "plugin/Orvo.Tunedex.Providers.RadioBrowser.h"
 #include "sdk/api/OrvoAPI.MusicLibrary.h"
 
@@ -81,6 +82,7 @@ void TOrvoTunedexPlugin::StartUp(const std::u16string& profileFolder) {
     RaiseIfFailed(HostCore()->AddExtension(IOrvoServiceMusicLibrary::IID,
                                            static_cast<IOrvoMLExtensionDataStorage*>(FMusicLibrary.get())),
                   u"Tunedex: the music library storage could not be registered (%d)");
+    RegisterTunedexMenuItems();
 }
 
 void TOrvoTunedexPlugin::RegisterExtension(const TGUID& serviceIid, IUnknown* extension,
