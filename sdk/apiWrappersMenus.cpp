@@ -169,6 +169,12 @@ HRESULT ORVO_CALL TOrvoUICustomMenuItemController::Execute(IUnknown* /*data*/) {
     }
 }
 
+void* TOrvoUICustomMenuItemController::GetInterface(const TGUID& iid) {
+    if (iid == IOrvoActionEvent::IID)
+        return static_cast<IOrvoActionEvent*>(this);
+    return TOrvoInterfaces::GetInterface(iid);
+}
+
 void TOrvoUICustomMenuItemController::Bind(IOrvoMenuItem* menuItem, TOrvoUICustomMenuItem* item) {
     if (!item || std::find(FMenuItems.begin(), FMenuItems.end(), item) != FMenuItems.end())
         return;

@@ -116,6 +116,9 @@ protected:
     TOrvoUICustomMenuItemController() = default;
     template <typename T, typename... Args> friend ComPtr<T> MakeInterfaced(Args&&... args);
 
+    // The host asks for the on-show event as a plain action.
+    void* GetInterface(const TGUID& iid) override;
+
     virtual bool CalculateIsAvailable() = 0;
 
     bool FIsAvailable = false;
