@@ -1,0 +1,238 @@
+// `tunedex stations`: the music library's row request from the command line: the fields, the
+// conditions, the search text, the sort order and the window, answered by the plug-in's storage.
+
+#include "host/Orvo.Host.Cli.h"
+#include "host/Orvo.Host.MusicLibrary.Browser.h"
+
+#include <CLI/CLI.hpp>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <ostream>
+
+namespace {
+
+const std::vector<std::string> kDefaultFields = {"Name",    "Bitrate",  "FileFormat", "Genre",
+                                                 "Country", "Provider", "FileName"};
+
+// A command-line mistake: reported with status 2.
+class EUsage : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Characters a terminal shows for the text; close enough for aligning columns of letters.
+size_t DisplayWidth(const std::string& text) {
+    return size_t(
+        std::count_if(text.begin(), text.end(), [](char c) { return (uint8_t(c) & 0xC0) != 0x80; }));
+}
+
+void WriteTable(std::ostream& out, const TOrvoHostMLResult& result) {
+    std::vector<std::vector<std::string>> lines;
+    lines.emplace_back();
+    for (const std::u16string& field : result.Fields)
+        lines.back().push_back(ToUtf8(field));
+    for (const auto& row : result.Rows) {
+        lines.emplace_back();
+        for (const std::u16string& value : row)
+            lines.back().push_back(ToUtf8(value));
+    }
+    std::vector<size_t> widths(result.Fields.size(), 0);
+    for (const auto& line : lines)
+        for (size_t i = 0; i < line.size(); ++i)
+            widths[i] = std::max(widths[i], DisplayWidth(line[i]));
+    for (const auto& line : lines) {
+        std::string text;
+        for (size_t i = 0; i < line.size(); ++i) {
+            text += line[i];
+            if (i + 1 < line.size())
+                text += std::string(widths[i] - DisplayWidth(line[i]) + 2, ' ');
+        }
+        out << text << '\n';
+    }
+}
+
+// One object per row; integer fields as numbers where the value is one.
+void WriteJson(std::ostream& out, const TOrvoHostMLResult& result,
+               const std::vector<TOrvoHostMLField>& fields) {
+    std::vector<bool> integer;
+    for (const std::u16string& name : result.Fields)
+        integer.push_back(std::any_of(fields.begin(), fields.end(), [&](const TOrvoHostMLField& f) {
+            return f.Name == name && f.Type == ORVO_ML_FIELD_TYPE_INTEGER;
+        }));
+    for (const auto& row : result.Rows) {
+        rapidjson::StringBuffer buffer;
+        rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+        writer.StartObject();
+        for (size_t i = 0; i < row.size(); ++i) {
+            const std::string name = ToUtf8(result.Fields[i]);
+            writer.Key(name.c_str(), rapidjson::SizeType(name.size()));
+            int64_t number = 0;
+            if (integer[i] && TryStrToInt(row[i], number) && IntToStr(number) == row[i]) {
+                writer.Int64(number);
+            } else {
+                const std::string value = ToUtf8(row[i]);
+                writer.String(value.c_str(), rapidjson::SizeType(value.size()));
+            }
+        }
+        writer.EndObject();
+        out << buffer.GetString() << '\n';
+    }
+}
+
+class TStationsCommand : public TOrvoCliCommand {
+public:
+    std::string Name() const override { return "stations"; }
+    std::string Description() const override {
+        return "List stations as the music library asks for them: fields, conditions, search, sorting, "
+               "window";
+    }
+
+    void DefineOptions(CLI::App& command) override {
+        command
+            .add_option("--fields", FFields,
+                        "Fields to show, comma-separated or repeated (default: Name, "
+                        "Bitrate, FileFormat, Genre, Country, Provider, FileName)")
+            ->delimiter(',')
+            ->option_text("FIELD[,FIELD...]");
+        command.add_option("--search", FSearch, "Text searched in every shown field")->option_text("TEXT");
+        command
+            .add_option("--where", FWhere,
+                        "A condition, repeatable. OP: eq, ne, between (VALUE is LOW,HIGH), lt, le, gt, ge, "
+                        "contains, starts, ends, notcontains, in (VALUE is a comma-separated list)")
+            ->type_size(3)
+            ->allow_extra_args(false)
+            ->option_text("FIELD OP VALUE");
+        command.add_flag("--any", FAny, "Keep stations meeting any condition instead of all of them");
+        command.add_option("--sort", FSort, "Sort by the field, repeatable; :desc sorts downwards")
+            ->option_text("FIELD[:desc]");
+        command.add_option("--offset", FOffset, "Rows to skip")
+            ->option_text("N")
+            ->check(CLI::Range(0, INT_MAX));
+        command.add_option("--limit", FLimit, "Rows to show at most (default: all)")
+            ->option_text("N")
+            ->check(CLI::Range(0, INT_MAX));
+        command.add_option("--format", FFormat, "Output: table or json (one object per line)")
+            ->option_text("FORMAT");
+    }
+
+    int Run(TOrvoCliContext& context) override {
+        try {
+            return List(context);
+        } catch (const EUsage& e) {
+            context.Err << "tunedex stations: " << e.what() << '\n';
+            return TUNEDEX_EXIT_USAGE;
+        }
+    }
+
+private:
+    int List(TOrvoCliContext& context) {
+        if (FFormat != "table" && FFormat != "json") {
+            if (FFormat == "m3u" || FFormat == "m3u8" || FFormat == "pls" || FFormat == "xspf")
+                throw EUsage("--format " + FFormat + " is not available yet; use table or json");
+            throw EUsage("unknown --format \"" + FFormat + "\"; use table or json");
+        }
+        TOrvoHostMLRequest request;
+        for (const std::string& field : FFields.empty() ? kDefaultFields : FFields)
+            request.Fields.push_back(Trim(FromUtf8(field)));
+        for (const auto& where : FWhere)
+            request.Conditions.push_back({FromUtf8(where[0]), FromUtf8(where[1]), FromUtf8(where[2])});
+        request.Any = FAny;
+        request.Search = FromUtf8(FSearch);
+        request.Offset = FOffset;
+        // The library's window needs a count; an offset alone means every row after it.
+        request.Limit = FLimit == 0 && FOffset > 0 ? INT32_MAX : FLimit;
+        try {
+            for (const std::string& sort : FSort)
+                request.Sort.push_back(ParseSortSpec(FromUtf8(sort)));
+        } catch (const EArgumentError& e) {
+            throw EUsage(e.what());
+        }
+
+        TOrvoHost host(context.Settings);
+        const HRESULT initialized = host.Initialize();
+        if (Failed(initialized)) {
+            context.Err << "tunedex: the plug-in did not initialise (" << ResultCodeText(initialized)
+                        << ")\n";
+            return TUNEDEX_EXIT_FAILURE;
+        }
+        TOrvoHostMLResult result;
+        std::vector<TOrvoHostMLField> fields;
+        {
+            TOrvoHostMLBrowser browser(host.Core());
+            fields = browser.Fields();
+            CheckFieldNames(request, fields);
+            try {
+                result = browser.Query(request);
+            } catch (const EArgumentError& e) {
+                throw EUsage(e.what());
+            }
+        }
+        host.Unload();
+
+        if (result.IsText)
+            return Notice(context, result.Text);
+        if (FFormat == "json")
+            WriteJson(context.Out, result, fields);
+        else
+            WriteTable(context.Out, result);
+        return TUNEDEX_EXIT_OK;
+    }
+
+    // A name the storage does not know would only come back as a database error.
+    static void CheckFieldNames(const TOrvoHostMLRequest& request,
+                                const std::vector<TOrvoHostMLField>& fields) {
+        std::vector<std::u16string> used = request.Fields;
+        for (const TOrvoHostMLCondition& condition : request.Conditions)
+            used.push_back(condition.Field);
+        for (const TOrvoHostMLSort& sort : request.Sort)
+            used.push_back(sort.Field);
+        for (const std::u16string& name : used) {
+            if (std::any_of(fields.begin(), fields.end(),
+                            [&](const TOrvoHostMLField& f) { return f.Name == name; }))
+                continue;
+            std::vector<std::u16string> known;
+            for (const TOrvoHostMLField& field : fields)
+                known.push_back(field.Name);
+            throw EUsage(
+                ToUtf8(Format(u"unknown field \"%s\"; the fields are %s", name, Join(known, u", "))));
+        }
+    }
+
+    // The storage answered a text instead of rows: its link to the settings means there is
+    // nothing to list yet; any other text is what went wrong.
+    int Notice(TOrvoCliContext& context, const std::u16string& text) {
+        std::vector<TOrvoHostMLLink> links;
+        const std::string plain = ToUtf8(PlainLinkText(text, &links));
+        const bool empty = std::any_of(links.begin(), links.end(), [](const TOrvoHostMLLink& link) {
+            return link.Address == u"tunedex://settings";
+        });
+        if (!empty) {
+            context.Err << "tunedex: " << plain << '\n';
+            return TUNEDEX_EXIT_FAILURE;
+        }
+        // Scripts reading JSON get no rows; the notice goes where people look.
+        std::ostream& out = FFormat == "json" ? context.Err : context.Out;
+        out << "No stations yet. " << (plain.empty() ? std::string("Add radio catalogs") : plain)
+            << ": run 'tunedex add --title TITLE --kind KIND ...' (see 'tunedex add --help').\n";
+        return TUNEDEX_EXIT_OK;
+    }
+
+    std::vector<std::string> FFields;
+    std::string FSearch;
+    std::vector<std::vector<std::string>> FWhere;
+    bool FAny = false;
+    std::vector<std::string> FSort;
+    int32_t FOffset = 0;
+    int32_t FLimit = 0;
+    std::string FFormat = "table";
+};
+
+} // namespace
+
+std::unique_ptr<TOrvoCliCommand> NewStationsCommand() {
+    return std::make_unique<TStationsCommand>();
+}
