@@ -9,6 +9,7 @@ TOrvoCli::TOrvoCli() {
     AddCommand(NewInfoCommand());
     AddCommand(NewDescribeCommand());
     AddCommand(NewOpenCommand());
+    AddCommand(NewRefreshCommand());
     AddCommand(NewStationsCommand());
 }
 

@@ -45,6 +45,7 @@ bool InitializePlugin(TOrvoHost& host, TOrvoCliContext& context);
 std::unique_ptr<TOrvoCliCommand> NewInfoCommand();
 std::unique_ptr<TOrvoCliCommand> NewDescribeCommand();
 std::unique_ptr<TOrvoCliCommand> NewOpenCommand();
+std::unique_ptr<TOrvoCliCommand> NewRefreshCommand();
 std::unique_ptr<TOrvoCliCommand> NewStationsCommand();
 
 class TOrvoCli {
