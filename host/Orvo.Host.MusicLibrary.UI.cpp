@@ -40,6 +40,10 @@ HRESULT ORVO_CALL TOrvoHostMusicLibraryUI::GetGroupingTreeFilter(IOrvoMLFilterGr
         std::vector<TGroupingLevel> path;
         {
             std::lock_guard lock(FLock);
+            if (FGroupingFilter) {
+                *filter = ComPtr<IOrvoMLFilterGroup>(FGroupingFilter).Detach();
+                return S_OK;
+            }
             path = FGroupingPath;
         }
         // A node stands for the rows that have every value on the way down to it.
@@ -70,4 +74,10 @@ void TOrvoHostMusicLibraryUI::SelectFiles(std::vector<std::u16string> fileNames,
 void TOrvoHostMusicLibraryUI::SelectGroupingNode(std::vector<TGroupingLevel> path) {
     std::lock_guard lock(FLock);
     FGroupingPath = std::move(path);
+    FGroupingFilter.Reset();
+}
+
+void TOrvoHostMusicLibraryUI::SetGroupingTreeFilter(ComPtr<IOrvoMLFilterGroup> filter) {
+    std::lock_guard lock(FLock);
+    FGroupingFilter = std::move(filter);
 }

@@ -28,6 +28,8 @@ public:
     // Selects a node of the grouping tree: one level per field, from the root down. An empty
     // list selects nothing (every row).
     void SelectGroupingNode(std::vector<TGroupingLevel> path);
+    // Makes `filter` the grouping tree's filter as it stands, until a node is selected.
+    void SetGroupingTreeFilter(ComPtr<IOrvoMLFilterGroup> filter);
 
 private:
     TOrvoHostMusicLibraryUI() = default;
@@ -37,4 +39,5 @@ private:
     std::vector<std::u16string> FSelected;
     std::u16string FFocused;
     std::vector<TGroupingLevel> FGroupingPath;
+    ComPtr<IOrvoMLFilterGroup> FGroupingFilter;
 };
