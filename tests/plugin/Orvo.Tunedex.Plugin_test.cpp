@@ -254,10 +254,10 @@ TEST_F(TunedexPlugin, RegistersTheFileManagerAndTheMenuCommandsInTheLibraryMenu)
     EXPECT_EQ(ids, (std::vector<std::u16string>{u"Orvo.Tunedex.Actions.RefreshCatalogs",
                                                 u"Orvo.Tunedex.Actions.RefreshCatalog",
                                                 u"Orvo.Tunedex.Actions.Edit"}));
+    // The library shows the plug-in's storage; no catalogue is selected in its tree.
+    EXPECT_EQ(visible, (std::vector<bool>{true, false, true}));
     FPlugin->Finalize();
-    // The host still holds the items; with the catalogue gone they offer nothing.
-    for (const TOrvoHostMenuEntry& entry : menus->Show(ORVO_MENU_MUSIC_LIBRARY))
-        EXPECT_FALSE(entry.Visible || entry.Enabled) << ToUtf8(entry.ID);
+    // The host still holds the file manager; the catalogue it served is gone.
     ComPtr<IOrvoPropertyList> info;
     EXPECT_EQ(files->DescribeFile(u"http://radio.example/a", info), E_FAIL);
     FCore->ClearExtensions();
