@@ -20,6 +20,7 @@ HRESULT ORVO_CALL TOrvoHostMLStorageManager::ShowBackgroundTask(int32_t taskId, 
                                                                 IUnknown* cancelEvent) {
     TShownTask task{taskId, caption, cancelEvent};
     std::lock_guard guard(FLock);
+    ++FShown;
     auto it = std::find_if(FTasks.begin(), FTasks.end(), [&](const TShownTask& t) { return t.ID == taskId; });
     if (it != FTasks.end())
         std::swap(*it, task); // the replaced references go after the lock, with `task`
@@ -79,6 +80,11 @@ bool TOrvoHostMLStorageManager::CancelTask(int32_t taskId) {
 int64_t TOrvoHostMLStorageManager::ReloadRequests() const {
     std::lock_guard guard(FLock);
     return FReloads;
+}
+
+int64_t TOrvoHostMLStorageManager::TasksShown() const {
+    std::lock_guard guard(FLock);
+    return FShown;
 }
 
 // ---- TOrvoHostTaskDisplay
@@ -283,11 +289,12 @@ std::string TOrvoHostMLBrowser::FetchAlbumArt(const std::vector<std::u16string>&
     return bytes;
 }
 
-bool TOrvoHostMLBrowser::WaitForTasks(TOrvoHost& host, TOrvoHostTaskDisplay& display, uint32_t timeoutMs) {
+bool TOrvoHostMLBrowser::WaitForTasks(TOrvoHost& host, TOrvoHostTaskDisplay& display, uint32_t timeoutMs,
+                                      int64_t shownBefore) {
     const bool ended = host.RunUntil(
         [&] {
             display.Show(FManager->Tasks());
-            return !FManager->HasTasks();
+            return FManager->TasksShown() > shownBefore && !FManager->HasTasks();
         },
         timeoutMs);
     display.Clear();

@@ -47,6 +47,8 @@ public:
     bool CancelTask(int32_t taskId);
     // How many reloads the storage has asked for so far.
     int64_t ReloadRequests() const;
+    // How many times a task has been shown so far.
+    int64_t TasksShown() const;
 
 protected:
     TOrvoHostMLStorageManager() = default;
@@ -61,6 +63,7 @@ private:
     mutable std::mutex FLock;
     std::vector<TShownTask> FTasks;
     int64_t FReloads = 0;
+    int64_t FShown = 0;
 };
 
 // Draws the shown background tasks on one terminal line that is rewritten in place as captions
@@ -131,7 +134,8 @@ struct TOrvoHostMLLink {
 std::u16string PlainLinkText(std::u16string_view text, std::vector<TOrvoHostMLLink>* links = nullptr);
 
 // The library view over the storage the plug-in registered: it makes the storage current
-// (Initialize with the manager) for its lifetime and detaches it (Finalize) at the end.
+// (Initialize with the manager) for its lifetime and detaches it (Finalize) at the end, which
+// must come before the host unloads the plug-in.
 //
 // Thread-safety: main thread; row requests run on it as well.
 class TOrvoHostMLBrowser {
@@ -160,8 +164,11 @@ public:
 
     TOrvoHostMLStorageManager& Manager() const { return *FManager; }
     // Keeps the main loop running, the tasks shown on `display`, until no background task is
-    // shown or `timeoutMs` passes; false on the time-out.
-    bool WaitForTasks(TOrvoHost& host, TOrvoHostTaskDisplay& display, uint32_t timeoutMs);
+    // shown or `timeoutMs` passes; false on the time-out. A storage shows its task from a queued
+    // call, so a caller that has just started work passes Manager().TasksShown() as read before
+    // starting it: the wait then lasts until a task has been shown since, and has ended.
+    bool WaitForTasks(TOrvoHost& host, TOrvoHostTaskDisplay& display, uint32_t timeoutMs,
+                      int64_t shownBefore = -1);
 
 private:
     ComPtr<IOrvoMLExtensionDataStorage> FStorage;

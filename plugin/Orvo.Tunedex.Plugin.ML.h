@@ -57,9 +57,9 @@ std::u16string FormatDataSize(int64_t size);
 // library reload its rows.
 //
 // Thread-safety: rows, fields and album art may be asked on any thread. Catalogue notifications
-// arrive on the refreshing worker; everything that touches the storage manager, and the creation
-// and release of the task caption, runs on the main thread through queued calls, in the order
-// the notifications came. The fields below are guarded by one lock that is never held while
+// arrive on the refreshing worker; everything that touches the storage manager and the task
+// caption (its creation, its text and its release) runs on the main thread through queued calls,
+// in the order the notifications came. The fields below are guarded by one lock that is never held while
 // calling out.
 class TOrvoTunedexMusicLibraryExtension
     : public TOrvoInterfaces<TOrvoPropertyListOf<IOrvoMLExtensionDataStorage>, IOrvoMLStationCatalog,
@@ -120,6 +120,7 @@ private:
     std::u16string ProgressCaption(std::u16string_view title, int64_t received, int64_t total) const;
     // The main-thread steps of a run's start and end.
     void ShowTask();
+    void ApplyCaption();
     void HideTask();
     void ReloadData();
 
@@ -129,5 +130,8 @@ private:
     ComPtr<IOrvoMLDataStorageManager> FStorageManager;
     std::u16string FProgressText;
     std::u16string FWaitingText;
+    // The latest progress caption, and whether a call to apply it is queued.
+    std::u16string FPendingCaption;
+    bool FCaptionPosted = false;
     bool FListening = false;
 };

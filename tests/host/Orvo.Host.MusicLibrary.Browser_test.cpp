@@ -3,6 +3,7 @@
 #include "host/Orvo.Host.Cli.h"
 #include "host/Orvo.Host.h"
 #include "nuv/Nuv.SQLite3.h"
+#include "platform/Platform.Threads.h"
 #include "sdk/api/OrvoAPI.UI.h"
 #include "tests/TestSupport.h"
 #include "tests/nuv/Nuv.Web.TestServer.h"
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <thread>
 
 // The real plug-in, loaded by the reference host, over a catalogue the test writes itself.
 
@@ -170,6 +172,46 @@ TEST_F(HostMLBrowser, AlbumArtIsFetchedFromTheLogoAddress) {
     EXPECT_EQ(browser.FetchAlbumArt({u"FileName"}, {fileName(missing)}), "");
     EXPECT_EQ(browser.FetchAlbumArt({u"FileName"}, {fileName(kStations[2])}), "");
     EXPECT_EQ(browser.FetchAlbumArt({u"Name"}, {fileName(station)}), "");
+}
+
+TEST_F(HostMLBrowser, TheAddCommandOpensTheCatalogueManager) {
+    const auto extensions = FHost->Core().Extensions(IOrvoServiceMusicLibrary::IID);
+    ASSERT_EQ(extensions.size(), 1u);
+    ComPtr<IOrvoMLDataStorageCommandAddFilesDialog> add;
+    ASSERT_EQ(extensions[0]->QueryInterface(IOrvoMLDataStorageCommandAddFilesDialog::IID, add.put_void()),
+              S_OK);
+    bool shown = false;
+    FHost->UI().WhenShownModally(u"frmTunedexManager", [&](TOrvoHostForm&) { shown = true; });
+    EXPECT_EQ(add->OpenAddDialog(TOrvoHost::MainWindow), S_OK);
+    FHost->UI().RethrowScriptError();
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(FHost->UI().ModalHistory(), std::vector<std::u16string>{u"frmTunedexManager"});
+}
+
+TEST_F(HostMLBrowser, WaitsForATaskShownMeanwhileAndDrawsItsCaptions) {
+    TOrvoHostMLBrowser browser(FHost->Core());
+    std::ostringstream out;
+    TOrvoHostTaskDisplay display(out, true);
+    // Nothing shown and nothing expected: done at once.
+    EXPECT_TRUE(browser.WaitForTasks(*FHost, display, 5000));
+    const int64_t before = browser.Manager().TasksShown();
+    EXPECT_FALSE(browser.WaitForTasks(*FHost, display, 100, before));
+
+    // A storage's steps arrive as queued main-thread calls, after the wait has begun.
+    ComPtr<TOrvoHostMLStorageManager> manager(&browser.Manager());
+    auto caption = TOrvoHostString::Create(u"Refreshing");
+    std::thread storage([manager, caption] {
+        const auto onMain = [](std::function<void()> call) {
+            platform::PostToMainThread(std::move(call));
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        };
+        onMain([=] { manager->ShowBackgroundTask(42, caption.get(), nullptr); });
+        onMain([=] { caption->SetChars(u"A: 1.00 KB", 10); });
+        onMain([=] { manager->HideBackgroundTask(42); });
+    });
+    EXPECT_TRUE(browser.WaitForTasks(*FHost, display, 10000, before));
+    storage.join();
+    EXPECT_EQ(out.str(), "\rRefreshing\rA: 1.00 KB\r          \r");
 }
 
 TEST(HostMLAlbumArtRequest, FetchesOnlyWebAddressesAndBoundsTheImage) {

@@ -526,8 +526,16 @@ TEST_F(MLExtension, ARefreshShowsOneTaskWhoseCaptionFollowsTheProgress) {
     };
     for (const auto& [received, total, caption] : steps) {
         catalog.Listeners().UpdateProgress(u"First", received, total);
+        Pump();
         EXPECT_EQ(FromHostString(FManager->Caption), caption) << received << "/" << total;
     }
+
+    // Steps faster than the main thread are drawn once, with the latest text.
+    catalog.Listeners().UpdateProgress(u"First", 1024, 0);
+    catalog.Listeners().UpdateProgress(u"Second", 0, 0);
+    EXPECT_EQ(FromHostString(FManager->Caption), u"First: Loading 1.50 KB");
+    Pump();
+    EXPECT_EQ(FromHostString(FManager->Caption), u"Second: Waiting");
 
     // A change during the task waits for its end, which reloads once.
     catalog.Listeners().CatalogChanged();
@@ -559,4 +567,32 @@ TEST_F(MLExtension, ListensOnlyWhileAttached) {
     catalog.Listeners().AsyncUpdateStarted();
     Pump();
     EXPECT_EQ(FManager->Calls, std::vector<std::u16string>{u"Reload"});
+}
+
+TEST_F(MLExtension, KeepsAnIndexSoThatSortingByNameNeedsNoSort) {
+    const std::u16string indexed = u"SELECT Count(*) FROM sqlite_master WHERE name = 'EntriesName';";
+    EXPECT_EQ(catalog.ExecInt(indexed), 0);
+    TOrvoHostMLRequest request = Request({u"Name", u"Provider"});
+    request.Sort = {{u"Name", false}};
+    request.Offset = 2;
+    request.Limit = 2;
+    EXPECT_EQ(Query(request), (std::vector<std::u16string>{u"Charlie", u"Delta"}));
+    EXPECT_EQ(catalog.ExecInt(indexed), 1);
+    // SQLite walks the index instead of sorting the stations.
+    const TOrvoHostMLQuery query = BuildMLQuery(request);
+    std::unique_ptr<TNuvSQLiteTable> rows;
+    ASSERT_TRUE(catalog.Query(u"EXPLAIN QUERY PLAN " +
+                                  TOrvoTunedexQueryBuilder::Build(query.Fields.get(), query.Filter.get()),
+                              rows));
+    std::u16string plan;
+    do
+        plan += rows->ReadString(u"detail") + u"\n";
+    while (rows->NextRow());
+    EXPECT_EQ(plan.find(u"TEMP B-TREE"), std::u16string::npos) << ToUtf8(plan);
+
+    // A reset replaces the file; the next request makes the index again.
+    catalog.Reset();
+    catalog.AddEntry(Station(u"Zulu", u"pop", 128), u"p1");
+    Query(request);
+    EXPECT_EQ(catalog.ExecInt(indexed), 1);
 }
