@@ -189,8 +189,10 @@ private:
         else if (!item->Enabled)
             refused = "no catalogue holds stations yet, so there is nothing to refresh all at once; "
                       "refresh a catalogue by its title";
-        else if (const HRESULT chosen = host.Menus().Choose(action); Failed(chosen))
-            refused = "the refresh command failed (" + ResultCodeText(chosen) + ")";
+        const int64_t shownBefore = browser.Manager().TasksShown();
+        if (refused.empty())
+            if (const HRESULT chosen = host.Menus().Choose(action); Failed(chosen))
+                refused = "the refresh command failed (" + ResultCodeText(chosen) + ")";
         if (!refused.empty()) {
             context.Err << "tunedex: " << refused << '\n';
             if (queued)
@@ -200,7 +202,7 @@ private:
         if (queued)
             queued({});
 
-        const bool cancelled = WaitForRun(context, host, browser);
+        const bool cancelled = WaitForRun(context, host, browser, shownBefore);
         return Summarise(context, before, ListCatalogues(host), targets, cancelled, log);
     }
 
@@ -219,7 +221,9 @@ private:
     }
 
     // Shows the task's caption until the run has ended; answers whether Ctrl-C cancelled it.
-    bool WaitForRun(TOrvoCliContext& context, TOrvoHost& host, TOrvoHostMLBrowser& browser) {
+    // `shownBefore` is the manager's count of shown tasks from before the command ran.
+    bool WaitForRun(TOrvoCliContext& context, TOrvoHost& host, TOrvoHostMLBrowser& browser,
+                    int64_t shownBefore) {
         TOrvoHostMLStorageManager& tasks = browser.Manager();
         const bool terminal = &context.Out == &std::cout && isatty(STDOUT_FILENO);
         TOrvoHostTaskDisplay display(context.Out, terminal);
@@ -241,7 +245,7 @@ private:
         const auto done = [&] { return started && !tasks.HasTasks(); };
         const auto wake = [&] {
             show();
-            started = started || tasks.HasTasks();
+            started = started || tasks.TasksShown() > shownBefore;
             return done() || (Interrupted.load() && !cancelled && tasks.HasTasks());
         };
         while (!done()) {
