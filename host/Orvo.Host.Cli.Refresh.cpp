@@ -69,6 +69,8 @@ public:
         Interrupted.store(false);
         struct sigaction action = {};
         action.sa_handler = OnInterrupt;
+        // Calls under way go on; the wait notices the flag within its next slice.
+        action.sa_flags = SA_RESTART;
         sigemptyset(&action.sa_mask);
         sigaction(SIGINT, &action, &FPrevious);
     }

@@ -205,7 +205,7 @@ TEST_F(TunedexProgram, CtrlCCancelsTheRunAndKeepsTheStations) {
         EXPECT_EQ(status, 1) << program.Err();
         EXPECT_NE(program.Out().find("Cancelled. Refreshed 0 of 1 catalogue; 2 stations now.\n"),
                   std::string::npos)
-            << program.Out();
+            << program.Out() << program.Err();
     }
     EXPECT_EQ(Stations(), 2);
 }
