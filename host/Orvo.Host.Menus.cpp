@@ -98,10 +98,10 @@ std::vector<uint8_t> TOrvoHostImage::Bytes() const {
 
 ComPtr<TOrvoHostMenus> TOrvoHostMenus::Create(TOrvoHostCore& core, TCaptionLookup captions) {
     ComPtr<TOrvoHostMenus> menus = MakeInterfaced<TOrvoHostMenus>(core, std::move(captions));
-    // The core owns the service, so a plain reference in the factory cannot outlive it.
-    TOrvoHostMenus* self = menus.get();
+    // The factory keeps the service, which refers to the core without owning it, so the two
+    // form no cycle, and items are made with the service's resolution however long it lives.
     core.RegisterObject(IOrvoMenuItem::IID,
-                        [self] { return QueryAs<IUnknown>(TOrvoHostMenuItem::Create(self->DPI()).get()); });
+                        [menus] { return QueryAs<IUnknown>(TOrvoHostMenuItem::Create(menus->DPI()).get()); });
     core.RegisterObject(IOrvoImage2::IID, [] { return QueryAs<IUnknown>(TOrvoHostImage::Create().get()); });
     return menus;
 }
