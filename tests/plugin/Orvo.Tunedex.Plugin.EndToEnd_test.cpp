@@ -62,13 +62,13 @@ public:
         }
     }
 
-    // The exit status; -1 when it did not exit normally.
+    // The exit status; 128 and the signal's number when a signal ended the program.
     int Wait() {
         int status = 0;
         while (waitpid(FPid, &status, 0) < 0 && errno == EINTR) {
         }
         FPid = 0;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     void Interrupt() const { kill(FPid, SIGINT); }
     std::string Out() const { return ReadFile(FOut); }
