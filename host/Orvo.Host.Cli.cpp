@@ -15,7 +15,21 @@ TOrvoCli::TOrvoCli() {
     AddCommand(NewResetCommand());
     AddCommand(NewServersCommand());
     AddCommand(NewValuesCommand());
+    AddCommand(NewDescribeCommand());
+    AddCommand(NewOpenCommand());
+    AddCommand(NewRefreshCommand());
     AddCommand(NewStationsCommand());
+}
+
+bool InitializePlugin(TOrvoHost& host, TOrvoCliContext& context) {
+    const HRESULT result = host.Initialize();
+    if (Succeeded(result))
+        return true;
+    context.Err << "tunedex: the plug-in did not initialise (" << ResultCodeText(result) << ")";
+    if (result == E_NOTIMPL)
+        context.Err << ": it refuses this host or host build " << context.Settings.BuildNumber;
+    context.Err << '\n';
+    return false;
 }
 
 void TOrvoCli::AddCommand(std::unique_ptr<TOrvoCliCommand> command) {

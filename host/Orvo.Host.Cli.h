@@ -43,6 +43,10 @@ public:
     virtual int Run(TOrvoCliContext& context) = 0;
 };
 
+// Initialises the plug-in in the host; when it refuses, says why on the error stream and
+// answers false.
+bool InitializePlugin(TOrvoHost& host, TOrvoCliContext& context);
+
 // The commands.
 std::unique_ptr<TOrvoCliCommand> NewInfoCommand();
 std::unique_ptr<TOrvoCliCommand> NewKindsCommand();
@@ -53,6 +57,9 @@ std::unique_ptr<TOrvoCliCommand> NewRemoveCommand();
 std::unique_ptr<TOrvoCliCommand> NewResetCommand();
 std::unique_ptr<TOrvoCliCommand> NewServersCommand();
 std::unique_ptr<TOrvoCliCommand> NewValuesCommand();
+std::unique_ptr<TOrvoCliCommand> NewDescribeCommand();
+std::unique_ptr<TOrvoCliCommand> NewOpenCommand();
+std::unique_ptr<TOrvoCliCommand> NewRefreshCommand();
 std::unique_ptr<TOrvoCliCommand> NewStationsCommand();
 
 class TOrvoCli {

@@ -46,6 +46,13 @@ TOrvoHost::TOrvoHost(const TOrvoHostSettings& settings)
     FCore->RegisterService(IOrvoUIMessageDialog::IID, FMessageDialog);
     FFileSystems = TOrvoHostFileSystems::Create(*FCore);
     FCore->RegisterService(IOrvoServiceFileSystem::IID, FFileSystems);
+    FFileManager = TOrvoHostFileManager::Create(*FCore);
+    FCore->RegisterService(IOrvoServiceFileManager::IID, FFileManager);
+    FMenus = TOrvoHostMenus::Create(
+        *FCore, [localization](std::u16string_view key) { return localization->Text(key); });
+    FCore->RegisterService(IOrvoServiceMenuManager::IID, FMenus);
+    FMusicLibraryUI = TOrvoHostMusicLibraryUI::Create();
+    FCore->RegisterService(IOrvoServiceMusicLibraryUI::IID, FMusicLibraryUI);
 }
 
 TOrvoHost::~TOrvoHost() {

@@ -4,7 +4,10 @@
 
 #include "host/Orvo.Host.ConnectionSettings.h"
 #include "host/Orvo.Host.Core.h"
+#include "host/Orvo.Host.FileManager.h"
 #include "host/Orvo.Host.FileSystem.h"
+#include "host/Orvo.Host.Menus.h"
+#include "host/Orvo.Host.MusicLibrary.UI.h"
 #include "host/Orvo.Host.Plugin.h"
 #include "host/Orvo.Host.UI.MessageDialog.h"
 #include "host/Orvo.Host.UI.h"
@@ -50,6 +53,11 @@ public:
     TOrvoHostUI& UI() const { return *FUI; }
     TOrvoHostMessageDialog& MessageDialog() const { return *FMessageDialog; }
     TOrvoHostFileSystems& FileSystems() const { return *FFileSystems; }
+    // The file-info providers the plug-in registers.
+    TOrvoHostFileManager& FileManager() const { return *FFileManager; }
+    // The menus and the music library's selection.
+    TOrvoHostMenus& Menus() const { return *FMenus; }
+    TOrvoHostMusicLibraryUI& MusicLibraryUI() const { return *FMusicLibraryUI; }
     const std::filesystem::path& PluginFile() const { return FPluginFile; }
     const std::filesystem::path& ProfileFolder() const { return FProfileFolder; }
 
@@ -82,6 +90,9 @@ private:
     ComPtr<TOrvoHostUI> FUI;
     ComPtr<TOrvoHostMessageDialog> FMessageDialog;
     ComPtr<TOrvoHostFileSystems> FFileSystems;
+    ComPtr<TOrvoHostFileManager> FFileManager;
+    ComPtr<TOrvoHostMenus> FMenus;
+    ComPtr<TOrvoHostMusicLibraryUI> FMusicLibraryUI;
     std::unique_ptr<TOrvoHostPluginModule> FModule;
     bool FInitialized = false;
 };

@@ -30,6 +30,12 @@ public:
     using Exception::Exception;
 };
 
+// Adding an item where it may not go: a second registration, an identifier already taken.
+class EInvalidInsert : public Exception {
+public:
+    using Exception::Exception;
+};
+
 // A reference-counted object destroyed while still referenced, and similar misuse.
 class EInvalidPointer : public Exception {
 public:

@@ -15,10 +15,11 @@ struct LogState {
     std::string path;
 };
 
-// Never destroyed: worker threads may still log while the process exits.
+// Destroyed with the module: a plug-in that unloads must not leave its log state behind, and
+// its finalisation has waited for every worker that could log by then.
 LogState& State() {
-    static auto* const state = new LogState;
-    return *state;
+    static LogState state;
+    return state;
 }
 
 // Caller holds the lock.

@@ -45,10 +45,14 @@ void InitCurl() {
 class TCookieStore {
 public:
     static TCookieStore& Instance() {
-        // Never destroyed: requests on pool threads may still use it while the process exits.
-        static TCookieStore* store = new TCookieStore;
-        return *store;
+        // Destroyed with the module: a plug-in that unloads must not leave its cookies behind,
+        // and its finalisation has waited for every request by then.
+        static TCookieStore store;
+        return store;
     }
+    ~TCookieStore() { curl_share_cleanup(FShare); }
+    TCookieStore(const TCookieStore&) = delete;
+    TCookieStore& operator=(const TCookieStore&) = delete;
     CURLSH* Share() const { return FShare; }
 
 private:

@@ -1,6 +1,7 @@
 #include "plugin/Orvo.Tunedex.Plugin.FileManager.h"
 
 #include "nuv/Nuv.Log.h"
+#include "nuv/Nuv.Shell.h"
 #include "plugin/Orvo.Tunedex.Plugin.UI.h"
 
 HRESULT ORVO_CALL TOrvoTunedexFakeFileSystem::CanHandle(IOrvoString* fileName) {
@@ -42,5 +43,58 @@ void TOrvoTunedexFakeFileSystem::DoGetValue(int32_t propId, TOrvoPropValue& valu
     default:
         TOrvoPropertyListOf<IOrvoExtensionFileSystem>::DoGetValue(propId, value, result);
         break;
+    }
+}
+
+// ---- TOrvoTunedexFileManager
+
+bool TOrvoTunedexFileManager::FindStation(IOrvoString* fileName, TOrvoRadioStationInfo& info) const {
+    TOrvoStationCatalog* catalog = FCatalog.load();
+    if (!catalog || !fileName)
+        return false;
+    const std::u16string name = FromHostString(fileName);
+    return TOrvoTunedexProvider::IsRemoteAddress(name) && catalog->FindEntryByFileName(name, info);
+}
+
+HRESULT ORVO_CALL TOrvoTunedexFileManager::CanHandle(IOrvoString* fileName) {
+    try {
+        return fileName && TOrvoTunedexProvider::IsRemoteAddress(FromHostString(fileName)) ? S_OK : E_FAIL;
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+HRESULT ORVO_CALL TOrvoTunedexFileManager::Handle(IOrvoString* fileName) {
+    try {
+        TOrvoRadioStationInfo station;
+        if (!FindStation(fileName, station) || station.HomeURL.empty())
+            return E_FAIL;
+        ShellOpenAddress(station.HomeURL);
+        return S_OK;
+    } catch (const std::exception& e) {
+        NuvLogError(u"App", u"Tunedex: " + ExceptionMessage(e));
+        return E_UNEXPECTED;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
+HRESULT ORVO_CALL TOrvoTunedexFileManager::DescribeFile(IOrvoString* fileName, IOrvoPropertyList* info) {
+    try {
+        TOrvoRadioStationInfo station;
+        if (!FindStation(fileName, station))
+            return E_FAIL;
+        WriteTextProp(info, ORVO_FIP_DESCRIPTION, station.Description);
+        WriteTextProp(info, ORVO_FIP_FILENAME, station.FileName);
+        WriteTextProp(info, ORVO_FIP_GENRE, station.Genre);
+        WriteTextProp(info, ORVO_FIP_TITLE, station.Name);
+        WriteTextProp(info, ORVO_FIP_URL, station.HomeURL);
+        WriteIntProp(info, ORVO_FIP_BITRATE, station.Bitrate);
+        return S_OK;
+    } catch (const std::exception& e) {
+        NuvLogError(u"App", u"Tunedex: " + ExceptionMessage(e));
+        return E_UNEXPECTED;
+    } catch (...) {
+        return E_UNEXPECTED;
     }
 }

@@ -5,6 +5,7 @@
 #include "plugin/Orvo.Tunedex.Core.h"
 #include "plugin/Orvo.Tunedex.Plugin.FileManager.h"
 #include "plugin/Orvo.Tunedex.Plugin.ML.h"
+#include "plugin/Orvo.Tunedex.Plugin.Menus.h"
 #include "plugin/Orvo.Tunedex.Providers.RadioBrowser.h"
 #include "sdk/api/OrvoAPI.MusicLibrary.h"
 
@@ -69,17 +70,26 @@ void TOrvoTunedexPlugin::StartUp(const std::u16string& profileFolder) {
     // The host's profile folder ends with a separator.
     FCatalog = std::make_unique<TOrvoStationCatalog>(profileFolder + u"Tunedex.db");
 
+    FFileManager = MakeInterfaced<TOrvoTunedexFileManager>(FCatalog.get());
+    RegisterExtension(IOrvoServiceFileManager::IID,
+                      static_cast<IOrvoExtensionFileInfoProvider*>(FFileManager.get()),
+                      u"the station file manager");
     FFileSystem = MakeInterfaced<TOrvoTunedexFakeFileSystem>(FCatalog.get());
-    const HRESULT added = HostCore()->AddExtension(
-        IOrvoServiceFileSystem::IID, static_cast<IOrvoFileSystemCommandOpenFileFolder*>(FFileSystem.get()));
-    // A host without the file-system service has no links to follow; the rest still works.
-    if (Failed(added) && added != E_NOINTERFACE)
-        throw EInvalidOperation(Format(u"Tunedex: the settings address could not be registered (%d)", added));
-
+    RegisterExtension(IOrvoServiceFileSystem::IID,
+                      static_cast<IOrvoFileSystemCommandOpenFileFolder*>(FFileSystem.get()),
+                      u"the settings address");
     FMusicLibrary = MakeInterfaced<TOrvoTunedexMusicLibraryExtension>(FCatalog.get());
     RaiseIfFailed(HostCore()->AddExtension(IOrvoServiceMusicLibrary::IID,
                                            static_cast<IOrvoMLExtensionDataStorage*>(FMusicLibrary.get())),
                   u"Tunedex: the music library storage could not be registered (%d)");
+    RegisterTunedexMenuItems();
+}
+
+void TOrvoTunedexPlugin::RegisterExtension(const TGUID& serviceIid, IUnknown* extension,
+                                           std::u16string_view what) {
+    const HRESULT added = HostCore()->AddExtension(serviceIid, extension);
+    if (Failed(added) && added != E_NOINTERFACE)
+        throw EInvalidOperation(Format(u"Tunedex: %s could not be registered (%d)", what, added));
 }
 
 void TOrvoTunedexPlugin::ApplyConnectionSettings() {
@@ -97,6 +107,10 @@ void TOrvoTunedexPlugin::ApplyConnectionSettings() {
 void TOrvoTunedexPlugin::TearDown() {
     // The field is empty before the catalogue goes, so nothing reaches a catalogue being
     // destroyed; destroying it waits for a running update.
+    if (FFileManager) {
+        FFileManager->Detach();
+        FFileManager = nullptr;
+    }
     if (FFileSystem) {
         FFileSystem->Detach();
         FFileSystem = nullptr;

@@ -5,9 +5,11 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 class TOrvoStationCatalog;
 class TOrvoTunedexFakeFileSystem;
+class TOrvoTunedexFileManager;
 class TOrvoTunedexMusicLibraryExtension;
 
 // The oldest host build the plug-in works with.
@@ -41,11 +43,15 @@ private:
     // Copies the host's proxy, time-out and user agent into the web settings, when the host
     // offers them.
     static void ApplyConnectionSettings();
+    // Registers an extension at a host service. A host without the service gets none, and the
+    // rest still works; any other refusal raises with `what` in the message.
+    static void RegisterExtension(const TGUID& serviceIid, IUnknown* extension, std::u16string_view what);
 
     // StartUp creates the catalogue in the profile folder and TearDown destroys it.
     std::unique_ptr<TOrvoStationCatalog> FCatalog;
-    // The settings address's file system; the host keeps its own reference, so TearDown detaches
-    // it from the catalogue before the catalogue goes.
+    // The stream addresses' file manager and the settings address's file system; the host keeps its own
+    // reference, so TearDown detaches them from the catalogue before the catalogue goes.
+    ComPtr<TOrvoTunedexFileManager> FFileManager;
     ComPtr<TOrvoTunedexFakeFileSystem> FFileSystem;
     // The music library's storage; detached likewise.
     ComPtr<TOrvoTunedexMusicLibraryExtension> FMusicLibrary;

@@ -37,3 +37,36 @@ struct IOrvoServiceFileSystem : IUnknown {
     // is answered. E_FAIL when none accepts the name.
     virtual HRESULT ORVO_CALL OpenLink(IOrvoString* fileName) = 0;
 };
+
+// ---- file information
+
+// Properties of the host's file-info list that a file-info provider fills for a name.
+constexpr int32_t ORVO_FIP_BITRATE = 7;      // integer, kbit/s
+constexpr int32_t ORVO_FIP_DESCRIPTION = 10; // text
+constexpr int32_t ORVO_FIP_FILENAME = 18;    // text
+constexpr int32_t ORVO_FIP_GENRE = 20;       // text
+constexpr int32_t ORVO_FIP_TITLE = 25;       // text: the station's or track's name
+constexpr int32_t ORVO_FIP_URL = 30;         // text: the web page behind the file
+
+// An extension that tells the host about file names it knows, registered at the file-manager
+// service. It may also offer IOrvoFileSystemCommandOpenFileFolder for the same names.
+struct IOrvoExtensionFileInfoProvider : IUnknown {
+    static constexpr TGUID IID = OrvoTag("ORVOExtFileInfo");
+
+    // Fills `info` for the name and answers S_OK; E_FAIL, with `info` untouched, for a name the
+    // provider does not know.
+    virtual HRESULT ORVO_CALL DescribeFile(IOrvoString* fileName, IOrvoPropertyList* info) = 0;
+};
+
+// The file-manager service, where file-info providers are registered.
+struct IOrvoServiceFileManager : IUnknown {
+    static constexpr TGUID IID = OrvoTag("ORVOSrvFileMan");
+
+    // A new file-info list (ORVO_FIP_*) for the name, filled by the first registered provider
+    // that knows it; E_FAIL when none does.
+    virtual HRESULT ORVO_CALL DescribeFile(IOrvoString* fileName, IOrvoPropertyList** info) = 0;
+    // Opens the folder of the name, or what stands for it: the first registered provider whose
+    // open-folder command accepts the name handles it, and its result is answered. E_FAIL when
+    // none accepts it.
+    virtual HRESULT ORVO_CALL OpenFileFolder(IOrvoString* fileName) = 0;
+};

@@ -2,7 +2,9 @@
 #include "plugin/Orvo.Tunedex.Plugin.h"
 
 #include "host/Orvo.Host.Core.h"
+#include "host/Orvo.Host.FileManager.h"
 #include "host/Orvo.Host.FileSystem.h"
+#include "host/Orvo.Host.Menus.h"
 #include "host/Orvo.Host.MusicLibrary.h"
 #include "host/Orvo.Host.String.h"
 #include "host/Orvo.Host.VersionInfo.h"
@@ -232,6 +234,33 @@ TEST_F(TunedexPlugin, RegistersTheStorageWhichHasNoRowsOnceFinalised) {
     ComPtr<IUnknown> data;
     EXPECT_EQ(QueryAs<IOrvoMLDataProvider>(extensions[0].get())->QueryRows(nullptr, nullptr, data.put()),
               E_FAIL);
+}
+
+TEST_F(TunedexPlugin, RegistersTheFileManagerAndTheMenuCommandsInTheLibraryMenu) {
+    ComPtr<TOrvoHostFileManager> files = TOrvoHostFileManager::Create(*FCore);
+    FCore->RegisterService(IOrvoServiceFileManager::IID, files);
+    ComPtr<TOrvoHostMenus> menus = TOrvoHostMenus::Create(*FCore);
+    FCore->RegisterService(IOrvoServiceMenuManager::IID, menus);
+    ASSERT_EQ(FPlugin->Initialize(FCore.get()), S_OK);
+    ASSERT_EQ(FCore->Extensions(IOrvoServiceFileManager::IID).size(), 1u);
+    EXPECT_TRUE(
+        QueryAs<IOrvoExtensionFileInfoProvider>(FCore->Extensions(IOrvoServiceFileManager::IID)[0].get()));
+    std::vector<std::u16string> ids;
+    std::vector<bool> visible;
+    for (const TOrvoHostMenuEntry& entry : menus->Show(ORVO_MENU_MUSIC_LIBRARY)) {
+        ids.push_back(entry.ID);
+        visible.push_back(entry.Visible);
+    }
+    EXPECT_EQ(ids, (std::vector<std::u16string>{u"Orvo.Tunedex.Actions.RefreshCatalogs",
+                                                u"Orvo.Tunedex.Actions.RefreshCatalog",
+                                                u"Orvo.Tunedex.Actions.Edit"}));
+    // The library shows the plug-in's storage; no catalogue is selected in its tree.
+    EXPECT_EQ(visible, (std::vector<bool>{true, false, true}));
+    FPlugin->Finalize();
+    // The host still holds the file manager; the catalogue it served is gone.
+    ComPtr<IOrvoPropertyList> info;
+    EXPECT_EQ(files->DescribeFile(u"http://radio.example/a", info), E_FAIL);
+    FCore->ClearExtensions();
 }
 
 TEST_F(TunedexPlugin, ACatalogueThatCannotOpenFailsTheStart) {

@@ -1,0 +1,226 @@
+// The `tunedex` program as a person runs it, over a loopback stand-in for the station service:
+// each test starts the real program with its own profile and reads what it printed and stored.
+
+#include "nuv/Nuv.Strings.h"
+#include "plugin/Orvo.Tunedex.Providers.RadioBrowser.h"
+#include "tests/Orvo.Tunedex.Providers.RadioBrowser.TestServers.h"
+#include "tests/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The program running with its output going to files.
+class TProgram {
+public:
+    TProgram(const fs::path& folder, std::vector<std::string> args)
+        : FOut(folder / "out.txt"), FErr(folder / "err.txt") {
+        args.insert(args.begin(), {TUNEDEX_CLI_FILE, "--plugin", TUNEDEX_PLUGIN_FILE, "--profile",
+                                   (folder / "profile").string()});
+        std::vector<char*> argv;
+        for (std::string& arg : args)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, FOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, FErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        const int spawned = posix_spawn(&FPid, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (spawned != 0)
+            throw std::runtime_error("cannot start " + std::string(argv[0]));
+    }
+    ~TProgram() {
+        if (FPid > 0) {
+            kill(FPid, SIGKILL);
+            Wait();
+        }
+    }
+
+    // The exit status; 128 and the signal's number when a signal ended the program.
+    int Wait() {
+        int status = 0;
+        while (waitpid(FPid, &status, 0) < 0 && errno == EINTR) {
+        }
+        FPid = 0;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    void Interrupt() const { kill(FPid, SIGINT); }
+    std::string Out() const { return ReadFile(FOut); }
+    std::string Err() const { return ReadFile(FErr); }
+
+private:
+    pid_t FPid = 0;
+    fs::path FOut, FErr;
+};
+
+// Two stations of the tag "classical".
+const char* const ClassicalStations = R"([
+  {"name": "Klassik Eins", "url": "http://127.0.0.1:9/klassik", "url_resolved": "http://127.0.0.1:9/klassik",
+   "homepage": "klassik.example/about", "tags": "classical,opera", "country": "Austria", "bitrate": 192,
+   "codec": "MP3", "favicon": "", "language": "german", "state": ""},
+  {"name": "Baroque Two", "url": "http://127.0.0.1:9/baroque", "url_resolved": "", "homepage": "",
+   "tags": "classical", "country": "Belgium", "bitrate": 128, "codec": "AAC", "favicon": "",
+   "language": "", "state": ""}
+])";
+
+class TunedexProgram : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::create_directories(FFolder.Path() / "profile");
+        FStandIn.Serve("/json/stations/bytagexact/classical", ClassicalStations);
+        // The catalogue the user added earlier: the stand-in's stations of one tag.
+        TOrvoStationCatalog catalog(FromUtf8((FFolder.Path() / "profile" / "Tunedex.db").string()));
+        TOrvoTunedexRadioBrowser provider;
+        provider.Title = u"Classical";
+        provider.Data = FStandIn.Server() + u";2;classical";
+        catalog.ProviderUpdate(&provider, u"");
+    }
+
+    struct TResult {
+        int Status;
+        std::string Out, Err;
+    };
+    TResult Run(std::vector<std::string> args) {
+        TProgram program(FFolder.Path(), std::move(args));
+        const int status = program.Wait();
+        return {status, program.Out(), program.Err()};
+    }
+
+    int64_t Stations() {
+        TOrvoStationCatalog catalog(FromUtf8((FFolder.Path() / "profile" / "Tunedex.db").string()));
+        return catalog.ExecInt(u"SELECT COUNT(*) FROM Entries");
+    }
+
+    testsupport::Watchdog FWatchdog{std::chrono::seconds(60)};
+    testsupport::TScopedFolder FFolder;
+    testsupport::TRadioBrowserStandIn FStandIn{testsupport::CorpusDir() / "radiobrowser"};
+};
+
+TEST_F(TunedexProgram, RefreshFillsTheCatalogueThenDescribeAndOpenFindItsStations) {
+    // Nothing to refresh all at once while no catalogue holds a station.
+    TResult all = Run({"refresh"});
+    EXPECT_EQ(all.Status, 1);
+    EXPECT_NE(all.Err.find("refresh a catalogue by its title"), std::string::npos) << all.Err;
+
+    TResult unknown = Run({"refresh", "Jazz"});
+    EXPECT_EQ(unknown.Status, 1);
+    EXPECT_NE(unknown.Err.find("no catalogue is titled \"Jazz\"; the titles are \"Classical\""),
+              std::string::npos)
+        << unknown.Err;
+
+    TResult one = Run({"refresh", "Classical", "--progress"});
+    EXPECT_EQ(one.Status, 0) << one.Err;
+    EXPECT_NE(one.Out.find("Classical: "), std::string::npos) << "progress: " << one.Out;
+    EXPECT_NE(one.Out.find("Refreshed 1 of 1 catalogue; 2 stations now."), std::string::npos) << one.Out;
+    EXPECT_EQ(Stations(), 2);
+    EXPECT_EQ(FStandIn.Requests(), std::vector<std::string>{"/json/stations/bytagexact/classical"});
+
+    // With stations stored, every catalogue can be refreshed at once; progress stays off a file.
+    all = Run({"refresh"});
+    EXPECT_EQ(all.Status, 0) << all.Err;
+    EXPECT_EQ(all.Out, "Refreshed 1 of 1 catalogue; 2 stations now.\n");
+
+    TResult described = Run({"describe", "http://127.0.0.1:9/klassik"});
+    EXPECT_EQ(described.Status, 0) << described.Err;
+    EXPECT_NE(described.Out.find("Name:         Klassik Eins\n"), std::string::npos) << described.Out;
+    EXPECT_NE(described.Out.find("Bit rate:     192 kbit/s\n"), std::string::npos) << described.Out;
+    EXPECT_NE(described.Out.find("Home page:    klassik.example/about\n"), std::string::npos)
+        << described.Out;
+
+    TResult opened = Run({"open", "--print", "http://127.0.0.1:9/klassik"});
+    EXPECT_EQ(opened.Status, 0) << opened.Err;
+    EXPECT_EQ(opened.Out, "https://klassik.example/about\n");
+    // A station without a home page has nothing to open; an unknown address is no station.
+    EXPECT_EQ(Run({"open", "--print", "http://127.0.0.1:9/baroque"}).Status, 1);
+    TResult missing = Run({"describe", "http://127.0.0.1:9/none"});
+    EXPECT_EQ(missing.Status, 1);
+    EXPECT_EQ(missing.Err, "tunedex: no station in the catalogue has the address http://127.0.0.1:9/none\n");
+}
+
+TEST_F(TunedexProgram, AFailedDownloadIsReportedAndKeepsTheStations) {
+    ASSERT_EQ(Run({"refresh", "Classical"}).Status, 0);
+    FStandIn.SetHook(
+        [](const std::string&, httplib::Response& response, std::string&) { response.status = 503; });
+    TResult failed = Run({"refresh"});
+    EXPECT_EQ(failed.Status, 1);
+    EXPECT_EQ(failed.Out, "Refreshed 0 of 1 catalogue; 2 stations now.\n");
+    EXPECT_NE(failed.Err.find("\"Classical\" was not refreshed"), std::string::npos) << failed.Err;
+    EXPECT_EQ(Stations(), 2);
+}
+
+TEST_F(TunedexProgram, CtrlCCancelsTheRunAndKeepsTheStations) {
+    ASSERT_EQ(Run({"refresh", "Classical"}).Status, 0);
+    // The server holds its answer back until the test lets it go.
+    std::mutex lock;
+    std::condition_variable released;
+    bool release = false;
+    FStandIn.SetHook([&](const std::string&, httplib::Response&, std::string&) {
+        std::unique_lock guard(lock);
+        released.wait_for(guard, std::chrono::seconds(20), [&] { return release; });
+    });
+    {
+        TProgram program(FFolder.Path(), {"refresh", "--progress"});
+        // The background task's first caption says the run has begun.
+        for (int i = 0; i < 1000 && program.Out().empty(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_FALSE(program.Out().empty()) << "the run did not start";
+        program.Interrupt();
+        for (int i = 0; i < 1000 && program.Out().find("Cancelling...") == std::string::npos; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        // The download notices the cancellation with its next bytes; a moment's grace lets the
+        // cancel land before they go.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        {
+            std::lock_guard guard(lock);
+            release = true;
+        }
+        released.notify_all();
+        const int status = program.Wait();
+        EXPECT_EQ(status, 1) << program.Err();
+        EXPECT_NE(program.Out().find("Cancelled. Refreshed 0 of 1 catalogue; 2 stations now.\n"),
+                  std::string::npos)
+            << program.Out() << program.Err();
+    }
+    EXPECT_EQ(Stations(), 2);
+}
+
+TEST_F(TunedexProgram, NoWaitReturnsOnceQueuedAndTheRefreshGoesOn) {
+    TResult queued = Run({"refresh", "Classical", "--no-wait"});
+    EXPECT_EQ(queued.Status, 0) << queued.Err;
+    EXPECT_EQ(queued.Out, "Refresh queued; it goes on in the background.\n");
+    for (int i = 0; i < 1000 && Stations() < 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(Stations(), 2);
+    // A refusal comes back from the background before the command returns.
+    TResult refused = Run({"refresh", "Jazz", "--no-wait"});
+    EXPECT_EQ(refused.Status, 1);
+    EXPECT_NE(refused.Err.find("no catalogue is titled \"Jazz\""), std::string::npos) << refused.Err;
+}
+
+} // namespace
