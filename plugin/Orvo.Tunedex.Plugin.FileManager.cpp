@@ -18,16 +18,11 @@ HRESULT ORVO_CALL TOrvoTunedexFakeFileSystem::Handle(IOrvoString* fileName) {
         return accepted;
     if (!Catalog)
         return E_FAIL;
-    try {
+    // The manager could not be built; the host learns of the failure from the result.
+    return GuardedHostCall(u"Tunedex: ", [&]() -> HRESULT {
         TOrvoTunedexManagingDialog::Execute(MainWindowHandle(), *Catalog);
         return S_OK;
-    } catch (const std::exception& e) {
-        // The manager could not be built; the host learns of the failure from the result.
-        NuvLogError(u"App", u"Tunedex: " + ExceptionMessage(e));
-        return E_UNEXPECTED;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    });
 }
 
 void TOrvoTunedexFakeFileSystem::DoGetValue(int32_t propId, TOrvoPropValue& value, HRESULT& result) {
@@ -65,22 +60,17 @@ HRESULT ORVO_CALL TOrvoTunedexFileManager::CanHandle(IOrvoString* fileName) {
 }
 
 HRESULT ORVO_CALL TOrvoTunedexFileManager::Handle(IOrvoString* fileName) {
-    try {
+    return GuardedHostCall(u"Tunedex: ", [&]() -> HRESULT {
         TOrvoRadioStationInfo station;
         if (!FindStation(fileName, station) || station.HomeURL.empty())
             return E_FAIL;
         ShellOpenAddress(station.HomeURL);
         return S_OK;
-    } catch (const std::exception& e) {
-        NuvLogError(u"App", u"Tunedex: " + ExceptionMessage(e));
-        return E_UNEXPECTED;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    });
 }
 
 HRESULT ORVO_CALL TOrvoTunedexFileManager::DescribeFile(IOrvoString* fileName, IOrvoPropertyList* info) {
-    try {
+    return GuardedHostCall(u"Tunedex: ", [&]() -> HRESULT {
         TOrvoRadioStationInfo station;
         if (!FindStation(fileName, station))
             return E_FAIL;
@@ -91,10 +81,5 @@ HRESULT ORVO_CALL TOrvoTunedexFileManager::DescribeFile(IOrvoString* fileName, I
         WriteTextProp(info, ORVO_FIP_URL, station.HomeURL);
         WriteIntProp(info, ORVO_FIP_BITRATE, station.Bitrate);
         return S_OK;
-    } catch (const std::exception& e) {
-        NuvLogError(u"App", u"Tunedex: " + ExceptionMessage(e));
-        return E_UNEXPECTED;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    });
 }

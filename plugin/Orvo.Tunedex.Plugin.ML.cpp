@@ -159,7 +159,8 @@ HRESULT ORVO_CALL TOrvoTunedexMusicLibraryExtension::ListFields(int32_t schema, 
     if (!list)
         return E_INVALIDARG;
     *list = nullptr;
-    try {
+    // A half-filled list would show the library fields that do not match the rows.
+    return GuardedHostCall(u"Tunedex: ", [&]() -> HRESULT {
         auto fields = NewHostObject<IOrvoObjectList>();
         switch (schema) {
         case 0:
@@ -185,13 +186,7 @@ HRESULT ORVO_CALL TOrvoTunedexMusicLibraryExtension::ListFields(int32_t schema, 
         }
         *list = fields.Detach();
         return S_OK;
-    } catch (const std::exception& e) {
-        // A half-filled list would show the library fields that do not match the rows.
-        NuvLogError(u"App", u"Tunedex: " + ExceptionMessage(e));
-        return E_UNEXPECTED;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    });
 }
 
 HRESULT ORVO_CALL TOrvoTunedexMusicLibraryExtension::ListGroupingPresets(int32_t schema,
@@ -218,15 +213,10 @@ HRESULT ORVO_CALL TOrvoTunedexMusicLibraryExtension::OpenAddDialog(uint64_t owne
     TOrvoStationCatalog* catalog = GetCatalog();
     if (!catalog)
         return E_FAIL;
-    try {
+    return GuardedHostCall(u"Tunedex: ", [&]() -> HRESULT {
         TOrvoTunedexManagingDialog::Execute(ownerWindow, *catalog);
         return S_OK;
-    } catch (const std::exception& e) {
-        NuvLogError(u"App", u"Tunedex: " + ExceptionMessage(e));
-        return E_UNEXPECTED;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    });
 }
 
 HRESULT ORVO_CALL TOrvoTunedexMusicLibraryExtension::QueryRows(IOrvoObjectList* fields,

@@ -520,3 +520,11 @@ HRESULT ORVO_CALL TOrvoPropertyList::SetValueAsVariant(int32_t propId, const TOr
         return E_INVALIDARG;
     return SetValue(propId, converted);
 }
+
+void LogHostCallError(std::u16string_view logPrefix, const std::exception& error) noexcept {
+    try {
+        NuvLogError(u"App", std::u16string(logPrefix) + ExceptionMessage(error));
+    } catch (...) {
+        // Nothing is left to tell it with.
+    }
+}

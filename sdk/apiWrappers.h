@@ -162,6 +162,20 @@ ComPtr<IOrvoString> LocalizedFormat(std::u16string_view key, const Args&... args
     return ToHostString(Format(LocalizedText(key), args...));
 }
 
+// Runs the body of an operation the host calls. An error must never cross into the host: one
+// raised inside is written to the error log (tag "App", `logPrefix` before its message) and
+// answered E_UNEXPECTED.
+void LogHostCallError(std::u16string_view logPrefix, const std::exception& error) noexcept;
+template <typename Body> HRESULT GuardedHostCall(std::u16string_view logPrefix, Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const std::exception& e) {
+        LogHostCallError(logPrefix, e);
+    } catch (...) {
+    }
+    return E_UNEXPECTED;
+}
+
 // ---- host messages
 
 using TOrvoWindowHandle = uint64_t;

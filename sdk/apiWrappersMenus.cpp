@@ -108,15 +108,10 @@ void TOrvoUICustomMenuItem::Register(std::u16string_view id, const TOrvoMenuPare
 }
 
 HRESULT ORVO_CALL TOrvoUICustomMenuItem::Execute(IUnknown* /*data*/) {
-    try {
+    return GuardedHostCall(u"Menu item " + FID + u": ", [this]() -> HRESULT {
         Execute();
         return S_OK;
-    } catch (const std::exception& e) {
-        NuvLogError(u"App", Format(u"Menu item %s: %s", FID, ExceptionMessage(e)));
-        return E_UNEXPECTED;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    });
 }
 
 int32_t TOrvoUICustomMenuItem::GetState() {
@@ -158,15 +153,10 @@ void TOrvoUICustomMenuItem::UpdateGlyph(IOrvoMenuItem* menuItem) {
 // ---- TOrvoUICustomMenuItemController
 
 HRESULT ORVO_CALL TOrvoUICustomMenuItemController::Execute(IUnknown* /*data*/) {
-    try {
+    return GuardedHostCall(u"", [this]() -> HRESULT {
         Refresh();
         return S_OK;
-    } catch (const std::exception& e) {
-        NuvLogError(u"App", ExceptionMessage(e));
-        return E_UNEXPECTED;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    });
 }
 
 void* TOrvoUICustomMenuItemController::GetInterface(const TGUID& iid) {

@@ -122,6 +122,15 @@ protected:
     ComPtr<TOrvoHostCore> FCore;
 };
 
+TEST(GuardedHostCall, AnswersTheBodysResultAndNoErrorCrossesIntoTheHost) {
+    EXPECT_EQ(GuardedHostCall(u"x: ", [] { return S_OK; }), S_OK);
+    EXPECT_EQ(GuardedHostCall(u"x: ", [] { return E_FAIL; }), E_FAIL);
+    EXPECT_EQ(GuardedHostCall(u"x: ", []() -> HRESULT { throw EInvalidOperation(u"refused"); }),
+              E_UNEXPECTED);
+    EXPECT_EQ(GuardedHostCall(u"x: ", []() -> HRESULT { throw std::bad_alloc(); }), E_UNEXPECTED);
+    EXPECT_EQ(GuardedHostCall(u"x: ", []() -> HRESULT { throw 42; }), E_UNEXPECTED);
+}
+
 TEST(HostWrappersUninitialized, RaiseOrAnswerNothing) {
     TOrvoAPIWrappers::Finalize();
     try {
