@@ -13,11 +13,13 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <fstream>
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -134,7 +136,13 @@ TEST_F(TunedexProgram, RefreshFillsTheCatalogueThenDescribeAndOpenFindItsStation
               std::string::npos)
         << unknown.Err;
 
+    // A download slow enough for its progress to be drawn before the run ends.
+    FStandIn.SetHook([](const std::string& path, httplib::Response&, std::string&) {
+        if (path.starts_with("/json/stations"))
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    });
     TResult one = Run({"refresh", "Classical", "--progress"});
+    FStandIn.SetHook({});
     EXPECT_EQ(one.Status, 0) << one.Err;
     EXPECT_NE(one.Out.find("Classical: "), std::string::npos) << "progress: " << one.Out;
     EXPECT_NE(one.Out.find("Refreshed 1 of 1 catalogue; 2 stations now."), std::string::npos) << one.Out;
