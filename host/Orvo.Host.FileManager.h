@@ -14,29 +14,13 @@
 class TOrvoHostCore;
 
 // The file-info list the service hands to providers: any property may be set and read.
-class TOrvoHostFileInfo : public TOrvoPropertyList {
+class TOrvoHostFileInfo : public TOrvoHostPropertyBagOf<TOrvoPropertyList> {
 public:
     static ComPtr<TOrvoHostFileInfo> Create();
 
 protected:
     TOrvoHostFileInfo() = default;
     template <typename T, typename... Args> friend ComPtr<T> MakeInterfaced(Args&&... args);
-
-    void DoGetValue(int32_t propId, TOrvoPropValue& value, HRESULT& result) override {
-        FProperties.Get(propId, value, result);
-    }
-    ComPtr<IUnknown> DoGetValueAsObject(int32_t propId) override { return FProperties.GetObject(propId); }
-    void DoSetValue(int32_t propId, const TOrvoPropValue& value, HRESULT& result) override {
-        FProperties.Set(propId, value);
-        result = S_OK;
-    }
-    void DoSetValueAsObject(int32_t propId, IUnknown* object, HRESULT& result) override {
-        FProperties.SetObject(propId, object);
-        result = S_OK;
-    }
-
-private:
-    TOrvoHostProperties FProperties;
 };
 
 class TOrvoHostFileManager : public TOrvoInterfaces<TInterfacedObjectEx, IOrvoServiceFileManager> {

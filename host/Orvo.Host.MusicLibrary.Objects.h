@@ -72,8 +72,8 @@ private:
     std::map<int32_t, ComPtr<IUnknown>> FObjects;
 };
 
-// A host object that is a property list answering the interface I, with any property settable.
-template <typename I> class TOrvoHostPropertyBag : public TOrvoPropertyListOf<I> {
+// A host object that is a property list (Base) with any property settable.
+template <typename Base> class TOrvoHostPropertyBagOf : public Base {
 protected:
     void DoGetValue(int32_t propId, TOrvoPropValue& value, HRESULT& result) override {
         FProperties.Get(propId, value, result);
@@ -91,6 +91,9 @@ protected:
 private:
     TOrvoHostProperties FProperties;
 };
+
+// The same answering the interface I.
+template <typename I> using TOrvoHostPropertyBag = TOrvoHostPropertyBagOf<TOrvoPropertyListOf<I>>;
 
 class TOrvoHostMLDataField : public TOrvoHostPropertyBag<IOrvoMLDataField> {
 public:
