@@ -4,8 +4,10 @@
 #include "host/Orvo.Host.Cli.h"
 #include "tests/Orvo.Tunedex.Providers.RadioBrowser.TestServers.h"
 #include "tests/TestSupport.h"
+#include "tests/host/Orvo.Host.Cli.TestSupport.h"
 
 #include <dlfcn.h>
+
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 #include <sqlite3.h>
@@ -23,10 +25,7 @@ using testsupport::TSrvNameServer;
 
 namespace {
 
-struct CliRun {
-    int Status;
-    std::string Out, Err;
-};
+using CliRun = testsupport::TCliRun;
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
@@ -70,14 +69,9 @@ public:
     }
 
     CliRun Tunedex(std::vector<std::string> args) {
-        args.insert(args.begin(), {"tunedex", std::string("--plugin=") + TUNEDEX_PLUGIN_FILE,
-                                   "--profile=" + FProfile.string()});
-        std::vector<const char*> argv;
-        for (const auto& a : args)
-            argv.push_back(a.c_str());
-        std::ostringstream out, err;
-        const int status = TOrvoCli().Run(int(argv.size()), argv.data(), out, err);
-        return {status, out.str(), err.str()};
+        args.insert(args.begin(),
+                    {std::string("--plugin=") + TUNEDEX_PLUGIN_FILE, "--profile=" + FProfile.string()});
+        return testsupport::RunTunedex(std::move(args));
     }
 
     // `catalogs --json`, parsed.

@@ -6,6 +6,7 @@
 #include "platform/Platform.Threads.h"
 #include "sdk/api/OrvoAPI.UI.h"
 #include "tests/TestSupport.h"
+#include "tests/host/Orvo.Host.Cli.TestSupport.h"
 #include "tests/nuv/Nuv.Web.TestServer.h"
 
 #include <gtest/gtest.h>
@@ -306,22 +307,14 @@ TEST(HostMLLinks, PlainTextKeepsTheCaptions) {
 
 namespace {
 
-struct TStationsRun {
-    int Status;
-    std::string Out, Err;
-};
+using TStationsRun = testsupport::TCliRun;
 
 class HostCliStations : public ::testing::Test {
 protected:
     TStationsRun Run(std::vector<std::string> args) {
-        args.insert(args.begin(), {"tunedex", "--plugin=" + std::string(TUNEDEX_PLUGIN_FILE),
+        args.insert(args.begin(), {"--plugin=" + std::string(TUNEDEX_PLUGIN_FILE),
                                    "--profile=" + FProfile.Path().string(), "stations"});
-        std::vector<const char*> argv;
-        for (const auto& a : args)
-            argv.push_back(a.c_str());
-        std::ostringstream out, err;
-        const int status = TOrvoCli().Run(int(argv.size()), argv.data(), out, err);
-        return {status, out.str(), err.str()};
+        return testsupport::RunTunedex(std::move(args));
     }
 
     testsupport::Watchdog FWatchdog;

@@ -2,6 +2,7 @@
 #include "host/Orvo.Host.Localization.h"
 #include "host/Orvo.Host.String.h"
 #include "tests/TestSupport.h"
+#include "tests/host/Orvo.Host.Cli.TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -28,20 +29,7 @@ private:
     fs::path FPath;
 };
 
-struct CliRun {
-    int Status;
-    std::string Out, Err;
-};
-
-CliRun RunCli(std::vector<std::string> args) {
-    args.insert(args.begin(), "tunedex");
-    std::vector<const char*> argv;
-    for (const auto& a : args)
-        argv.push_back(a.c_str());
-    std::ostringstream out, err;
-    const int status = TOrvoCli().Run(int(argv.size()), argv.data(), out, err);
-    return {status, out.str(), err.str()};
-}
+using testsupport::RunTunedex;
 
 TEST(HostPluginLoading, LoadsInitialisesAndFinalisesTheRealPlugin) {
     ScopedProfile profile;
@@ -64,36 +52,37 @@ TEST(HostCli, InfoReportsTheTextsAndTheInitialisation) {
     const std::string plugin = std::string("--plugin=") + TUNEDEX_PLUGIN_FILE;
     const std::string folder = "--profile=" + profile.Path().string();
 
-    CliRun ok = RunCli({plugin, folder, "info"});
+    testsupport::TCliRun ok = RunTunedex({plugin, folder, "info"});
     EXPECT_EQ(ok.Status, 0) << ok.Err;
     for (const char* text :
          {"Tunedex v1.04.42", "Internet Radio Catalog", "* requires Orvo v5.40.2655 or newer",
           "CategoryMask:  1", "Initialisation succeeded"})
         EXPECT_NE(ok.Out.find(text), std::string::npos) << text << "\n" << ok.Out;
 
-    CliRun refused = RunCli({plugin, folder, "info", "--host-build", "2654"});
+    testsupport::TCliRun refused = RunTunedex({plugin, folder, "info", "--host-build", "2654"});
     EXPECT_EQ(refused.Status, 1);
     EXPECT_NE(refused.Err.find("0x80004001"), std::string::npos) << refused.Err;
     EXPECT_EQ(refused.Out.find("Initialisation succeeded"), std::string::npos);
 
-    EXPECT_EQ(RunCli({plugin, folder, "--host-build=2655", "info"}).Status, 0);
+    EXPECT_EQ(RunTunedex({plugin, folder, "--host-build=2655", "info"}).Status, 0);
 }
 
 TEST(HostCli, UsageErrorsAndFailuresHaveTheirStatus) {
     ScopedProfile profile;
     const std::string folder = "--profile=" + profile.Path().string();
-    EXPECT_EQ(RunCli({}).Status, 2);
-    EXPECT_EQ(RunCli({"nonsense"}).Status, 2);
-    EXPECT_EQ(RunCli({"info", "--host-build", "many"}).Status, 2);
-    EXPECT_EQ(RunCli({"info", "--host-build", "-1"}).Status, 2);
-    EXPECT_EQ(RunCli({"--help"}).Status, 0);
+    EXPECT_EQ(RunTunedex({}).Status, 2);
+    EXPECT_EQ(RunTunedex({"nonsense"}).Status, 2);
+    EXPECT_EQ(RunTunedex({"info", "--host-build", "many"}).Status, 2);
+    EXPECT_EQ(RunTunedex({"info", "--host-build", "-1"}).Status, 2);
+    EXPECT_EQ(RunTunedex({"--help"}).Status, 0);
 
-    CliRun missing = RunCli({"--plugin", (profile.Path() / "absent.so").string(), folder, "info"});
+    testsupport::TCliRun missing =
+        RunTunedex({"--plugin", (profile.Path() / "absent.so").string(), folder, "info"});
     EXPECT_EQ(missing.Status, 1);
     EXPECT_NE(missing.Err.find("Cannot load plug-in"), std::string::npos) << missing.Err;
 
     // A library without the entry is refused, not called.
-    CliRun wrong = RunCli({"--plugin", NUVPLATFORM_FILE, folder, "info"});
+    testsupport::TCliRun wrong = RunTunedex({"--plugin", NUVPLATFORM_FILE, folder, "info"});
     EXPECT_EQ(wrong.Status, 1);
     EXPECT_NE(wrong.Err.find("no OrvoPluginGetHeader"), std::string::npos) << wrong.Err;
 }
