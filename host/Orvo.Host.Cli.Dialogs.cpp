@@ -184,7 +184,7 @@ TOrvoCliSession::TOrvoCliSession(TOrvoCliContext& context)
       FProgress(&context.Out == &std::cout && ::isatty(STDOUT_FILENO) == 1) {
     const HRESULT result = FHost.Initialize();
     if (Failed(result))
-        throw Exception(Format(u"The plug-in did not initialise (%s)", FromUtf8(ResultCodeText(result))));
+        throw Exception(FromUtf8(InitializationFailure(result, context.Settings)));
     FMessagesBefore = FHost.MessageDialog().Messages().size();
 }
 

@@ -153,12 +153,8 @@ private:
         }
 
         TOrvoHost host(context.Settings);
-        const HRESULT initialized = host.Initialize();
-        if (Failed(initialized)) {
-            context.Err << "tunedex: the plug-in did not initialise (" << ResultCodeText(initialized)
-                        << ")\n";
+        if (!InitializePlugin(host, context))
             return TUNEDEX_EXIT_FAILURE;
-        }
         TOrvoHostMLResult result;
         std::vector<TOrvoHostMLField> fields;
         {

@@ -21,14 +21,18 @@ TOrvoCli::TOrvoCli() {
     AddCommand(NewStationsCommand());
 }
 
+std::string InitializationFailure(HRESULT result, const TOrvoHostSettings& settings) {
+    std::string text = "the plug-in did not initialise (" + ResultCodeText(result) + ")";
+    if (result == E_NOTIMPL)
+        text += ": it refuses this host or host build " + std::to_string(settings.BuildNumber);
+    return text;
+}
+
 bool InitializePlugin(TOrvoHost& host, TOrvoCliContext& context) {
     const HRESULT result = host.Initialize();
     if (Succeeded(result))
         return true;
-    context.Err << "tunedex: the plug-in did not initialise (" << ResultCodeText(result) << ")";
-    if (result == E_NOTIMPL)
-        context.Err << ": it refuses this host or host build " << context.Settings.BuildNumber;
-    context.Err << '\n';
+    context.Err << "tunedex: " << InitializationFailure(result, context.Settings) << '\n';
     return false;
 }
 

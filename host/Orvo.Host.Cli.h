@@ -46,6 +46,8 @@ public:
 // Initialises the plug-in in the host; when it refuses, says why on the error stream and
 // answers false.
 bool InitializePlugin(TOrvoHost& host, TOrvoCliContext& context);
+// Why the plug-in refused to initialise, for an error message.
+std::string InitializationFailure(HRESULT result, const TOrvoHostSettings& settings);
 
 // The commands.
 std::unique_ptr<TOrvoCliCommand> NewInfoCommand();
