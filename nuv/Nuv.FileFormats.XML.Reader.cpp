@@ -1309,6 +1309,8 @@ void TNuvXMLTextReader::ResolveNamespaces(size_t elementAt, int32_t count) {
         return name ? name : prefix; // an undeclared prefix stands for itself
     };
     TNuvXMLNodeData& element = FNodes[elementAt];
+    if (element.Prefix == FXmlnsAtom)
+        RaiseAt(kXmlnsReserved, element.LineNumber, element.LinePosition);
     element.NamespaceName = resolve(element.Prefix);
     for (int32_t i = 1; i <= count; ++i) {
         TNuvXMLNodeData& a = FNodes[elementAt + size_t(i)];

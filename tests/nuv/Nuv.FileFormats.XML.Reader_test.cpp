@@ -112,6 +112,7 @@ TEST(XMLReaderErrors, MalformedInputNamesProblemAndPlace) {
                                       "node in the document, and no white "
                                       "space characters are allowed to appear before it. Line 1, position 7"},
         {"<a xmlns:p=''/>", "Invalid namespace declaration. Line 1, position 4"},
+        {"<xmlns:a/>", "Prefix 'xmlns' is reserved for use by XML. Line 1, position 2"},
         {"<a xmlns:xmlns='urn:x'/>", "Prefix 'xmlns' is reserved for use by XML. Line 1, position 4"},
         {"<a xmlns:xml='urn:x'/>",
          "Prefix 'xml' is reserved for use by XML and can be mapped only to namespace "
