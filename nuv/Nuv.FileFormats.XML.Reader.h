@@ -263,6 +263,7 @@ private:
     [[noreturn]] void RaiseUnexpected(size_t at, std::u16string_view expected,
                                       std::u16string_view orElse = {});
     [[noreturn]] void RaiseInvalidChar(size_t at);
+    [[noreturn]] void RaiseInvalidChar(size_t at, char16_t c);
     [[noreturn]] void RaiseNameChar(size_t at, bool first);
     int32_t LineOf() const { return FLine + FSettings.LineNumberBase; }
     int32_t PositionOf(size_t at) const;

@@ -79,6 +79,11 @@ enum : uint8_t {
 };
 extern const std::array<uint8_t, 256> NuvXMLCharClass;
 
+// White space: TAB, LF, CR, space.
+inline bool IsXmlSpace(char16_t c) {
+    return c < 256 && (NuvXMLCharClass[c] & kXmlSpace);
+}
+
 // XML 1.0 name characters of the whole basic plane (letters, digits, combining characters,
 // extenders, '.', '-', '_', ':').
 bool IsXmlNameStartChar(char16_t c);
