@@ -27,16 +27,7 @@ TNuvXMLNameTable::TNuvXMLNameTable() {
         bucket.store(nullptr, std::memory_order_relaxed);
 }
 
-TNuvXMLNameTable::~TNuvXMLNameTable() {
-    for (auto& bucket : FBuckets) {
-        TEntry* entry = bucket.load(std::memory_order_relaxed);
-        while (entry) {
-            TEntry* next = entry->Next;
-            delete entry;
-            entry = next;
-        }
-    }
-}
+TNuvXMLNameTable::~TNuvXMLNameTable() = default;
 
 uint32_t TNuvXMLNameTable::Hash(std::u16string_view text) {
     uint32_t hash = 0;
@@ -45,33 +36,70 @@ uint32_t TNuvXMLNameTable::Hash(std::u16string_view text) {
     return hash;
 }
 
-const TNuvXMLNameTable::TEntry* TNuvXMLNameTable::Lookup(std::u16string_view text, uint32_t hash) const {
-    // An entry is complete before it is published with release order, and never changes after.
-    for (const TEntry* e = FBuckets[hash & 0xFF].load(std::memory_order_acquire); e; e = e->Next)
+const TNuvXMLNameTable::TEntry* TNuvXMLNameTable::Lookup(std::u16string_view text, uint32_t hash,
+                                                         size_t spread) const {
+    // Indexes and entries are complete before they are published with release order; an entry
+    // never changes after, and an index only gains entries in empty slots.
+    const TBucket* bucket = FBuckets[hash & 0xFF].load(std::memory_order_acquire);
+    if (!bucket)
+        return nullptr;
+    for (size_t i = spread & bucket->Mask;; i = (i + 1) & bucket->Mask) {
+        const TEntry* e = bucket->Slots[i].load(std::memory_order_acquire);
+        if (!e)
+            return nullptr;
         if (e->Hash == hash && e->Text == text)
             return e;
-    return nullptr;
+    }
 }
 
 const std::u16string& TNuvXMLNameTable::Add(std::u16string_view text) {
     if (text.empty())
         return FEmpty;
     const uint32_t hash = Hash(text);
-    if (const TEntry* e = Lookup(text, hash))
+    const size_t spread = Spread(text);
+    if (const TEntry* e = Lookup(text, hash, spread))
         return e->Text;
     std::lock_guard guard(FInsertLock);
-    if (const TEntry* e = Lookup(text, hash))
+    if (const TEntry* e = Lookup(text, hash, spread))
         return e->Text;
-    auto& bucket = FBuckets[hash & 0xFF];
-    auto* entry = new TEntry{hash, std::u16string(text), bucket.load(std::memory_order_relaxed)};
-    bucket.store(entry, std::memory_order_release);
+    auto place = [](TBucket& bucket, TEntry* entry, size_t at) {
+        size_t i = at & bucket.Mask;
+        while (bucket.Slots[i].load(std::memory_order_relaxed))
+            i = (i + 1) & bucket.Mask;
+        bucket.Slots[i].store(entry, std::memory_order_release);
+        ++bucket.Count;
+    };
+    auto makeBucket = [this](size_t size) {
+        auto bucket = std::make_unique<TBucket>();
+        bucket->Mask = size - 1;
+        bucket->Count = 0;
+        bucket->Slots = std::make_unique<std::atomic<TEntry*>[]>(size);
+        for (size_t i = 0; i < size; ++i)
+            bucket->Slots[i].store(nullptr, std::memory_order_relaxed);
+        FAllBuckets.push_back(std::move(bucket));
+        return FAllBuckets.back().get();
+    };
+    FEntries.push_back(std::make_unique<TEntry>(TEntry{hash, std::u16string(text)}));
+    TEntry* entry = FEntries.back().get();
+    TBucket* bucket = FBuckets[hash & 0xFF].load(std::memory_order_relaxed);
+    if (!bucket || (bucket->Count + 1) * 2 > bucket->Mask + 1) {
+        TBucket* grown = makeBucket(bucket ? (bucket->Mask + 1) * 2 : 8);
+        if (bucket)
+            for (size_t i = 0; i <= bucket->Mask; ++i)
+                if (TEntry* old = bucket->Slots[i].load(std::memory_order_relaxed))
+                    place(*grown, old, Spread(old->Text));
+        place(*grown, entry, spread);
+        FBuckets[hash & 0xFF].store(grown, std::memory_order_release);
+    } else {
+        place(*bucket, entry, spread);
+    }
     return entry->Text;
 }
 
 const std::u16string& TNuvXMLNameTable::Find(std::u16string_view text) const {
     if (text.empty())
         return FEmpty;
-    const TEntry* e = Lookup(text, Hash(text));
+    const TEntry* e = Lookup(text, Hash(text), Spread(text));
     return e ? e->Text : FEmpty;
 }
 

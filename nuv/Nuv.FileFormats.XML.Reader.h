@@ -46,10 +46,21 @@ private:
     struct TEntry {
         uint32_t Hash;
         std::u16string Text;
-        TEntry* Next;
     };
-    const TEntry* Lookup(std::u16string_view text, uint32_t hash) const;
-    std::atomic<TEntry*> FBuckets[256];
+    // The entries of one bucket, found through an open-addressing index on a second hash: names
+    // made to share a bucket (the table's hash is easily steered) must not make every look-up walk
+    // all of them. A full index is replaced by one twice the size; the old one stays readable
+    // until the table goes, so a lookup on another thread never reads freed memory.
+    struct TBucket {
+        size_t Mask;
+        size_t Count;
+        std::unique_ptr<std::atomic<TEntry*>[]> Slots;
+    };
+    const TEntry* Lookup(std::u16string_view text, uint32_t hash, size_t spread) const;
+    static size_t Spread(std::u16string_view text) { return std::hash<std::u16string_view>()(text); }
+    std::atomic<TBucket*> FBuckets[256];
+    std::vector<std::unique_ptr<TBucket>> FAllBuckets; // current and replaced indexes
+    std::vector<std::unique_ptr<TEntry>> FEntries;
     std::mutex FInsertLock; // serialises additions; lookups need none
     std::u16string FEmpty;
 };

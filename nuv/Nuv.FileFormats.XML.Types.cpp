@@ -183,14 +183,12 @@ bool IsXmlChar(uint32_t code) {
 }
 
 std::vector<std::u16string> XmlCharArgs(char16_t c, char16_t low) {
-    std::u16string text;
+    const bool pair = c >= 0xD800 && c <= 0xDBFF && low >= 0xDC00 && low <= 0xDFFF;
+    // Built in place: some compilers warn about overlapping copies for the appending forms.
+    std::u16string text(pair ? 2 : 1, c == 0 ? u'.' : c);
     uint32_t code = c;
-    if (c == 0)
-        text = u".";
-    else
-        text.assign(1, c);
-    if (c >= 0xD800 && c <= 0xDBFF && low >= 0xDC00 && low <= 0xDFFF) {
-        text += low;
+    if (pair) {
+        text[1] = low;
         code = 0x10000 + ((uint32_t(c) - 0xD800) << 10) + (uint32_t(low) - 0xDC00);
     }
     return {text, Format(u"0x%2X", code)};
