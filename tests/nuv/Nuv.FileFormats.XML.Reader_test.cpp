@@ -213,6 +213,8 @@ TEST(XMLReaderDocuments, SettingsShapeTheNodeStream) {
     EXPECT_EQ(Walk("x<a/><b/>", settings), "T=x|Ea|Eb|");
     settings.Conformance = TNuvXMLConformance::Auto;
     EXPECT_EQ(Walk("<a/><b/>", settings), "Ea|Eb|");
+    EXPECT_EQ(Walk("x<a/>", settings), "T=x|Ea|");
+    EXPECT_EQ(Walk("", settings), "");
     settings = {};
     settings.NamespaceAware = false;
     EXPECT_EQ(Walk("<p:a xmlns:p='u' p:x='1'/>", settings), "Ep:a @xmlns:p=u @p:x=1|");
@@ -250,6 +252,14 @@ TEST(XMLReaderNavigation, AttributesSkipAndLookups) {
     EXPECT_EQ(reader.LookupNamespace(u"q"), u"");
     EXPECT_EQ(reader.XmlLang(), u"fi");
     EXPECT_EQ(&reader.LocalName(), &reader.NameTable().Find(u"a"));
+    // A table given in the settings is the one the reader interns into.
+    TNuvXMLNameTable shared;
+    TNuvXMLReaderSettings settings;
+    settings.NameTable = &shared;
+    TNuvMemoryStream other(xml.data(), xml.size());
+    TNuvXMLTextReader second(settings, &other);
+    ASSERT_TRUE(second.Read());
+    EXPECT_EQ(&second.LocalName(), &shared.Find(u"r"));
     reader.Skip();
     EXPECT_EQ(reader.QualifiedName(), u"c");
     EXPECT_TRUE(reader.Read());
