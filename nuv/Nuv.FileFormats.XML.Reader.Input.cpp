@@ -14,8 +14,6 @@ constexpr size_t kByteChunk = 8192;
 constexpr size_t kCharChunk = 8192;
 // While the declaration is read, so little is decoded ahead that its encoding can take over.
 constexpr size_t kDeclarationChunk = 80;
-// Characters already read are dropped from the buffer's front once this many have gathered.
-constexpr size_t kCompactAfter = 16384;
 
 constexpr std::u16string_view kInvalidChar = u"'%s', hexadecimal value %s, is an invalid character.";
 constexpr std::u16string_view kUnexpectedToken = u"'%s' is an unexpected token. The expected token is '%s'.";
@@ -354,7 +352,9 @@ bool TNuvXMLTextReader::Ensure(size_t count) {
 }
 
 void TNuvXMLTextReader::Compact() {
-    if (FPos < kCompactAfter)
+    // Characters already read are dropped only when the next chunk would not fit behind the rest,
+    // so what is moved is little against what was read since.
+    if (FPos == 0 || FChars.size() - FEnd >= kCharChunk + 2)
         return;
     const size_t shift = FPos;
     std::memmove(FChars.data(), FChars.data() + shift, (FEnd - shift + 1) * sizeof(char16_t));
@@ -479,7 +479,16 @@ TNuvXMLTextReader::TNameSpan TNuvXMLTextReader::ParseName(size_t& pos, bool qual
 }
 
 const std::u16string& TNuvXMLTextReader::Atom(size_t start, size_t length) {
-    return FNameTable->Add(std::u16string_view(FChars.data() + start, length));
+    // Most names of a document recur; a small cache of the reader's own spares the table's
+    // lookup, which hashes the text twice.
+    const std::u16string_view text(FChars.data() + start, length);
+    const uint32_t slot = (TNuvXMLNameTable::Hash(text) * 0x9E3779B1u) >> 24;
+    const std::u16string* cached = FAtomCache[slot];
+    if (cached && *cached == text)
+        return *cached;
+    const std::u16string& atom = FNameTable->Add(text);
+    FAtomCache[slot] = &atom;
+    return atom;
 }
 
 void TNuvXMLTextReader::SetName(TNuvXMLNodeData& node, const TNameSpan& name) {

@@ -178,13 +178,11 @@ void TNuvXMLNamespaceManager::PopScope() {
 // ---------------------------------------------------------------------------------------------
 // Node records
 
-const std::u16string& TNuvXMLNodeData::QualifiedName(TNuvXMLNameTable& names) const {
-    if (!FQualifiedName) {
-        if (Prefix && !Prefix->empty())
-            FQualifiedName = &names.Add(*Prefix + u":" + *LocalName);
-        else
-            FQualifiedName = LocalName ? LocalName : &names.Empty();
-    }
+const std::u16string& TNuvXMLNodeData::MakeQualifiedName(TNuvXMLNameTable& names) const {
+    if (Prefix && !Prefix->empty())
+        FQualifiedName = &names.Add(*Prefix + u":" + *LocalName);
+    else
+        FQualifiedName = LocalName ? LocalName : &names.Empty();
     return *FQualifiedName;
 }
 
@@ -212,7 +210,7 @@ TNuvXMLTextReader::TNuvXMLTextReader(const TNuvXMLReaderSettings& settings, TNuv
     FNodes.resize(8);
     for (auto& node : FNodes)
         node.LocalName = node.Prefix = node.NamespaceName = &FNameTable->Empty();
-    FChars.resize(16384 + 1);
+    FChars.resize(65536 + 1);
     FChars[0] = 0;
 }
 
@@ -938,6 +936,37 @@ bool TNuvXMLTextReader::ParseText() {
     bool white = true;
     char16_t* b = FChars.data();
     for (;;) {
+        if (write == pos) {
+            // Nothing replaced so far: ordinary characters need no copy, only a look.
+            size_t p = pos;
+            bool seenText = false;
+            for (;; ++p) {
+                const char16_t d = b[p];
+                if (d < 256) {
+                    const uint8_t k = NuvXMLCharClass[d];
+                    if (!(k & kXmlText))
+                        break;
+                    seenText |= !(k & kXmlSpace);
+                } else if (d >= 0xD800) {
+                    break;
+                } else {
+                    seenText = true;
+                }
+            }
+            if (seenText && white) {
+                white = false;
+                if (topLevel) {
+                    if (FSettings.Conformance == TNuvXMLConformance::Document) {
+                        size_t at = pos;
+                        while (IsXmlSpace(b[at]))
+                            ++at;
+                        Raise(u"Data at the root level is invalid.", at);
+                    }
+                    FFragment = true;
+                }
+            }
+            pos = write = p;
+        }
         const char16_t c = b[pos];
         if (c < 256) {
             const uint8_t k = NuvXMLCharClass[c];

@@ -137,10 +137,13 @@ struct TNuvXMLNodeData {
     bool PushedScope = false; // this element opened a namespace scope
 
     // The qualified name, made on first use.
-    const std::u16string& QualifiedName(TNuvXMLNameTable& names) const;
+    const std::u16string& QualifiedName(TNuvXMLNameTable& names) const {
+        return FQualifiedName ? *FQualifiedName : MakeQualifiedName(names);
+    }
 
 private:
     friend class TNuvXMLTextReader;
+    const std::u16string& MakeQualifiedName(TNuvXMLNameTable& names) const;
     mutable const std::u16string* FQualifiedName = nullptr;
 };
 
@@ -320,5 +323,5 @@ private:
     const std::u16string* FXmlName;
     const std::u16string* FXmlnsAtom;
     const std::u16string* FXmlAtom;
-    std::vector<size_t> FAttributeHashes; // scratch for duplicate checks of long attribute lists
+    const std::u16string* FAtomCache[256] = {}; // recent atoms by a hash of their text
 };
