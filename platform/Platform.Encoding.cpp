@@ -1,0 +1,52 @@
+#include "platform/Platform.Encoding.h"
+
+#include <unicode/ucnv.h>
+#include <unicode/ucnv_err.h>
+
+namespace platform {
+
+std::unique_ptr<TEncodingDecoder> TEncodingDecoder::Open(std::string_view name) {
+    // A name with a NUL or nothing at all would be read by ICU as its default converter.
+    if (name.empty() || name.find('\0') != std::string_view::npos)
+        return nullptr;
+    const std::string text(name);
+    UErrorCode status = U_ZERO_ERROR;
+    UConverter* converter = ucnv_open(text.c_str(), &status);
+    if (U_FAILURE(status) || !converter)
+        return nullptr;
+    // Undefined bytes stop the conversion instead of becoming substitution characters.
+    ucnv_setToUCallBack(converter, UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+    if (U_FAILURE(status)) {
+        ucnv_close(converter);
+        return nullptr;
+    }
+    return std::unique_ptr<TEncodingDecoder>(new TEncodingDecoder(converter));
+}
+
+TEncodingDecoder::~TEncodingDecoder() {
+    ucnv_close(static_cast<UConverter*>(FConverter));
+}
+
+TEncodingDecoder::TResult TEncodingDecoder::Decode(const uint8_t* input, size_t inputSize, char16_t* output,
+                                                   size_t outputSize, bool last) {
+    TResult result;
+    const char* source = reinterpret_cast<const char*>(input);
+    const char* sourceLimit = source + inputSize;
+    UChar* target = reinterpret_cast<UChar*>(output);
+    UChar* targetLimit = target + outputSize;
+    UErrorCode status = U_ZERO_ERROR;
+    ucnv_toUnicode(static_cast<UConverter*>(FConverter), &target, targetLimit, &source, sourceLimit, nullptr,
+                   last, &status);
+    result.BytesRead = size_t(source - reinterpret_cast<const char*>(input));
+    result.CharsWritten = size_t(target - reinterpret_cast<UChar*>(output));
+    result.Invalid = U_FAILURE(status) && status != U_BUFFER_OVERFLOW_ERROR;
+    return result;
+}
+
+std::string TEncodingDecoder::Name() const {
+    UErrorCode status = U_ZERO_ERROR;
+    const char* name = ucnv_getName(static_cast<UConverter*>(FConverter), &status);
+    return U_SUCCESS(status) && name ? name : "";
+}
+
+} // namespace platform
