@@ -14,12 +14,6 @@
 
 namespace {
 
-// Characters a terminal shows for UTF-8 text, near enough for aligning columns.
-size_t ShownWidth(const std::string& text) {
-    return size_t(
-        std::count_if(text.begin(), text.end(), [](char c) { return (uint8_t(c) & 0xC0) != 0x80; }));
-}
-
 // What `add` and `edit` set in the editor. Empty options leave the editor's boxes as they are.
 struct TCatalogueOptions {
     std::string Title;
@@ -190,7 +184,7 @@ public:
         std::vector<std::u16string> kinds;
         session.WithNewEditor([&](TOrvoCliEditor& editor) { kinds = editor.Kinds(); });
         for (size_t i = 0; i < kinds.size(); ++i)
-            context.Out << (i + 1) << "  " << ToUtf8(kinds[i]) << '\n';
+            context.Out << (i + 1) << "  " << TerminalText(kinds[i]) << '\n';
         return session.Outcome();
     }
 };
@@ -251,14 +245,15 @@ private:
     static void PrintTable(std::ostream& out, const std::vector<TOrvoCliManager::TRow>& rows) {
         std::vector<std::vector<std::string>> cells = {{"TITLE", "UPDATED", "STATIONS", "ID"}};
         for (const auto& row : rows)
-            cells.push_back({ToUtf8(row.Title), ToUtf8(row.Updated), ToUtf8(row.Count), ToUtf8(row.ID)});
+            cells.push_back({TerminalText(row.Title), TerminalText(row.Updated), TerminalText(row.Count),
+                             TerminalText(row.ID)});
         std::vector<size_t> widths(4, 0);
         for (const auto& line : cells)
             for (size_t c = 0; c < line.size(); ++c)
-                widths[c] = std::max(widths[c], ShownWidth(line[c]));
+                widths[c] = std::max(widths[c], TerminalWidth(line[c]));
         for (const auto& line : cells) {
             for (size_t c = 0; c < line.size(); ++c) {
-                const std::string pad(widths[c] - ShownWidth(line[c]), ' ');
+                const std::string pad(widths[c] - TerminalWidth(line[c]), ' ');
                 // Counts line up on the right, everything else on the left; the last column
                 // carries no trailing blanks.
                 if (c == 2)

@@ -17,10 +17,10 @@ public:
         TOrvoHost host(context.Settings);
         TOrvoHostPluginModule& module = host.Load();
         std::ostream& out = context.Out;
-        out << "Name:          " << ToUtf8(module.InfoText(0)) << '\n'
-            << "Author:        " << ToUtf8(module.InfoText(1)) << '\n'
-            << "Description:   " << ToUtf8(module.InfoText(2)) << '\n'
-            << "Requirements:  " << ToUtf8(module.InfoText(3)) << '\n'
+        out << "Name:          " << TerminalText(module.InfoText(0)) << '\n'
+            << "Author:        " << TerminalText(module.InfoText(1)) << '\n'
+            << "Description:   " << TerminalText(module.InfoText(2)) << '\n'
+            << "Requirements:  " << TerminalText(module.InfoText(3)) << '\n'
             << "CategoryMask:  " << module.Plugin().CategoryMask() << '\n'
             << "Plug-in:       " << host.PluginFile().string() << '\n'
             << "Profile:       " << host.ProfileFolder().string() << '\n'

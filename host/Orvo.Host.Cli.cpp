@@ -95,7 +95,7 @@ int TOrvoCli::Run(int argc, const char* const* argv, std::ostream& out, std::ost
         if (!userAgent.empty())
             connection.UserAgent = FromUtf8(userAgent);
     } catch (const EArgumentError& e) {
-        err << "tunedex: " << e.what() << '\n';
+        err << "tunedex: " << TerminalMessage(e.what()) << '\n';
         return TUNEDEX_EXIT_USAGE;
     }
     context.Settings.PluginFile = pluginFile;
@@ -103,10 +103,10 @@ int TOrvoCli::Run(int argc, const char* const* argv, std::ostream& out, std::ost
     try {
         return chosen->Run(context);
     } catch (const EOrvoCliUsage& e) {
-        err << "tunedex: " << e.what() << '\n';
+        err << "tunedex: " << TerminalMessage(e.what()) << '\n';
         return TUNEDEX_EXIT_USAGE;
     } catch (const std::exception& e) {
-        err << "tunedex: " << e.what() << '\n';
+        err << "tunedex: " << TerminalMessage(e.what()) << '\n';
         return TUNEDEX_EXIT_FAILURE;
     }
 }

@@ -3,6 +3,7 @@
 // own options. A command runs on the host's main thread; every wait it does there goes through
 // the host's main-thread pump, so work the plug-in sends to the main thread keeps running.
 
+#include "host/Orvo.Host.Cli.Text.h"
 #include "host/Orvo.Host.h"
 
 #include <iosfwd>

@@ -1,5 +1,6 @@
 #include "host/Orvo.Host.MusicLibrary.Browser.h"
 
+#include "host/Orvo.Host.Cli.Text.h"
 #include "host/Orvo.Host.Core.h"
 #include "host/Orvo.Host.h"
 #include "nuv/Nuv.Streams.h"
@@ -95,7 +96,7 @@ void TOrvoHostTaskDisplay::Show(const std::vector<TOrvoHostMLTask>& tasks) {
     std::u16string line;
     for (const TOrvoHostMLTask& task : tasks)
         line += (line.empty() ? u"" : u" | ") + task.Caption;
-    const std::string text = ToUtf8(line);
+    const std::string text = TerminalText(line);
     if (text == FShown)
         return;
     if (text.empty()) {

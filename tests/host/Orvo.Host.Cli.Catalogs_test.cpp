@@ -240,7 +240,7 @@ TEST_F(CatalogCommands, AddEditRemoveAndResetGoThroughTheManager) {
     // The music library sees the emptied catalogue too.
     const CliRun after = Tunedex({"stations"});
     ASSERT_EQ(after.Status, 0) << after.Err;
-    EXPECT_NE(after.Out.find("No stations yet"), std::string::npos) << after.Out;
+    EXPECT_NE(after.Err.find("No stations yet"), std::string::npos) << after.Err;
     EXPECT_EQ(Tunedex({"reset"}).Status, 0) << "nothing to reset is no failure";
 }
 
