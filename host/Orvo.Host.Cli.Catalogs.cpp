@@ -337,6 +337,14 @@ public:
     std::string Name() const override { return "reset"; }
     std::string Description() const override { return "Remove every catalogue and station"; }
     int Run(TOrvoCliContext& context) override {
+        // A database the plug-in cannot open is kept, moved aside, never deleted.
+        const std::filesystem::path database = CatalogueDatabase(context.Settings);
+        if (const std::string damage = CatalogueDamage(database); !damage.empty()) {
+            const std::filesystem::path moved = MoveDamagedCatalogue(database);
+            context.Err << "tunedex: the catalogue database " << TerminalText(database.string())
+                        << " could not be opened (" << TerminalText(damage) << "); it was moved to "
+                        << TerminalText(moved.string()) << " and an empty catalogue starts\n";
+        }
         TOrvoCliSession session(context);
         session.WithManager([&](TOrvoCliManager& manager) {
             // With nothing listed the manager offers no reset, and there is nothing to do.

@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
+#include <sqlite3.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -174,6 +176,50 @@ TEST_F(StationCommands, OpenHandsOnlyWebPagesToTheOpener) {
     EXPECT_NE(unopened.Err.find("no program could be started to open https://radio.example/about"),
               std::string::npos)
         << unopened.Err;
+}
+
+TEST_F(StationCommands, ADamagedDatabaseIsNamedAndResetMovesItAside) {
+    const std::filesystem::path database = FProfile.Path() / "Tunedex.db";
+    struct Case {
+        std::string Content, Says;
+    };
+    for (const Case& c : {Case{std::string(4096, '\x5A'), "file is not a database"},
+                          Case{"", "its table Entries has no column ID"}}) {
+        std::filesystem::remove_all(FProfile.Path());
+        std::filesystem::create_directories(FProfile.Path());
+        if (c.Content.empty()) {
+            sqlite3* db = nullptr;
+            ASSERT_EQ(sqlite3_open(database.c_str(), &db), SQLITE_OK);
+            ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE Entries(x)", nullptr, nullptr, nullptr), SQLITE_OK);
+            sqlite3_close(db);
+        } else {
+            std::ofstream(database, std::ios::binary) << c.Content;
+        }
+        const TCliRun listed = Tunedex({"stations"});
+        EXPECT_EQ(listed.Status, 1);
+        EXPECT_NE(listed.Err.find("the catalogue database " + database.string() + " could not be opened: " +
+                                  c.Says + ". Move it away, or run 'tunedex reset'"),
+                  std::string::npos)
+            << listed.Err;
+
+        const TCliRun reset = Tunedex({"reset"});
+        EXPECT_EQ(reset.Status, 0) << reset.Err;
+        EXPECT_NE(reset.Err.find("it was moved to " + database.string() + ".damaged-"), std::string::npos)
+            << reset.Err;
+        size_t kept = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(FProfile.Path()))
+            kept += entry.path().filename().string().starts_with("Tunedex.db.damaged-");
+        EXPECT_EQ(kept, 1u);
+        EXPECT_EQ(Tunedex({"stations"}).Status, 0);
+    }
+}
+
+TEST_F(StationCommands, AnErrorQuotingALongStatementIsCut) {
+    Fill({{"One", ""}});
+    const TCliRun run = Tunedex({"stations", "--search", std::string(100000, 'x')});
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_LT(run.Err.size(), 1000u) << run.Err.substr(0, 300);
+    EXPECT_NE(run.Err.find("more characters)"), std::string::npos) << run.Err.substr(0, 300);
 }
 
 } // namespace
