@@ -9,10 +9,49 @@
 #include <rapidjson/writer.h>
 
 #include <algorithm>
+#include <ctime>
 #include <ostream>
 #include <set>
 
 namespace {
+
+// The manager's local "yyyy.MM.dd hh:mm:ss" (any separators) as ISO 8601 with the local offset,
+// "2026-12-09T18:53:27+01:00"; a text of another shape as it is.
+std::string IsoDate(const std::u16string& shown) {
+    std::vector<int> fields;
+    for (const std::u16string& part : Split(shown, u" ")) {
+        std::u16string digits;
+        for (const char16_t c : part) {
+            if (c >= u'0' && c <= u'9') {
+                digits += c;
+                continue;
+            }
+            if (!digits.empty())
+                fields.push_back(int(StrToIntDef(digits, -1)));
+            digits.clear();
+        }
+        if (!digits.empty())
+            fields.push_back(int(StrToIntDef(digits, -1)));
+    }
+    if (fields.size() != 6)
+        return ToUtf8(shown);
+    std::tm local{};
+    local.tm_year = fields[0] - 1900;
+    local.tm_mon = fields[1] - 1;
+    local.tm_mday = fields[2];
+    local.tm_hour = fields[3];
+    local.tm_min = fields[4];
+    local.tm_sec = fields[5];
+    local.tm_isdst = -1;
+    if (std::mktime(&local) == std::time_t(-1))
+        return ToUtf8(shown);
+    char text[40];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
+    // strftime's offset reads +0100; ISO 8601's extended form has the colon.
+    std::string iso = text;
+    iso.insert(iso.size() - 2, ":");
+    return iso;
+}
 
 // What `add` and `edit` set in the editor. Empty options leave the editor's boxes as they are.
 struct TCatalogueOptions {
@@ -224,10 +263,12 @@ private:
             text(row.Title);
             // Never updated, or being updated: no date to give.
             json.Key("updated");
-            if (row.Updating() || row.Updated == u"-")
+            if (row.Updating() || row.Updated == u"-") {
                 json.Null();
-            else
-                text(row.Updated);
+            } else {
+                const std::string date = IsoDate(row.Updated);
+                json.String(date.data(), rapidjson::SizeType(date.size()));
+            }
             json.Key("stations");
             if (TryStrToInt(row.Count, count))
                 json.Int64(count);

@@ -229,15 +229,15 @@ private:
         TOrvoHostMLStorageManager& tasks = browser.Manager();
         const bool terminal = &context.Out == &std::cout && isatty(STDOUT_FILENO);
         TOrvoHostTaskDisplay display(context.Out, terminal);
-        std::u16string lastLine;
+        TOrvoHostTaskLog lines(context.Out);
         const auto show = [&] {
             const std::vector<TOrvoHostMLTask> shown = tasks.Tasks();
             display.Show(shown);
             if (terminal || !FProgress)
                 return;
             for (const TOrvoHostMLTask& task : shown)
-                if (task.ID == RefreshTask && task.Caption != lastLine)
-                    context.Out << TerminalText(lastLine = task.Caption) << '\n' << std::flush;
+                if (task.ID == RefreshTask)
+                    lines.Show(task.Caption);
         };
 
         TInterruptHandler interrupt;
@@ -291,7 +291,7 @@ private:
         }
         context.Out << (cancelled ? "Cancelled. " : "") << "Refreshed " << refreshed << " of "
                     << targets.size() << (targets.size() == 1 ? " catalogue" : " catalogues") << "; "
-                    << stations << " stations now.\n";
+                    << stations << (stations == 1 ? " station" : " stations") << " now.\n";
         for (const auto& [title, error] : failed)
             context.Err << "tunedex: \"" << TerminalText(title)
                         << "\" was not refreshed: " << TerminalMessage(ToUtf8(error)) << '\n';

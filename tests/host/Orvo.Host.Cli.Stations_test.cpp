@@ -14,6 +14,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 namespace {
@@ -98,9 +99,31 @@ TEST_F(StationCommands, AnEmptyValueIsAConditionLikeAnyOther) {
               Strings{"Described"});
 }
 
-TEST_F(StationCommands, TextOperatorsOnANumberFieldCompareItsText) {
+TEST_F(StationCommands, OneStationOneColumnAndDatesWithTheirOffset) {
     Fill({{"One", ""}});
+    // Text operators on a number field compare its text.
     EXPECT_EQ(Names({"--where", "Bitrate", "contains", "12"}), Strings{"One"});
+    const TCliRun twice = Tunedex({"stations", "--fields", "Name,Bitrate,Name"});
+    EXPECT_EQ(twice.Out, "Name  Bitrate\nOne   128\n");
+    const TCliRun refreshed = Tunedex({"refresh", "Jazz"});
+    EXPECT_EQ(refreshed.Out, "Refreshed 1 of 1 catalogue; 1 station now.\n");
+    const TCliRun listed = Tunedex({"catalogs", "--json"});
+    rapidjson::Document json;
+    json.Parse(listed.Out.c_str());
+    ASSERT_TRUE(json.IsObject()) << listed.Out;
+    EXPECT_TRUE(std::regex_match(json["updated"].GetString(),
+                                 std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d)")))
+        << listed.Out;
+}
+
+TEST_F(StationCommands, TablesLineUpByTheCellsCharactersTake) {
+    Fill({{"\u65e5\u672c", ""}, {"Cafe\u0301", ""}, {"Plain", ""}});
+    const TCliRun table =
+        Tunedex({"stations", "--fields", "Name,Bitrate", "--sort", "Bitrate", "--sort", "Name"});
+    ASSERT_EQ(table.Status, 0) << table.Err;
+    // Every Bitrate column starts at the seventh cell.
+    EXPECT_EQ(Lines(table.Out), (Strings{"Name   Bitrate", "Cafe\xCC\x81   128", "Plain  128",
+                                         "\xE6\x97\xA5\xE6\x9C\xAC   128"}));
 }
 
 TEST_F(StationCommands, SearchAndPatternsMatchWhatWasTyped) {

@@ -285,6 +285,27 @@ TEST(HostMLTaskDisplay, RewritesOneLineInPlaceOnATerminalOnly) {
     EXPECT_EQ(pipe.str(), "");
 }
 
+TEST(HostMLTaskLog, WritesALinePerFewPercentOrWhenTheWordsChange) {
+    std::ostringstream out;
+    TOrvoHostTaskLog log(out, std::chrono::hours(1));
+    log.Show(u"Jazz: Waiting");
+    char text[64];
+    for (int kb = 1; kb <= 100; ++kb) {
+        std::snprintf(text, sizeof text, "Jazz: Updating %d.50 KB/100.50 KB", kb - 1);
+        log.Show(FromUtf8(text));
+    }
+    // No total: the words count, and the interval.
+    for (int kb = 1; kb <= 100; ++kb)
+        log.Show(FromUtf8("Blues: Updating " + std::to_string(kb) + ",00 MB"));
+    log.Show(u"Blues: Waiting\x1b");
+    const std::string written = out.str();
+    EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 1 + 20 + 1 + 1) << written;
+    EXPECT_NE(written.find("Jazz: Updating 5.50 KB/100.50 KB\nJazz: Updating 10.50 KB/100.50 KB\n"),
+              std::string::npos)
+        << written;
+    EXPECT_NE(written.find("Blues: Updating 1,00 MB\nBlues: Waiting\\x1B\n"), std::string::npos) << written;
+}
+
 TEST(HostMLLinks, PlainTextKeepsTheCaptions) {
     const std::vector<std::pair<std::u16string, std::u16string>> cases = {
         {u"", u""},
