@@ -27,13 +27,7 @@ namespace {
 
 using CliRun = testsupport::TCliRun;
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
+using testsupport::Lines;
 
 // One station object of the service's answer.
 std::string Station(const std::string& name) {

@@ -21,13 +21,7 @@ namespace {
 
 using testsupport::TCliRun;
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
+using testsupport::Lines;
 
 struct TStation {
     std::string Name;
