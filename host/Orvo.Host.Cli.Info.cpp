@@ -29,12 +29,7 @@ public:
         const HRESULT result = host.Initialize();
         if (Failed(result)) {
             out.flush();
-            context.Err << "tunedex: the plug-in did not initialise (" << ResultCodeText(result) << ")";
-            if (result == E_NOTIMPL)
-                context.Err << ": it refuses this host or host build " << context.Settings.BuildNumber;
-            else if (result == E_UNEXPECTED)
-                context.Err << ": it raised an error; set TUNEDEX_LOG=FILE to have it written there";
-            context.Err << '\n';
+            context.Err << "tunedex: " << InitializationFailure(result, context.Settings) << '\n';
             return TUNEDEX_EXIT_FAILURE;
         }
         out << "Initialisation succeeded.\n";

@@ -117,6 +117,8 @@ std::string InitializationFailure(HRESULT result, const TOrvoHostSettings& setti
     std::string text = "the plug-in did not initialise (" + ResultCodeText(result) + ")";
     if (result == E_NOTIMPL)
         text += ": it refuses this host or host build " + std::to_string(settings.BuildNumber);
+    else if (result == E_UNEXPECTED)
+        text += ": it raised an error; set TUNEDEX_LOG=FILE to have it written there";
     return text;
 }
 

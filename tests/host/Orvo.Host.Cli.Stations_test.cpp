@@ -212,12 +212,15 @@ TEST_F(StationCommands, ADamagedDatabaseIsNamedAndResetMovesItAside) {
         } else {
             std::ofstream(database, std::ios::binary) << c.Content;
         }
-        const TCliRun listed = Tunedex({"stations"});
-        EXPECT_EQ(listed.Status, 1);
-        EXPECT_NE(listed.Err.find("the catalogue database " + database.string() + " could not be opened: " +
-                                  c.Says + ". Move it away, or run 'tunedex reset'"),
-                  std::string::npos)
-            << listed.Err;
+        for (const char* command : {"stations", "info", "catalogs"}) {
+            const TCliRun refused = Tunedex({command});
+            EXPECT_EQ(refused.Status, 1) << command;
+            EXPECT_NE(refused.Err.find("the catalogue database " + database.string() +
+                                       " could not be opened: " + c.Says +
+                                       ". Move it away, or run 'tunedex reset'"),
+                      std::string::npos)
+                << refused.Err;
+        }
 
         const TCliRun reset = Tunedex({"reset"});
         EXPECT_EQ(reset.Status, 0) << reset.Err;
