@@ -9,15 +9,48 @@
 #include <rapidjson/writer.h>
 
 #include <algorithm>
+#include <ctime>
 #include <ostream>
 #include <set>
 
 namespace {
 
-// Characters a terminal shows for UTF-8 text, near enough for aligning columns.
-size_t ShownWidth(const std::string& text) {
-    return size_t(
-        std::count_if(text.begin(), text.end(), [](char c) { return (uint8_t(c) & 0xC0) != 0x80; }));
+// The manager's local "yyyy.MM.dd hh:mm:ss" (any separators) as ISO 8601 with the local offset,
+// "2026-12-09T18:53:27+01:00"; a text of another shape as it is.
+std::string IsoDate(const std::u16string& shown) {
+    std::vector<int> fields;
+    for (const std::u16string& part : Split(shown, u" ")) {
+        std::u16string digits;
+        for (const char16_t c : part) {
+            if (c >= u'0' && c <= u'9') {
+                digits += c;
+                continue;
+            }
+            if (!digits.empty())
+                fields.push_back(int(StrToIntDef(digits, -1)));
+            digits.clear();
+        }
+        if (!digits.empty())
+            fields.push_back(int(StrToIntDef(digits, -1)));
+    }
+    if (fields.size() != 6)
+        return ToUtf8(shown);
+    std::tm local{};
+    local.tm_year = fields[0] - 1900;
+    local.tm_mon = fields[1] - 1;
+    local.tm_mday = fields[2];
+    local.tm_hour = fields[3];
+    local.tm_min = fields[4];
+    local.tm_sec = fields[5];
+    local.tm_isdst = -1;
+    if (std::mktime(&local) == std::time_t(-1))
+        return ToUtf8(shown);
+    char text[40];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
+    // strftime's offset reads +0100; ISO 8601's extended form has the colon.
+    std::string iso = text;
+    iso.insert(iso.size() - 2, ":");
+    return iso;
 }
 
 // What `add` and `edit` set in the editor. Empty options leave the editor's boxes as they are.
@@ -190,7 +223,7 @@ public:
         std::vector<std::u16string> kinds;
         session.WithNewEditor([&](TOrvoCliEditor& editor) { kinds = editor.Kinds(); });
         for (size_t i = 0; i < kinds.size(); ++i)
-            context.Out << (i + 1) << "  " << ToUtf8(kinds[i]) << '\n';
+            context.Out << (i + 1) << "  " << TerminalText(kinds[i]) << '\n';
         return session.Outcome();
     }
 };
@@ -230,10 +263,12 @@ private:
             text(row.Title);
             // Never updated, or being updated: no date to give.
             json.Key("updated");
-            if (row.Updating() || row.Updated == u"-")
+            if (row.Updating() || row.Updated == u"-") {
                 json.Null();
-            else
-                text(row.Updated);
+            } else {
+                const std::string date = IsoDate(row.Updated);
+                json.String(date.data(), rapidjson::SizeType(date.size()));
+            }
             json.Key("stations");
             if (TryStrToInt(row.Count, count))
                 json.Int64(count);
@@ -251,14 +286,15 @@ private:
     static void PrintTable(std::ostream& out, const std::vector<TOrvoCliManager::TRow>& rows) {
         std::vector<std::vector<std::string>> cells = {{"TITLE", "UPDATED", "STATIONS", "ID"}};
         for (const auto& row : rows)
-            cells.push_back({ToUtf8(row.Title), ToUtf8(row.Updated), ToUtf8(row.Count), ToUtf8(row.ID)});
+            cells.push_back({TerminalText(row.Title), TerminalText(row.Updated), TerminalText(row.Count),
+                             TerminalText(row.ID)});
         std::vector<size_t> widths(4, 0);
         for (const auto& line : cells)
             for (size_t c = 0; c < line.size(); ++c)
-                widths[c] = std::max(widths[c], ShownWidth(line[c]));
+                widths[c] = std::max(widths[c], TerminalWidth(line[c]));
         for (const auto& line : cells) {
             for (size_t c = 0; c < line.size(); ++c) {
-                const std::string pad(widths[c] - ShownWidth(line[c]), ' ');
+                const std::string pad(widths[c] - TerminalWidth(line[c]), ' ');
                 // Counts line up on the right, everything else on the left; the last column
                 // carries no trailing blanks.
                 if (c == 2)
@@ -342,6 +378,14 @@ public:
     std::string Name() const override { return "reset"; }
     std::string Description() const override { return "Remove every catalogue and station"; }
     int Run(TOrvoCliContext& context) override {
+        // A database the plug-in cannot open is kept, moved aside, never deleted.
+        const std::filesystem::path database = CatalogueDatabase(context.Settings);
+        if (const std::string damage = CatalogueDamage(database); !damage.empty()) {
+            const std::filesystem::path moved = MoveDamagedCatalogue(database);
+            context.Err << "tunedex: the catalogue database " << TerminalText(database.string())
+                        << " could not be opened (" << TerminalText(damage) << "); it was moved to "
+                        << TerminalText(moved.string()) << " and an empty catalogue starts\n";
+        }
         TOrvoCliSession session(context);
         session.WithManager([&](TOrvoCliManager& manager) {
             // With nothing listed the manager offers no reset, and there is nothing to do.

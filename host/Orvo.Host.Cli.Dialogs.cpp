@@ -239,7 +239,7 @@ int TOrvoCliSession::Outcome() {
     Progress({});
     FContext.Out.flush();
     for (const std::u16string& text : errors)
-        FContext.Err << "tunedex: " << ToUtf8(text) << '\n';
+        FContext.Err << "tunedex: " << TerminalMessage(ToUtf8(text)) << '\n';
     return TUNEDEX_EXIT_FAILURE;
 }
 
@@ -247,7 +247,7 @@ void TOrvoCliSession::Progress(std::u16string_view text) {
     if (!FProgress || (text.empty() && !FProgressShown))
         return;
     // Back to the line's start and clear it, so that each text replaces the last.
-    FContext.Out << "\r\033[K" << ToUtf8(text) << std::flush;
+    FContext.Out << "\r\033[K" << TerminalText(text) << std::flush;
     FProgressShown = !text.empty();
 }
 

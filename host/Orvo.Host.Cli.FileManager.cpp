@@ -2,10 +2,12 @@
 // address from the plug-in, and the station's home page it opens as the address's "folder".
 
 #include "host/Orvo.Host.Cli.h"
+#include "nuv/Nuv.Shell.h"
 #include "platform/Platform.System.h"
 
 #include <CLI/CLI.hpp>
 
+#include <optional>
 #include <ostream>
 
 namespace {
@@ -27,14 +29,15 @@ public:
         ComPtr<IOrvoPropertyList> info;
         const HRESULT result = host.FileManager().DescribeFile(FromUtf8(FAddress), info);
         if (result == E_FAIL) {
-            context.Err << "tunedex: no station in the catalogue has the address " << FAddress << '\n';
+            context.Err << "tunedex: no station in the catalogue has the address " << TerminalText(FAddress)
+                        << '\n';
             return TUNEDEX_EXIT_FAILURE;
         }
         if (Failed(result)) {
             context.Err << "tunedex: the station could not be described (" << ResultCodeText(result) << ")\n";
             return TUNEDEX_EXIT_FAILURE;
         }
-        const auto text = [&](int32_t id) { return ToUtf8(ReadTextProp(info.get(), id)); };
+        const auto text = [&](int32_t id) { return TerminalText(ReadTextProp(info.get(), id)); };
         std::ostream& out = context.Out;
         out << "Name:         " << text(ORVO_FIP_TITLE) << '\n'
             << "Stream:       " << text(ORVO_FIP_FILENAME) << '\n'
@@ -85,29 +88,53 @@ public:
         TOrvoHost host(context.Settings);
         if (!InitializePlugin(host, context))
             return TUNEDEX_EXIT_FAILURE;
+        const std::u16string address = FromUtf8(FAddress);
         std::string target;
         HRESULT result;
         {
             TShellCapture shell;
-            result = host.FileManager().OpenFileFolder(FromUtf8(FAddress));
+            result = host.FileManager().OpenFileFolder(address);
             target = shell.Target;
         }
+        // Refused: the station may still be there, with a home page that is no web page.
+        std::optional<std::u16string> homePage;
+        if (ComPtr<IOrvoPropertyList> info;
+            result == E_FAIL && Succeeded(host.FileManager().DescribeFile(address, info)))
+            homePage = ReadTextProp(info.get(), ORVO_FIP_URL);
         host.Unload();
         if (result == E_FAIL) {
-            context.Err << "tunedex: no station in the catalogue with a home page has the address "
-                        << FAddress << '\n';
+            if (!homePage)
+                context.Err << "tunedex: no station in the catalogue has the address "
+                            << TerminalText(FAddress) << '\n';
+            else if (homePage->empty())
+                context.Err << "tunedex: the station " << TerminalText(FAddress) << " has no home page\n";
+            else
+                context.Err << "tunedex: the station's home page \"" << TerminalText(*homePage)
+                            << "\" is not a web address (http or https), so it is not opened\n";
             return TUNEDEX_EXIT_FAILURE;
         }
         if (Failed(result)) {
             context.Err << "tunedex: the home page could not be opened (" << ResultCodeText(result) << ")\n";
             return TUNEDEX_EXIT_FAILURE;
         }
-        if (FPrint) {
-            context.Out << target << '\n';
-        } else if (!target.empty()) {
-            context.Out << "Opening " << target << '\n';
-            platform::ShellOpen(target);
+        // Only a web page goes to the desktop's opener, whatever the plug-in handed over.
+        const std::string page = ToUtf8(WebPageAddress(FromUtf8(target)));
+        if (page.empty()) {
+            context.Err << "tunedex: the plug-in asked to open \"" << TerminalText(target)
+                        << "\", which is not a web address (http or https), so it is not opened\n";
+            return TUNEDEX_EXIT_FAILURE;
         }
+        if (FPrint) {
+            context.Out << TerminalText(page) << '\n';
+            return TUNEDEX_EXIT_OK;
+        }
+        if (!platform::ShellOpen(page)) {
+            context.Err << "tunedex: no program could be started to open " << TerminalText(page)
+                        << " (xdg-open is missing or found no browser); open it yourself, or see it with "
+                           "--print\n";
+            return TUNEDEX_EXIT_FAILURE;
+        }
+        context.Out << "Opened " << TerminalText(page) << '\n';
         return TUNEDEX_EXIT_OK;
     }
 

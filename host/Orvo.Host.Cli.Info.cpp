@@ -17,10 +17,10 @@ public:
         TOrvoHost host(context.Settings);
         TOrvoHostPluginModule& module = host.Load();
         std::ostream& out = context.Out;
-        out << "Name:          " << ToUtf8(module.InfoText(0)) << '\n'
-            << "Author:        " << ToUtf8(module.InfoText(1)) << '\n'
-            << "Description:   " << ToUtf8(module.InfoText(2)) << '\n'
-            << "Requirements:  " << ToUtf8(module.InfoText(3)) << '\n'
+        out << "Name:          " << TerminalText(module.InfoText(0)) << '\n'
+            << "Author:        " << TerminalText(module.InfoText(1)) << '\n'
+            << "Description:   " << TerminalText(module.InfoText(2)) << '\n'
+            << "Requirements:  " << TerminalText(module.InfoText(3)) << '\n'
             << "CategoryMask:  " << module.Plugin().CategoryMask() << '\n'
             << "Plug-in:       " << host.PluginFile().string() << '\n'
             << "Profile:       " << host.ProfileFolder().string() << '\n'
@@ -29,12 +29,7 @@ public:
         const HRESULT result = host.Initialize();
         if (Failed(result)) {
             out.flush();
-            context.Err << "tunedex: the plug-in did not initialise (" << ResultCodeText(result) << ")";
-            if (result == E_NOTIMPL)
-                context.Err << ": it refuses this host or host build " << context.Settings.BuildNumber;
-            else if (result == E_UNEXPECTED)
-                context.Err << ": it raised an error; set TUNEDEX_LOG=FILE to have it written there";
-            context.Err << '\n';
+            context.Err << "tunedex: " << InitializationFailure(result, context.Settings) << '\n';
             return TUNEDEX_EXIT_FAILURE;
         }
         out << "Initialisation succeeded.\n";

@@ -10,7 +10,7 @@ namespace {
 
 void PrintLines(std::ostream& out, const std::vector<std::u16string>& lines) {
     for (const std::u16string& line : lines)
-        out << ToUtf8(line) << '\n';
+        out << TerminalText(line) << '\n';
 }
 
 class TServersCommand : public TOrvoCliCommand {

@@ -169,7 +169,7 @@ private:
             if (title.empty() || row.Title == title)
                 targets.push_back(row.ID);
         if (const std::string refused = Unrefreshable(before, targets, title); !refused.empty()) {
-            context.Err << "tunedex: " << refused << '\n';
+            context.Err << "tunedex: " << TerminalText(refused) << '\n';
             if (queued)
                 queued(refused);
             return TUNEDEX_EXIT_FAILURE;
@@ -196,7 +196,7 @@ private:
             if (const HRESULT chosen = host.Menus().Choose(action); Failed(chosen))
                 refused = "the refresh command failed (" + ResultCodeText(chosen) + ")";
         if (!refused.empty()) {
-            context.Err << "tunedex: " << refused << '\n';
+            context.Err << "tunedex: " << TerminalText(refused) << '\n';
             if (queued)
                 queued(refused);
             return TUNEDEX_EXIT_FAILURE;
@@ -229,15 +229,15 @@ private:
         TOrvoHostMLStorageManager& tasks = browser.Manager();
         const bool terminal = &context.Out == &std::cout && isatty(STDOUT_FILENO);
         TOrvoHostTaskDisplay display(context.Out, terminal);
-        std::u16string lastLine;
+        TOrvoHostTaskLog lines(context.Out);
         const auto show = [&] {
             const std::vector<TOrvoHostMLTask> shown = tasks.Tasks();
             display.Show(shown);
             if (terminal || !FProgress)
                 return;
             for (const TOrvoHostMLTask& task : shown)
-                if (task.ID == RefreshTask && task.Caption != lastLine)
-                    context.Out << ToUtf8(lastLine = task.Caption) << '\n' << std::flush;
+                if (task.ID == RefreshTask)
+                    lines.Show(task.Caption);
         };
 
         TInterruptHandler interrupt;
@@ -291,10 +291,10 @@ private:
         }
         context.Out << (cancelled ? "Cancelled. " : "") << "Refreshed " << refreshed << " of "
                     << targets.size() << (targets.size() == 1 ? " catalogue" : " catalogues") << "; "
-                    << stations << " stations now.\n";
+                    << stations << (stations == 1 ? " station" : " stations") << " now.\n";
         for (const auto& [title, error] : failed)
-            context.Err << "tunedex: \"" << ToUtf8(title) << "\" was not refreshed: " << ToUtf8(error)
-                        << '\n';
+            context.Err << "tunedex: \"" << TerminalText(title)
+                        << "\" was not refreshed: " << TerminalMessage(ToUtf8(error)) << '\n';
         return cancelled || !failed.empty() ? TUNEDEX_EXIT_FAILURE : TUNEDEX_EXIT_OK;
     }
 
@@ -358,7 +358,8 @@ private:
             context.Out << "Refresh queued; it goes on in the background.\n";
             return TUNEDEX_EXIT_OK;
         }
-        context.Err << "tunedex: " << (answer.size() > 1 ? answer.substr(1) : "the refresh did not start")
+        context.Err << "tunedex: "
+                    << TerminalMessage(answer.size() > 1 ? answer.substr(1) : "the refresh did not start")
                     << '\n';
         return TUNEDEX_EXIT_FAILURE;
     }

@@ -24,32 +24,26 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Characters a terminal shows for the text; close enough for aligning columns of letters.
-size_t DisplayWidth(const std::string& text) {
-    return size_t(
-        std::count_if(text.begin(), text.end(), [](char c) { return (uint8_t(c) & 0xC0) != 0x80; }));
-}
-
 void WriteTable(std::ostream& out, const TOrvoHostMLResult& result) {
     std::vector<std::vector<std::string>> lines;
     lines.emplace_back();
     for (const std::u16string& field : result.Fields)
-        lines.back().push_back(ToUtf8(field));
+        lines.back().push_back(TerminalText(field));
     for (const auto& row : result.Rows) {
         lines.emplace_back();
         for (const std::u16string& value : row)
-            lines.back().push_back(ToUtf8(value));
+            lines.back().push_back(TerminalText(value));
     }
     std::vector<size_t> widths(result.Fields.size(), 0);
     for (const auto& line : lines)
         for (size_t i = 0; i < line.size(); ++i)
-            widths[i] = std::max(widths[i], DisplayWidth(line[i]));
+            widths[i] = std::max(widths[i], TerminalWidth(line[i]));
     for (const auto& line : lines) {
         std::string text;
         for (size_t i = 0; i < line.size(); ++i) {
             text += line[i];
             if (i + 1 < line.size())
-                text += std::string(widths[i] - DisplayWidth(line[i]) + 2, ' ');
+                text += std::string(widths[i] - TerminalWidth(line[i]) + 2, ' ');
         }
         out << text << '\n';
     }
@@ -99,22 +93,23 @@ public:
             ->delimiter(',')
             ->option_text("FIELD[,FIELD...]");
         command.add_option("--search", FSearch, "Text searched in every shown field")->option_text("TEXT");
+        // Taken one occurrence at a time: a list of all the values would read an empty VALUE as
+        // the boundary between two conditions.
         command
-            .add_option("--where", FWhere,
-                        "A condition, repeatable. OP: eq, ne, between (VALUE is LOW,HIGH), lt, le, gt, ge, "
-                        "contains, starts, ends, notcontains, in (VALUE is a comma-separated list)")
-            ->type_size(3)
+            .add_option_function<std::vector<std::string>>(
+                "--where", [this](const std::vector<std::string>& where) { FWhere.push_back(where); },
+                "A condition, repeatable. OP: eq, ne, between (VALUE is LOW,HIGH), lt, le, gt, ge, "
+                "contains, starts, ends, notcontains, in (VALUE is a comma-separated list)")
+            ->type_size(0, 3)
+            ->expected(0, 1)
             ->allow_extra_args(false)
+            ->trigger_on_parse()
             ->option_text("FIELD OP VALUE");
         command.add_flag("--any", FAny, "Keep stations meeting any condition instead of all of them");
         command.add_option("--sort", FSort, "Sort by the field, repeatable; :desc sorts downwards")
             ->option_text("FIELD[:desc]");
-        command.add_option("--offset", FOffset, "Rows to skip")
-            ->option_text("N")
-            ->check(CLI::Range(0, INT_MAX));
-        command.add_option("--limit", FLimit, "Rows to show at most (default: all)")
-            ->option_text("N")
-            ->check(CLI::Range(0, INT_MAX));
+        command.add_option("--offset", FOffset, "Rows to skip")->option_text("N");
+        command.add_option("--limit", FLimit, "Rows to show at most (default: all)")->option_text("N");
         command.add_option("--format", FFormat, "Output: table or json (one object per line)")
             ->option_text("FORMAT");
     }
@@ -123,7 +118,7 @@ public:
         try {
             return List(context);
         } catch (const EUsage& e) {
-            context.Err << "tunedex stations: " << e.what() << '\n';
+            context.Err << "tunedex stations: " << TerminalMessage(e.what()) << '\n';
             return TUNEDEX_EXIT_USAGE;
         }
     }
@@ -136,15 +131,23 @@ private:
             throw EUsage("unknown --format \"" + FFormat + "\"; use table or json");
         }
         TOrvoHostMLRequest request;
-        for (const std::string& field : FFields.empty() ? kDefaultFields : FFields)
-            request.Fields.push_back(Trim(FromUtf8(field)));
-        for (const auto& where : FWhere)
+        for (const std::string& field : FFields.empty() ? kDefaultFields : FFields) {
+            // A field named twice is one column.
+            std::u16string name = Trim(FromUtf8(field));
+            if (std::find(request.Fields.begin(), request.Fields.end(), name) == request.Fields.end())
+                request.Fields.push_back(std::move(name));
+        }
+        for (const auto& where : FWhere) {
+            if (where.size() != 3)
+                throw EUsage(WhereMistake(where));
             request.Conditions.push_back({FromUtf8(where[0]), FromUtf8(where[1]), FromUtf8(where[2])});
+        }
         request.Any = FAny;
         request.Search = FromUtf8(FSearch);
-        request.Offset = FOffset;
+        request.Offset = Count("--offset", FOffset);
+        const int32_t limit = Count("--limit", FLimit);
         // The library's window needs a count; an offset alone means every row after it.
-        request.Limit = FLimit == 0 && FOffset > 0 ? INT32_MAX : FLimit;
+        request.Limit = limit == 0 && request.Offset > 0 ? INT32_MAX : limit;
         try {
             for (const std::string& sort : FSort)
                 request.Sort.push_back(ParseSortSpec(FromUtf8(sort)));
@@ -161,6 +164,7 @@ private:
             TOrvoHostMLBrowser browser(host.Core());
             fields = browser.Fields();
             CheckFieldNames(request, fields);
+            CheckNumbers(request, fields);
             try {
                 result = browser.Query(request);
             } catch (const EArgumentError& e) {
@@ -198,6 +202,56 @@ private:
         }
     }
 
+    static std::string WhereMistake(const std::vector<std::string>& where) {
+        static const char* const kParts[] = {"FIELD", "OP", "VALUE"};
+        std::string given;
+        if (std::all_of(where.begin(), where.end(), [](const std::string& part) { return part.empty(); }))
+            return "--where takes FIELD OP VALUE, and was given none of them";
+        for (const std::string& part : where)
+            given += (given.empty() ? "" : " ") + (part.empty() ? std::string("\"\"") : part);
+        if (where.size() > 3)
+            return "--where takes three values, FIELD OP VALUE, not \"" + given + "\"";
+        return "--where takes FIELD OP VALUE, and " +
+               (given.empty() ? std::string("nothing was given")
+                              : "\"" + given + "\" lacks its " + kParts[where.size()]) +
+               " (write \"\" for an empty value)";
+    }
+
+    // A whole number of rows, 0 or more.
+    static int32_t Count(const char* option, const std::string& text) {
+        int64_t value = 0;
+        if (text.empty())
+            return 0;
+        if (!TryStrToInt(FromUtf8(text), value) || value < 0 || value > INT32_MAX)
+            throw EUsage(std::string(option) + " takes a whole number of rows from 0 to " +
+                         std::to_string(INT32_MAX) + ", not \"" + text + "\"");
+        return int32_t(value);
+    }
+
+    // A condition on a number field compares numbers: a text there would compare as text and
+    // quietly match nothing, or everything.
+    static void CheckNumbers(const TOrvoHostMLRequest& request, const std::vector<TOrvoHostMLField>& fields) {
+        for (const TOrvoHostMLCondition& condition : request.Conditions) {
+            const bool numeric = std::any_of(fields.begin(), fields.end(), [&](const TOrvoHostMLField& f) {
+                return f.Name == condition.Field && f.Type == ORVO_ML_FIELD_TYPE_INTEGER;
+            });
+            const std::u16string& op = condition.Operator;
+            if (!numeric || SameTextAscii(op, u"contains") || SameTextAscii(op, u"starts") ||
+                SameTextAscii(op, u"ends") || SameTextAscii(op, u"notcontains"))
+                continue;
+            const bool several = SameTextAscii(op, u"between") || SameTextAscii(op, u"in");
+            for (const std::u16string& item :
+                 several ? Split(condition.Value, u",") : std::vector<std::u16string>{condition.Value}) {
+                int64_t number = 0;
+                if (!TryStrToInt(Trim(item), number))
+                    throw EUsage(
+                        ToUtf8(Format(u"%s is a number field: \"%s\" in \"--where %s %s %s\" is not a "
+                                      u"whole number",
+                                      condition.Field, Trim(item), condition.Field, op, condition.Value)));
+            }
+        }
+    }
+
     // The storage answered a text instead of rows: its link to the settings means there is
     // nothing to list yet; any other text is what went wrong.
     int Notice(TOrvoCliContext& context, const std::u16string& text) {
@@ -207,13 +261,13 @@ private:
             return link.Address == u"tunedex://settings";
         });
         if (!empty) {
-            context.Err << "tunedex: " << plain << '\n';
+            context.Err << "tunedex: " << TerminalMessage(plain) << '\n';
             return TUNEDEX_EXIT_FAILURE;
         }
-        // Scripts reading JSON get no rows; the notice goes where people look.
-        std::ostream& out = FFormat == "json" ? context.Err : context.Out;
-        out << "No stations yet. " << (plain.empty() ? std::string("Add radio catalogs") : plain)
-            << ": run 'tunedex add --title TITLE --kind KIND ...' (see 'tunedex add --help').\n";
+        // A notice, not a row: scripts reading any format get no rows, people still see it.
+        context.Err << "No stations yet. "
+                    << (plain.empty() ? std::string("Add radio catalogs") : TerminalText(plain))
+                    << ": run 'tunedex add --title TITLE --kind KIND ...' (see 'tunedex add --help').\n";
         return TUNEDEX_EXIT_OK;
     }
 
@@ -222,8 +276,8 @@ private:
     std::vector<std::vector<std::string>> FWhere;
     bool FAny = false;
     std::vector<std::string> FSort;
-    int32_t FOffset = 0;
-    int32_t FLimit = 0;
+    std::string FOffset;
+    std::string FLimit;
     std::string FFormat = "table";
 };
 

@@ -2,7 +2,12 @@
 
 #include <CLI/CLI.hpp>
 
+#include <sqlite3.h>
+
+#include <algorithm>
 #include <climits>
+#include <ctime>
+#include <memory>
 #include <ostream>
 
 TOrvoCli::TOrvoCli() {
@@ -21,10 +26,99 @@ TOrvoCli::TOrvoCli() {
     AddCommand(NewStationsCommand());
 }
 
+namespace {
+
+// The columns the catalogue reads and writes, by table.
+const std::vector<std::pair<const char*, std::vector<const char*>>> kCatalogueColumns = {
+    {"Entries",
+     {"ID", "FileName", "CatUIID", "Name", "Description", "Genre", "FileFormat", "Bitrate", "Tags", "Country",
+      "HomeURL", "Logo"}},
+    {"Logos", {"ID", "Data"}},
+    {"Providers", {"UUID", "Class", "Date", "Data", "Title", "UserAgent", "Count"}},
+};
+
+} // namespace
+
+std::filesystem::path CatalogueDatabase(const TOrvoHostSettings& settings) {
+    const std::filesystem::path folder =
+        settings.ProfileFolder.empty() ? TOrvoHost::DefaultProfileFolder() : settings.ProfileFolder;
+    return std::filesystem::absolute(folder / "Tunedex.db").lexically_normal();
+}
+
+std::string CatalogueDamage(const std::filesystem::path& database) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(database, error))
+        return {};
+    sqlite3* connection = nullptr;
+    std::unique_ptr<sqlite3, int (*)(sqlite3*)> owner(nullptr, sqlite3_close);
+    if (sqlite3_open_v2(database.c_str(), &connection, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        sqlite3_close(connection);
+        return {};
+    }
+    owner.reset(connection);
+    std::string damage;
+    for (const auto& [table, columns] : kCatalogueColumns) {
+        sqlite3_stmt* raw = nullptr;
+        const std::string sql = std::string("PRAGMA table_info(\"") + table + "\")";
+        const int prepared = sqlite3_prepare_v2(connection, sql.c_str(), -1, &raw, nullptr);
+        std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> statement(raw, sqlite3_finalize);
+        std::vector<std::string> found;
+        int step = prepared;
+        while (prepared == SQLITE_OK && (step = sqlite3_step(raw)) == SQLITE_ROW)
+            found.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(raw, 1)));
+        if (step != SQLITE_OK && step != SQLITE_DONE) {
+            // Busy or locked is another program at work, not damage.
+            const int code = sqlite3_extended_errcode(connection) & 0xFF;
+            return code == SQLITE_NOTADB || code == SQLITE_CORRUPT ? sqlite3_errmsg(connection)
+                                                                   : std::string();
+        }
+        // A missing table is added by the plug-in; one without the catalogue's columns is not its.
+        for (const char* column : columns)
+            if (!found.empty() && std::find(found.begin(), found.end(), column) == found.end() &&
+                damage.empty())
+                damage = std::string("its table ") + table + " has no column " + column;
+    }
+    return damage;
+}
+
+std::filesystem::path MoveDamagedCatalogue(const std::filesystem::path& database) {
+    char stamp[32];
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    std::filesystem::path moved = database;
+    moved += std::string(".damaged-") + stamp;
+    // Never over another file kept aside.
+    for (int n = 2; std::filesystem::exists(moved); ++n) {
+        moved = database;
+        moved += std::string(".damaged-") + stamp + "-" + std::to_string(n);
+    }
+    std::filesystem::rename(database, moved);
+    for (const char* journal : {"-journal", "-wal", "-shm"}) {
+        std::filesystem::path from = database, to = moved;
+        from += journal;
+        to += journal;
+        std::error_code error;
+        if (std::filesystem::exists(from, error))
+            std::filesystem::rename(from, to);
+    }
+    return moved;
+}
+
 std::string InitializationFailure(HRESULT result, const TOrvoHostSettings& settings) {
+    if (result != E_NOTIMPL) {
+        const std::filesystem::path database = CatalogueDatabase(settings);
+        if (const std::string damage = CatalogueDamage(database); !damage.empty())
+            return "the catalogue database " + database.string() + " could not be opened: " + damage +
+                   ". Move it away, or run 'tunedex reset', which moves it aside to " +
+                   database.filename().string() + ".damaged-DATE-TIME and starts an empty catalogue";
+    }
     std::string text = "the plug-in did not initialise (" + ResultCodeText(result) + ")";
     if (result == E_NOTIMPL)
         text += ": it refuses this host or host build " + std::to_string(settings.BuildNumber);
+    else if (result == E_UNEXPECTED)
+        text += ": it raised an error; set TUNEDEX_LOG=FILE to have it written there";
     return text;
 }
 
@@ -95,7 +189,7 @@ int TOrvoCli::Run(int argc, const char* const* argv, std::ostream& out, std::ost
         if (!userAgent.empty())
             connection.UserAgent = FromUtf8(userAgent);
     } catch (const EArgumentError& e) {
-        err << "tunedex: " << e.what() << '\n';
+        err << "tunedex: " << TerminalMessage(e.what()) << '\n';
         return TUNEDEX_EXIT_USAGE;
     }
     context.Settings.PluginFile = pluginFile;
@@ -103,10 +197,10 @@ int TOrvoCli::Run(int argc, const char* const* argv, std::ostream& out, std::ost
     try {
         return chosen->Run(context);
     } catch (const EOrvoCliUsage& e) {
-        err << "tunedex: " << e.what() << '\n';
+        err << "tunedex: " << TerminalMessage(e.what()) << '\n';
         return TUNEDEX_EXIT_USAGE;
     } catch (const std::exception& e) {
-        err << "tunedex: " << e.what() << '\n';
+        err << "tunedex: " << TerminalMessage(e.what()) << '\n';
         return TUNEDEX_EXIT_FAILURE;
     }
 }

@@ -3,8 +3,10 @@
 // own options. A command runs on the host's main thread; every wait it does there goes through
 // the host's main-thread pump, so work the plug-in sends to the main thread keeps running.
 
+#include "host/Orvo.Host.Cli.Text.h"
 #include "host/Orvo.Host.h"
 
+#include <filesystem>
 #include <iosfwd>
 #include <memory>
 #include <string>
@@ -46,8 +48,19 @@ public:
 // Initialises the plug-in in the host; when it refuses, says why on the error stream and
 // answers false.
 bool InitializePlugin(TOrvoHost& host, TOrvoCliContext& context);
-// Why the plug-in refused to initialise, for an error message.
+// Why the plug-in refused to initialise, for an error message; a damaged catalogue database is
+// named with SQLite's reason and what to do.
 std::string InitializationFailure(HRESULT result, const TOrvoHostSettings& settings);
+
+// The catalogue database the plug-in keeps in the settings' profile folder.
+std::filesystem::path CatalogueDatabase(const TOrvoHostSettings& settings);
+// Why the database file cannot serve as a catalogue (SQLite cannot read it, or a table lacks a
+// column the catalogue keeps), or empty: also when it is missing, busy or merely has tables to
+// be added. Never changes the file.
+std::string CatalogueDamage(const std::filesystem::path& database);
+// Moves the database, with its journal files, aside to "<name>.damaged-YYYYMMDD-HHMMSS" beside it,
+// so that the plug-in starts an empty one; answers the new path. Raises when it cannot.
+std::filesystem::path MoveDamagedCatalogue(const std::filesystem::path& database);
 
 // The commands.
 std::unique_ptr<TOrvoCliCommand> NewInfoCommand();

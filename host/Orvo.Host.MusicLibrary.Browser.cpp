@@ -1,5 +1,6 @@
 #include "host/Orvo.Host.MusicLibrary.Browser.h"
 
+#include "host/Orvo.Host.Cli.Text.h"
 #include "host/Orvo.Host.Core.h"
 #include "host/Orvo.Host.h"
 #include "nuv/Nuv.Streams.h"
@@ -8,6 +9,7 @@
 #include "sdk/apiWrappers.Streams.h"
 
 #include <algorithm>
+#include <optional>
 #include <ostream>
 
 // ---- TOrvoHostMLStorageManager
@@ -95,7 +97,7 @@ void TOrvoHostTaskDisplay::Show(const std::vector<TOrvoHostMLTask>& tasks) {
     std::u16string line;
     for (const TOrvoHostMLTask& task : tasks)
         line += (line.empty() ? u"" : u" | ") + task.Caption;
-    const std::string text = ToUtf8(line);
+    const std::string text = TerminalText(line);
     if (text == FShown)
         return;
     if (text.empty()) {
@@ -116,6 +118,84 @@ void TOrvoHostTaskDisplay::Clear() {
     FOut << '\r' << std::string(FShown.size(), ' ') << '\r';
     FOut.flush();
     FShown.clear();
+}
+
+// ---- TOrvoHostTaskLog
+
+namespace {
+
+// A size as the storage writes it: a number with a decimal point or comma, a space, a unit.
+std::optional<double> ParseSize(std::u16string_view text) {
+    const size_t space = text.rfind(u' ');
+    if (space == text.npos)
+        return std::nullopt;
+    const std::u16string_view unit = text.substr(space + 1);
+    double scale = 0;
+    if (unit == u"B")
+        scale = 1;
+    else if (unit == u"KB")
+        scale = 1024.0;
+    else if (unit == u"MB")
+        scale = 1024.0 * 1024;
+    else if (unit == u"GB")
+        scale = 1024.0 * 1024 * 1024;
+    std::string number;
+    for (const char16_t c : text.substr(0, space)) {
+        if (c >= u'0' && c <= u'9')
+            number += char(c);
+        else if (c == u'.' || c == u',')
+            number += '.';
+        else
+            return std::nullopt;
+    }
+    if (scale == 0 || number.empty() || number.front() == '.')
+        return std::nullopt;
+    return std::stod(number) * scale;
+}
+
+} // namespace
+
+void TOrvoHostTaskLog::Show(const std::u16string& caption) {
+    if (caption == FShown)
+        return;
+    FShown = caption;
+    // "WORDS RECEIVED/TOTAL" or "WORDS RECEIVED": the sizes are the last two words on each side.
+    std::u16string words = caption;
+    std::optional<double> received, total;
+    const auto lastSize = [](std::u16string_view text, size_t& start) -> std::optional<double> {
+        const size_t unitSpace = text.rfind(u' ');
+        if (unitSpace == text.npos || unitSpace == 0)
+            return std::nullopt;
+        const size_t numberSpace = text.rfind(u' ', unitSpace - 1);
+        start = numberSpace == text.npos ? 0 : numberSpace + 1;
+        return ParseSize(text.substr(start));
+    };
+    size_t start = 0;
+    if (const size_t slash = caption.rfind(u'/'); slash != caption.npos) {
+        size_t totalStart = 0;
+        total = lastSize(std::u16string_view(caption).substr(slash + 1), totalStart);
+        if (total && totalStart == 0 &&
+            (received = lastSize(std::u16string_view(caption).substr(0, slash), start)))
+            words = caption.substr(0, start);
+        else
+            total.reset();
+    }
+    if (!total && (received = lastSize(caption, start)))
+        words = caption.substr(0, start);
+
+    const auto now = std::chrono::steady_clock::now();
+    const int step = total && *total > 0 ? int(std::min(1.0, *received / *total) * 20) : -1;
+    bool write = words != FWords;
+    if (!write && total)
+        write = step != FStep;
+    else if (!write && received)
+        write = now - FWritten >= FInterval;
+    if (!write)
+        return;
+    FWords = words;
+    FStep = step;
+    FWritten = now;
+    FOut << TerminalText(caption) << '\n' << std::flush;
 }
 
 // ---- TOrvoHostMLAlbumArtRequest

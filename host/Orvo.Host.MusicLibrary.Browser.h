@@ -5,6 +5,7 @@
 
 #include "host/Orvo.Host.MusicLibrary.Query.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
@@ -85,6 +86,26 @@ private:
     std::ostream& FOut;
     bool FTerminal;
     std::string FShown;
+};
+
+// A task's caption written line by line, for a file or a pipe: a line whenever its words change
+// (another catalogue, waiting turned to updating), and while only its sizes change, a line per
+// 5 % of a known size ("Jazz: Updating 1.21 MB/3.40 MB"), or one per `interval` while the size is
+// unknown.
+//
+// Thread-safety: one thread.
+class TOrvoHostTaskLog {
+public:
+    explicit TOrvoHostTaskLog(std::ostream& out, std::chrono::milliseconds interval = std::chrono::seconds(3))
+        : FOut(out), FInterval(interval) {}
+    void Show(const std::u16string& caption);
+
+private:
+    std::ostream& FOut;
+    std::chrono::milliseconds FInterval;
+    std::u16string FShown, FWords;
+    int FStep = -1;
+    std::chrono::steady_clock::time_point FWritten;
 };
 
 // The host's side of one album-art request: FetchImage downloads the address over HTTP(S) and

@@ -18,3 +18,57 @@ std::u16string ShellOpenAddress(std::u16string_view text) {
     platform::ShellOpen(ToUtf8(target));
     return target;
 }
+
+namespace {
+
+bool IsAsciiLetter(char16_t c) {
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+}
+
+bool IsAsciiDigit(char16_t c) {
+    return c >= u'0' && c <= u'9';
+}
+
+// Whether the text begins with a scheme and its ":": letters, digits, "+", "-" and "." from a
+// letter on. "host:8080" and "host:8080/path" name a port, not a scheme.
+bool HasScheme(std::u16string_view text) {
+    const size_t colon = text.find(u':');
+    if (colon == std::u16string_view::npos || colon == 0 || !IsAsciiLetter(text[0]))
+        return false;
+    for (size_t i = 0; i < colon; ++i) {
+        const char16_t c = text[i];
+        if (!IsAsciiLetter(c) && !IsAsciiDigit(c) && c != u'+' && c != u'-' && c != u'.')
+            return false;
+    }
+    size_t end = colon + 1;
+    while (end < text.size() && IsAsciiDigit(text[end]))
+        ++end;
+    const bool port = end > colon + 1 &&
+                      (end == text.size() || text[end] == u'/' || text[end] == u'?' || text[end] == u'#');
+    return !port;
+}
+
+} // namespace
+
+std::u16string WebPageAddress(std::u16string_view text) {
+    for (const char16_t c : text)
+        if (c < 0x20 || c == 0x7F)
+            return {};
+    std::u16string address;
+    if (StartsTextAscii(u"http://", text) || StartsTextAscii(u"https://", text))
+        address = text;
+    else if (text.starts_with(u"//"))
+        address = u"https:" + std::u16string(text);
+    else if (!text.empty() && !HasScheme(text) && text[0] != u'/')
+        address = u"https://" + std::u16string(text);
+    // Something must follow the "//".
+    const size_t rest = address.find(u"//");
+    if (address.empty() || rest + 2 >= address.size() || address[rest + 2] == u'/')
+        return {};
+    return address;
+}
+
+bool ShellOpenWebPage(std::u16string_view text) {
+    const std::u16string address = WebPageAddress(text);
+    return !address.empty() && platform::ShellOpen(ToUtf8(address));
+}

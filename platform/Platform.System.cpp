@@ -121,7 +121,7 @@ void FreeLargeBlock(void* block, size_t size) {
         ::munmap(block, PageRound(size));
 }
 
-void ShellOpen(const std::string& target) {
+bool ShellOpen(const std::string& target) {
     ShellOpenHandler handler;
     {
         std::lock_guard lock(GShellOpenLock);
@@ -130,20 +130,34 @@ void ShellOpen(const std::string& target) {
     // Called outside the lock, so that a handler may itself set another handler.
     if (handler) {
         handler(target);
-        return;
+        return true;
     }
-    // Fire and forget, as the shell does: the opener's fate is not ours to report.
     const char* argv[] = {"xdg-open", target.c_str(), nullptr};
     pid_t pid = 0;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    if (posix_spawnp(&pid, "xdg-open", &actions, nullptr, const_cast<char* const*>(argv), environ) == 0) {
-        // Reap it on a detached thread so no zombie is left behind.
-        std::thread([pid] { ::waitpid(pid, nullptr, 0); }).detach();
-    }
+    const bool spawned =
+        posix_spawnp(&pid, "xdg-open", &actions, nullptr, const_cast<char* const*>(argv), environ) == 0;
     posix_spawn_file_actions_destroy(&actions);
+    if (!spawned)
+        return false;
+    // An opener that finds no program for the target says so by ending at once with a failure; one
+    // that has handed the target on ends with success or keeps running with the program it started.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (std::chrono::steady_clock::now() < deadline) {
+        int status = 0;
+        const pid_t ended = ::waitpid(pid, &status, WNOHANG);
+        if (ended == pid)
+            return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        if (ended < 0)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    // Reap it on a detached thread so no zombie is left behind.
+    std::thread([pid] { ::waitpid(pid, nullptr, 0); }).detach();
+    return true;
 }
 
 std::string ExecutablePath() {

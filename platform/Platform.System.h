@@ -38,9 +38,10 @@ void* AllocateLargeBlock(size_t size);
 void* ResizeLargeBlock(void* block, size_t oldSize, size_t newSize);
 void FreeLargeBlock(void* block, size_t size);
 
-// Opens an address or a folder with the desktop's handler (xdg-open); failures are not reported.
-// When a handler is set, the target goes to it instead.
-void ShellOpen(const std::string& target);
+// Opens an address or a folder with the desktop's handler (xdg-open). When a handler is set, the
+// target goes to it instead. Answers false when the opener could not be started or gave up at once
+// (it is waited for a moment, no longer); true once it runs on, or the handler took the target.
+bool ShellOpen(const std::string& target);
 
 // Sets the handler ShellOpen hands its targets to (empty: the desktop's handler again) and answers
 // the one it replaces. The host uses it to open targets its own way; tests record them instead of

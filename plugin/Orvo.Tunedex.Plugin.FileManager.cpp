@@ -62,9 +62,12 @@ HRESULT ORVO_CALL TOrvoTunedexFileManager::CanHandle(IOrvoString* fileName) {
 HRESULT ORVO_CALL TOrvoTunedexFileManager::Handle(IOrvoString* fileName) {
     return GuardedHostCall(u"Tunedex: ", [&]() -> HRESULT {
         TOrvoRadioStationInfo station;
-        if (!FindStation(fileName, station) || station.HomeURL.empty())
+        // The home page comes from a catalogue's server: only a web page is opened, never a local
+        // file, folder or script. A home page that is none counts as no home page.
+        if (!FindStation(fileName, station) || WebPageAddress(station.HomeURL).empty())
             return E_FAIL;
-        ShellOpenAddress(station.HomeURL);
+        // Whether the desktop could open it is not the host's concern.
+        ShellOpenWebPage(station.HomeURL);
         return S_OK;
     });
 }

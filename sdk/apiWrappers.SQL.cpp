@@ -84,17 +84,31 @@ void QuoteVariantTo(std::u16string& out, const TOrvoVariant& value) {
     }
 }
 
-// The text upper-cased as the database's UPPER does it, with "%" before and after as asked. The
-// text's own "%" and "_" stay wildcards.
-std::u16string LikePattern(std::u16string_view text, bool anyBefore, bool anyAfter) {
+// The right-hand side of a LIKE that finds the text, upper-cased as the database's UPPER does it,
+// with "%" before and after as asked. The text's own "%" and "_" match only themselves: they,
+// and the escape character, are escaped, and then the pattern names its escape character. A
+// text without them gives the plain quoted pattern.
+std::u16string LikeOperand(std::u16string_view text, bool anyBefore, bool anyAfter) {
+    constexpr char16_t escape = u'\\';
+    const std::u16string upper = platform::UpperCaseLocale(text);
     std::u16string pattern;
-    pattern.reserve(text.size() + 2);
+    pattern.reserve(upper.size() + 2);
+    bool escaped = false;
     if (anyBefore)
         pattern += u'%';
-    pattern += platform::UpperCaseLocale(text);
+    for (const char16_t c : upper) {
+        if (c == u'%' || c == u'_' || c == escape) {
+            pattern += escape;
+            escaped = true;
+        }
+        pattern += c;
+    }
     if (anyAfter)
         pattern += u'%';
-    return pattern;
+    std::u16string operand = QuoteValue(pattern);
+    if (escaped)
+        operand += u" ESCAPE '\\'";
+    return operand;
 }
 
 } // namespace
@@ -238,12 +252,11 @@ void TOrvoMLSQLAdapter::AddFieldFilter(IOrvoMLFieldFilter* condition) {
                       ReadIntProp(condition, ORVO_ML_CONDITION_OPERATION, ORVO_ML_OP_EQUAL));
 }
 
-void TOrvoMLSQLAdapter::AddLike(std::u16string_view column, std::u16string_view pattern, bool negated) {
+void TOrvoMLSQLAdapter::AddLike(std::u16string_view column, std::u16string_view operand, bool negated) {
     Add(u"UPPER(").Add(column).Add(u")");
     if (negated)
         Add(u" NOT");
-    Add(u" LIKE ");
-    QuoteValueTo(FText, pattern);
+    Add(u" LIKE ").Add(operand);
 }
 
 void TOrvoMLSQLAdapter::AddFieldCondition(std::u16string_view field, std::u16string_view value1,
@@ -286,16 +299,16 @@ void TOrvoMLSQLAdapter::AddFieldCondition(std::u16string_view field, std::u16str
         compare(u" >= ");
         break;
     case ORVO_ML_OP_CONTAINS:
-        AddLike(column, LikePattern(value1, true, true), false);
+        AddLike(column, LikeOperand(value1, true, true), false);
         break;
     case ORVO_ML_OP_STARTS_WITH:
-        AddLike(column, LikePattern(value1, false, true), false);
+        AddLike(column, LikeOperand(value1, false, true), false);
         break;
     case ORVO_ML_OP_ENDS_WITH:
-        AddLike(column, LikePattern(value1, true, false), false);
+        AddLike(column, LikeOperand(value1, true, false), false);
         break;
     case ORVO_ML_OP_NOT_CONTAINS:
-        AddLike(column, LikePattern(value1, true, true), true);
+        AddLike(column, LikeOperand(value1, true, true), true);
         break;
     default:
         RaiseUnknownOperation(operation);
@@ -329,7 +342,7 @@ void TOrvoMLSQLAdapter::AddSearch(IOrvoObjectList* fields, std::u16string_view t
         return;
     AddAnd(hasCondition);
     Add(u"(");
-    const std::u16string pattern = QuoteValue(LikePattern(text, true, true));
+    const std::u16string pattern = LikeOperand(text, true, true);
     bool first = true;
     ForEachHostString(fields, [&](const std::u16string& name) {
         if (IsSearchExcluded(name) || MapFieldName(name).empty())

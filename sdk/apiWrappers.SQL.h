@@ -82,7 +82,8 @@ private:
     std::u16string Column(std::u16string_view field) const;
     void AddChild(IOrvoMLFilterGroup* group, int32_t index, int depth);
     void AddGroupAt(IOrvoMLFilterGroup* group, int depth);
-    void AddLike(std::u16string_view column, std::u16string_view pattern, bool negated);
+    // UPPER(column) [NOT] LIKE operand, the operand as LikeOperand writes it.
+    void AddLike(std::u16string_view column, std::u16string_view operand, bool negated);
 
     std::u16string FText;
     mutable const TFieldMap* FFieldMap = nullptr;

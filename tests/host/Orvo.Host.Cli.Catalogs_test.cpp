@@ -27,13 +27,7 @@ namespace {
 
 using CliRun = testsupport::TCliRun;
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
+using testsupport::Lines;
 
 // One station object of the service's answer.
 std::string Station(const std::string& name) {
@@ -240,7 +234,7 @@ TEST_F(CatalogCommands, AddEditRemoveAndResetGoThroughTheManager) {
     // The music library sees the emptied catalogue too.
     const CliRun after = Tunedex({"stations"});
     ASSERT_EQ(after.Status, 0) << after.Err;
-    EXPECT_NE(after.Out.find("No stations yet"), std::string::npos) << after.Out;
+    EXPECT_NE(after.Err.find("No stations yet"), std::string::npos) << after.Err;
     EXPECT_EQ(Tunedex({"reset"}).Status, 0) << "nothing to reset is no failure";
 }
 

@@ -26,4 +26,13 @@ inline TCliRun RunTunedex(std::vector<std::string> args) {
     return {status, out.str(), err.str()};
 }
 
+// The text's lines, without their line feeds.
+inline std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
 } // namespace testsupport

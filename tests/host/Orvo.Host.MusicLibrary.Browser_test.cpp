@@ -285,6 +285,27 @@ TEST(HostMLTaskDisplay, RewritesOneLineInPlaceOnATerminalOnly) {
     EXPECT_EQ(pipe.str(), "");
 }
 
+TEST(HostMLTaskLog, WritesALinePerFewPercentOrWhenTheWordsChange) {
+    std::ostringstream out;
+    TOrvoHostTaskLog log(out, std::chrono::hours(1));
+    log.Show(u"Jazz: Waiting");
+    char text[64];
+    for (int kb = 1; kb <= 100; ++kb) {
+        std::snprintf(text, sizeof text, "Jazz: Updating %d.50 KB/100.50 KB", kb - 1);
+        log.Show(FromUtf8(text));
+    }
+    // No total: the words count, and the interval.
+    for (int kb = 1; kb <= 100; ++kb)
+        log.Show(FromUtf8("Blues: Updating " + std::to_string(kb) + ",00 MB"));
+    log.Show(u"Blues: Waiting\x1b");
+    const std::string written = out.str();
+    EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 1 + 20 + 1 + 1) << written;
+    EXPECT_NE(written.find("Jazz: Updating 5.50 KB/100.50 KB\nJazz: Updating 10.50 KB/100.50 KB\n"),
+              std::string::npos)
+        << written;
+    EXPECT_NE(written.find("Blues: Updating 1,00 MB\nBlues: Waiting\\x1B\n"), std::string::npos) << written;
+}
+
 TEST(HostMLLinks, PlainTextKeepsTheCaptions) {
     const std::vector<std::pair<std::u16string, std::u16string>> cases = {
         {u"", u""},
@@ -324,15 +345,15 @@ protected:
 } // namespace
 
 TEST_F(HostCliStations, TellsHowToAddStationsWhileThereAreNone) {
-    TStationsRun run = Run({});
-    EXPECT_EQ(run.Status, 0) << run.Err;
-    EXPECT_EQ(run.Out, "No stations yet. Add radio catalogs: run 'tunedex add --title TITLE --kind KIND ...' "
-                       "(see 'tunedex add --help').\n");
-    // Scripts get no rows on stdout.
-    run = Run({"--format", "json"});
-    EXPECT_EQ(run.Status, 0);
-    EXPECT_EQ(run.Out, "");
-    EXPECT_NE(run.Err.find("No stations yet."), std::string::npos);
+    // A notice, never a row, in every format: scripts get no rows on stdout.
+    for (const char* format : {"table", "json"}) {
+        const TStationsRun run = Run({"--format", format});
+        EXPECT_EQ(run.Status, 0) << run.Err;
+        EXPECT_EQ(run.Out, "");
+        EXPECT_EQ(run.Err,
+                  "No stations yet. Add radio catalogs: run 'tunedex add --title TITLE --kind KIND ...' "
+                  "(see 'tunedex add --help').\n");
+    }
 }
 
 TEST_F(HostCliStations, ListsATableOrOneJsonObjectPerRow) {
@@ -368,8 +389,15 @@ TEST_F(HostCliStations, UsageErrorsSayWhatIsWrong) {
         {{"--where", "Bitrate", "between", "1"}, "between needs two values"},
         {{"--sort", "Name:up"}, "Unknown sort direction \"up\""},
         {{"--sort", "Name;DROP"}, "unknown field \"Name;DROP\""},
-        {{"--where", "Genre", "eq"}, "--where"},
-        {{"--limit", "-1"}, "--limit"},
+        {{"--where", "Genre", "eq"}, "--where takes FIELD OP VALUE, and \"Genre eq\" lacks its VALUE"},
+        {{"--where", "Genre"}, "\"Genre\" lacks its OP"},
+        {{"--limit", "-1"}, "--limit takes a whole number of rows"},
+        {{"--limit", "abc"}, "--limit takes a whole number of rows from 0 to 2147483647, not \"abc\""},
+        {{"--offset", "1x"}, "--offset takes a whole number of rows"},
+        {{"--where", "Bitrate", "ge", "fast"},
+         "\"fast\" in \"--where Bitrate ge fast\" is not a whole number"},
+        {{"--where", "Bitrate", "between", "64,x"}, "\"x\" in \"--where Bitrate between 64,x\""},
+        {{"--where", "Bitrate", "in", "64,,128"}, "\"\" in \"--where Bitrate in 64,,128\""},
     };
     for (const auto& [args, message] : cases) {
         const TStationsRun run = Run(args);

@@ -59,3 +59,33 @@ TEST(ShellOpenAddress, OpensAddressesFoldersAndBareHostsInThatOrder) {
 }
 
 } // namespace
+
+TEST(WebPageAddress, OpensOnlyWebPages) {
+    struct Case {
+        std::u16string Text, Address;
+    } cases[] = {
+        {u"http://radio.example/", u"http://radio.example/"},
+        {u"HTTPS://radio.example", u"HTTPS://radio.example"},
+        {u"radio.example/about?x=1", u"https://radio.example/about?x=1"},
+        {u"localhost:8080/x", u"https://localhost:8080/x"},
+        {u"//radio.example/x", u"https://radio.example/x"},
+        {u"file:///etc/passwd", u""},
+        {u"javascript:alert(1)", u""},
+        {u"mailto:a@radio.example", u""},
+        {u"C:\\Windows", u""},
+        {u"/etc", u""},
+        {u"http://", u""},
+        {u"https:///etc/passwd", u""},
+        {u"http://radio.example/\nx", u""},
+        {u"", u""},
+    };
+    RecordedShell shell;
+    for (const Case& c : cases) {
+        EXPECT_EQ(WebPageAddress(c.Text), c.Address) << ToUtf8(c.Text);
+        EXPECT_EQ(ShellOpenWebPage(c.Text), !c.Address.empty()) << ToUtf8(c.Text);
+    }
+    EXPECT_EQ(shell.Opened,
+              (std::vector<std::string>{"http://radio.example/", "HTTPS://radio.example",
+                                        "https://radio.example/about?x=1", "https://localhost:8080/x",
+                                        "https://radio.example/x"}));
+}

@@ -119,7 +119,12 @@ TEST_F(StationFileManager, OpensTheHomePageWithASchemeWhereItHasNone) {
     AddStation(u"http://radio.example/a", u"http://a.example/home");
     AddStation(u"http://radio.example/b", u"b.example/about?x=1");
     AddStation(u"http://radio.example/none", u"");
+    // Home pages that are no web pages count as none.
+    AddStation(u"http://radio.example/file", u"file:///etc/passwd");
+    AddStation(u"http://radio.example/script", u"javascript:alert(1)");
     TRecordedShell shell;
+    EXPECT_EQ(FService->OpenFileFolder(u"http://radio.example/file"), E_FAIL);
+    EXPECT_EQ(FService->OpenFileFolder(u"http://radio.example/script"), E_FAIL);
     EXPECT_EQ(FService->OpenFileFolder(u"http://radio.example/a"), S_OK);
     EXPECT_EQ(FService->OpenFileFolder(u"http://radio.example/b"), S_OK);
     EXPECT_EQ(FService->OpenFileFolder(u"http://radio.example/none"), E_FAIL);

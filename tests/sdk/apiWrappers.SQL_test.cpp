@@ -91,8 +91,10 @@ TEST(MLSQLConditions, FollowTheOperationTable) {
         {u"Provider", 0, u"My list", u"", u"Providers.Title = 'My list' COLLATE NOCASE "},
         {u"Name", 0, u"O'Brien", u"", u"Name = 'O''Brien' COLLATE NOCASE "},
         {u"Name", 0, u"a\U0001F3B5b", u"", u"Name = 'a b' COLLATE NOCASE "},
-        // "%" and "_" stay wildcards.
-        {u"Name", 7, u"50%_off", u"", u"UPPER(Name) LIKE '%50%_OFF%'"},
+        // "%", "_" and the escape character match only themselves; only then is ESCAPE written.
+        {u"Name", 7, u"50%_off", u"", u"UPPER(Name) LIKE '%50\\%\\_OFF%' ESCAPE '\\'"},
+        {u"Name", 9, u"a\\b", u"", u"UPPER(Name) LIKE '%A\\\\B' ESCAPE '\\'"},
+        {u"Name", 11, u"_", u"", u"UPPER(Name) NOT LIKE '%\\_%' ESCAPE '\\'"},
         {u"Name", 8, u"it's", u"", u"UPPER(Name) LIKE 'IT''S%'"},
     };
     for (const TCase& c : cases)
@@ -213,14 +215,15 @@ TEST(MLSQLConditions, AFailingValueListRaisesItsResultCode) {
 
 TEST(MLSQLConditions, WholeFilterWithSearchSortAndWindow) {
     TOrvoHostMLRequest request;
-    request.Search = u"o'k";
+    request.Search = u"o'k%";
     request.Sort = {{u"Name", false}, {u"Provider", true}};
     request.Offset = 50;
     request.Limit = 25;
     const TOrvoHostMLQuery query = BuildMLQuery(request);
     TTestAdapter adapter;
     adapter.AddConditions(query.Filter.get(), Names({u"Name", u"", u"Logo", u"Provider"}).get(), false);
-    EXPECT_EQ(adapter.ToString(), u"((UPPER(Name) LIKE '%O''K%') OR (UPPER(Providers.Title) LIKE '%O''K%')) "
+    EXPECT_EQ(adapter.ToString(), u"((UPPER(Name) LIKE '%O''K\\%%' ESCAPE '\\') OR "
+                                  u"(UPPER(Providers.Title) LIKE '%O''K\\%%' ESCAPE '\\')) "
                                   u"ORDER BY Name, Providers.Title DESC LIMIT 50, 25");
 
     // Nothing to restrict; a count of 0 means no window whatever the offset.
