@@ -5,9 +5,11 @@
 
 #include "host/Orvo.Host.h"
 
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace CLI {
@@ -48,6 +50,9 @@ public:
 bool InitializePlugin(TOrvoHost& host, TOrvoCliContext& context);
 // Why the plug-in refused to initialise, for an error message.
 std::string InitializationFailure(HRESULT result, const TOrvoHostSettings& settings);
+// Runs a command's work and answers its status; an exception it raises is reported on the error
+// stream, with status 2 for a usage error and 1 for anything else.
+int RunReportingErrors(TOrvoCliContext& context, const std::function<int()>& work);
 
 // The commands.
 std::unique_ptr<TOrvoCliCommand> NewInfoCommand();
@@ -74,5 +79,8 @@ public:
     int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
 
 private:
+    // Says that `word` names no command, and which one it may have meant.
+    std::string UnknownCommand(std::string_view word) const;
+
     std::vector<std::unique_ptr<TOrvoCliCommand>> FCommands;
 };
