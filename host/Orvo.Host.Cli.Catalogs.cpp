@@ -62,10 +62,12 @@ struct TCatalogueOptions {
     std::string List;
     std::string Value;
     bool NoWait = false;
+    bool TitleGiven = false;
 
     void Define(CLI::App& command, bool adding) {
         CLI::Option* title =
             command.add_option("--title", Title, "Title of the catalogue")->option_text("TEXT");
+        title->each([this](const std::string&) { TitleGiven = true; });
         CLI::Option* kind =
             command
                 .add_option(
@@ -83,9 +85,10 @@ struct TCatalogueOptions {
                     "--server", Server,
                     "Radio Browser server (default: the first one the look-up finds; see `tunedex servers`)")
                 ->option_text("HOST");
-        CLI::Option* list = command.add_option("--list", List, "Radio Browser list the value is taken from")
-                                ->check(CLI::IsMember({"country", "language", "tag"}))
-                                ->option_text("country|language|tag");
+        CLI::Option* list =
+            command.add_option("--list", List, "Radio Browser list the value is taken from")
+                ->check(CLI::IsMember({"country", "language", "tag", "countries", "languages", "tags"}))
+                ->option_text("country|language|tag");
         CLI::Option* value =
             command
                 .add_option("--value", Value, "Radio Browser country, language or tag (see `tunedex values`)")
@@ -100,6 +103,8 @@ struct TCatalogueOptions {
 
     // Sets the boxes as asked and saves; answers the title saved.
     std::u16string Apply(TOrvoCliEditor& editor, bool adding) const {
+        if (TitleGiven && Trim(FromUtf8(Title)).empty())
+            throw EOrvoCliUsage(u"A catalogue's title cannot be empty or only spaces");
         if (!Kind.empty())
             editor.ChooseKind(KindIndex(editor.Kinds()));
         if (editor.ShowsAddress()) {
@@ -117,7 +122,7 @@ struct TCatalogueOptions {
         } else if (!Address.empty() || !Server.empty() || !List.empty() || !Value.empty()) {
             throw EOrvoCliUsage(u"This kind of catalogue takes no address and no Radio Browser options");
         }
-        if (!Title.empty())
+        if (TitleGiven)
             editor.SetTitle(FromUtf8(Title));
         if (!Address.empty())
             editor.SetAddress(FromUtf8(Address));
@@ -153,19 +158,22 @@ struct TCatalogueOptions {
     }
 };
 
-// Saves through the editor that `button` opens, then waits for the refresh unless asked not to;
-// prints the station count, or with --no-wait the catalogue's id.
-int SaveCatalogue(TOrvoCliSession& session, TOrvoCliContext& context, const TCatalogueOptions& options,
-                  const std::optional<std::string>& key) {
+// Saves through the editor of a new catalogue, or of the one `key` names, then waits for the
+// refresh that saving starts and prints the station count. With --no-wait it prints the
+// catalogue's id and detaches, and waits for the refresh in the background.
+int SaveCatalogue(TOrvoCliContext& context, const TCatalogueOptions& options,
+                  const std::optional<std::string>& key, const TOrvoCliDetach& detach) {
+    const TOrvoCliPluginLog log;
+    TOrvoCliSession session(context);
     const bool adding = !key;
     std::optional<TOrvoCliManager::TRow> result;
-    std::u16string savedId;
     session.WithManager([&](TOrvoCliManager& manager) {
-        std::u16string savedUpdated = u"-";
+        std::u16string savedUpdated = u"-", editedId;
         if (key) {
             const size_t row = manager.FindRow(FromUtf8(*key));
             // The editor keeps the last update of the catalogue it edits.
             savedUpdated = manager.Rows()[row].Updated;
+            editedId = manager.Rows()[row].ID;
             manager.Click(row);
         }
         std::set<std::u16string> before;
@@ -179,36 +187,29 @@ int SaveCatalogue(TOrvoCliSession& session, TOrvoCliContext& context, const TCat
         });
         if (!session.Errors().empty())
             return;
-        // The saved catalogue is the one new in the list; saving may also replace a catalogue of
-        // the same settings, which keeps its id.
-        const std::vector<TOrvoCliManager::TRow> rows = manager.Rows();
-        std::vector<std::u16string> fresh;
-        for (const auto& row : rows)
+        // The saved catalogue is the one new in the list (its settings make its id), else the
+        // edited one, whose settings stayed.
+        std::u16string savedId;
+        for (const auto& row : manager.Rows())
             if (!before.contains(row.ID))
-                fresh.push_back(row.ID);
-        if (fresh.size() == 1) {
-            savedId = fresh.front();
-        } else {
-            for (const auto& row : rows)
-                if (row.Title == title) {
-                    savedId = row.ID;
-                    break;
-                }
-        }
+                savedId = row.ID;
+        if (savedId.empty() && manager.RowOf(editedId))
+            savedId = editedId;
         if (savedId.empty())
             throw Exception(u"The catalogue was saved, but the manager does not list it");
-        if (options.NoWait)
-            return;
-        result = manager.WaitForRefresh(savedId, savedUpdated, rebuilds,
+        if (options.NoWait) {
+            context.Out << ToUtf8(savedId) << '\n';
+            if (detach)
+                detach(TUNEDEX_EXIT_OK);
+        }
+        result = manager.WaitForRefresh(savedId, savedUpdated, rebuilds, log,
                                         [&] { session.Progress(Format(u"Refreshing \"%s\"...", title)); });
     });
     session.Progress({});
     if (const int status = session.Outcome(); status != TUNEDEX_EXIT_OK)
         return status;
-    if (result)
+    if (!options.NoWait)
         context.Out << ToUtf8(result->Count) << '\n';
-    else
-        context.Out << ToUtf8(savedId) << '\n';
     return TUNEDEX_EXIT_OK;
 }
 
@@ -317,8 +318,10 @@ public:
     }
     void DefineOptions(CLI::App& command) override { FOptions.Define(command, true); }
     int Run(TOrvoCliContext& context) override {
-        TOrvoCliSession session(context);
-        return SaveCatalogue(session, context, FOptions, std::nullopt);
+        return RunChangingCatalogues(context, FOptions.NoWait,
+                                     [this](TOrvoCliContext& c, const TOrvoCliDetach& d) {
+                                         return SaveCatalogue(c, FOptions, std::nullopt, d);
+                                     });
     }
 
 private:
@@ -338,8 +341,10 @@ public:
         FOptions.Define(command, false);
     }
     int Run(TOrvoCliContext& context) override {
-        TOrvoCliSession session(context);
-        return SaveCatalogue(session, context, FOptions, FKey);
+        return RunChangingCatalogues(context, FOptions.NoWait,
+                                     [this](TOrvoCliContext& c, const TOrvoCliDetach& d) {
+                                         return SaveCatalogue(c, FOptions, FKey, d);
+                                     });
     }
 
 private:
@@ -357,6 +362,7 @@ public:
             ->option_text("ID-or-TITLE");
     }
     int Run(TOrvoCliContext& context) override {
+        TOrvoCliProfileLock lock(context, true);
         TOrvoCliSession session(context);
         session.WithManager([&](TOrvoCliManager& manager) {
             const size_t row = manager.FindRow(FromUtf8(FKey));
@@ -378,6 +384,7 @@ public:
     std::string Name() const override { return "reset"; }
     std::string Description() const override { return "Remove every catalogue and station"; }
     int Run(TOrvoCliContext& context) override {
+        TOrvoCliProfileLock lock(context, true);
         // A database the plug-in cannot open is kept, moved aside, never deleted.
         const std::filesystem::path database = CatalogueDatabase(context.Settings);
         if (const std::string damage = CatalogueDamage(database); !damage.empty()) {

@@ -1,5 +1,6 @@
 #include "host/Orvo.Host.Cli.Dialogs.h"
 
+#include "nuv/Nuv.SQLite3.h"
 #include "platform/Platform.System.h"
 #include "platform/Platform.Threads.h"
 
@@ -47,18 +48,20 @@ size_t TOrvoCliManager::FindRow(std::u16string_view key) const {
     for (size_t i = 0; i < rows.size(); ++i)
         if (rows[i].ID == key)
             return i;
-    std::optional<size_t> found;
+    std::vector<size_t> found;
+    std::vector<std::u16string> ids;
+    const std::u16string title = TitleAsStored(key);
     for (size_t i = 0; i < rows.size(); ++i)
-        if (rows[i].Title == key) {
-            if (found)
-                throw Exception(Format(
-                    u"More than one catalogue is titled \"%s\"; name it by its id (see tunedex catalogs)",
-                    key));
-            found = i;
+        if (rows[i].Title == title) {
+            found.push_back(i);
+            ids.push_back(rows[i].ID);
         }
-    if (!found)
+    if (found.empty())
         throw Exception(Format(u"No catalogue has the id or title \"%s\"", key));
-    return *found;
+    if (found.size() > 1)
+        throw Exception(Format(u"%d catalogues are titled \"%s\"; name one by its id: %s",
+                               int64_t(found.size()), key, Join(ids, u", ")));
+    return found.front();
 }
 
 std::optional<TOrvoCliManager::TRow> TOrvoCliManager::RowOf(std::u16string_view id) const {
@@ -89,6 +92,7 @@ int TOrvoCliManager::Rebuilds() const {
 
 TOrvoCliManager::TRow TOrvoCliManager::WaitForRefresh(std::u16string_view id,
                                                       std::u16string_view savedUpdated, int rebuildsBefore,
+                                                      const TOrvoCliPluginLog& log,
                                                       const std::function<void()>& progress) {
     bool seenUpdating = false;
     std::optional<TRow> row;
@@ -100,7 +104,8 @@ TOrvoCliManager::TRow TOrvoCliManager::WaitForRefresh(std::u16string_view id,
             seenUpdating = true;
             return false;
         }
-        return row->Updated != savedUpdated || row->Count != u"0" || seenUpdating ||
+        // A count alone tells nothing: an edited catalogue keeps its stations until it is stored.
+        return row->Updated != savedUpdated || seenUpdating ||
                FList.UpdatesEnded() - rebuildsBefore >= kRebuildsOfARun;
     };
     const uint64_t start = platform::TickCount64();
@@ -113,10 +118,13 @@ TOrvoCliManager::TRow TOrvoCliManager::WaitForRefresh(std::u16string_view id,
     }
     if (!row)
         throw Exception(u"The catalogue was saved, but left the list while it was being refreshed");
-    if (row->Updated == savedUpdated && row->Count == u"0")
-        throw Exception(Format(u"The catalogue \"%s\" was saved, but its refresh failed; "
-                               u"set TUNEDEX_LOG=FILE to have the reason written there",
-                               row->Title));
+    // A failed refresh leaves the catalogue as it was and logs why.
+    std::u16string reason = log.ErrorOf(row->Title);
+    if (reason.empty() && row->Updated == savedUpdated && row->Count == u"0")
+        reason = u"the plug-in gave no reason";
+    if (!reason.empty())
+        throw Exception(
+            Format(u"The catalogue \"%s\" was saved, but its refresh failed: %s", row->Title, reason));
     return *row;
 }
 
@@ -249,6 +257,11 @@ void TOrvoCliSession::Progress(std::u16string_view text) {
     // Back to the line's start and clear it, so that each text replaces the last.
     FContext.Out << "\r\033[K" << TerminalText(text) << std::flush;
     FProgressShown = !text.empty();
+}
+
+std::u16string TitleAsStored(std::u16string_view typed) {
+    const std::u16string quoted = QuoteValue(typed);
+    return ReplaceAll(std::u16string_view(quoted).substr(1, quoted.size() - 2), u"''", u"'");
 }
 
 int32_t ListKindOf(std::string_view name) {

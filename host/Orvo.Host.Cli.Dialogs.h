@@ -6,7 +6,7 @@
 //
 // Thread-safety: main thread only, like the forms.
 
-#include "host/Orvo.Host.Cli.h"
+#include "host/Orvo.Host.Cli.Process.h"
 #include "host/Orvo.Host.UI.Automation.h"
 
 #include <cstdint>
@@ -57,10 +57,10 @@ public:
     // Waits, pumping the main loop, until the manager shows the catalogue `id` refreshed after a
     // save that left it showing `savedUpdated` as its last update and no stations. `rebuilds` is
     // Rebuilds() from before the editor was opened. Answers the row then. Raises Exception when
-    // the run ended without updating it, the row went, or the time-out passed. `progress` is
-    // called now and then while waiting.
+    // the refresh failed, the row went, or the time-out passed. `progress` is
+    // called now and then while waiting. A failure's reason is taken from `log`.
     TRow WaitForRefresh(std::u16string_view id, std::u16string_view savedUpdated, int rebuilds,
-                        const std::function<void()>& progress);
+                        const TOrvoCliPluginLog& log, const std::function<void()>& progress);
 
 private:
     TOrvoHostUI& FUI;
@@ -152,6 +152,10 @@ private:
     bool FProgress;
     bool FProgressShown = false;
 };
+
+// A title as the catalogue stores it, so that what the user typed finds it: the catalogue's
+// literals turn characters outside the Basic Multilingual Plane into spaces.
+std::u16string TitleAsStored(std::u16string_view typed);
 
 // Parses a kind of list as the editor numbers them ("country" 0, "language" 1, "tag" 2, or the
 // plural forms the look-ups name); -1 for anything else.

@@ -1,6 +1,7 @@
 // `servers` and `values`: the Radio Browser look-ups of the catalogue editor, one value a line.
 
 #include "host/Orvo.Host.Cli.Dialogs.h"
+#include "host/Orvo.Host.Cli.Process.h"
 
 #include <CLI/CLI.hpp>
 
@@ -50,10 +51,14 @@ public:
             ->option_text("HOST");
         command.add_option("--list", FList, "What to list")
             ->required()
-            ->check(CLI::IsMember({"countries", "languages", "tags"}))
+            ->check(CLI::IsMember({"countries", "languages", "tags", "country", "language", "tag"}))
             ->option_text("countries|languages|tags");
     }
     int Run(TOrvoCliContext& context) override {
+        // The server's list as its address names it.
+        static constexpr std::u16string_view kLists[] = {u"countries", u"languages", u"tags"};
+        const std::u16string list(kLists[ListKindOf(FList)]);
+        const TOrvoCliPluginLog log;
         TOrvoCliSession session(context);
         std::vector<std::u16string> values;
         std::u16string server;
@@ -72,9 +77,13 @@ public:
         });
         if (const int status = session.Outcome(); status != TUNEDEX_EXIT_OK)
             return status;
-        // A failed look-up and an empty list look alike in the editor; no server lists nothing.
-        if (values.empty())
-            throw Exception(Format(u"The server %s listed no %s", server, FromUtf8(FList)));
+        // A failed look-up and an empty list look alike in the editor; the plug-in logs why one
+        // failed.
+        if (values.empty()) {
+            if (const std::u16string reason = log.ErrorOf(server + u"/json/" + list); !reason.empty())
+                throw Exception(Format(u"The server %s did not list its %s: %s", server, list, reason));
+            throw Exception(Format(u"The server %s listed no %s", server, list));
+        }
         PrintLines(context.Out, values);
         return TUNEDEX_EXIT_OK;
     }

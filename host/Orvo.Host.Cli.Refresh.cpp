@@ -4,24 +4,19 @@
 // progress until the run ends; the catalogue manager's list before and after gives the summary.
 // Ctrl-C stops the run through the task's cancel button, as a person would.
 
-#include "host/Orvo.Host.Cli.h"
+#include "host/Orvo.Host.Cli.Dialogs.h"
+#include "host/Orvo.Host.Cli.Process.h"
 #include "host/Orvo.Host.MusicLibrary.Browser.h"
 #include "host/Orvo.Host.UI.Automation.h"
-#include "platform/Platform.System.h"
 #include "platform/Platform.Threads.h"
 
 #include <CLI/CLI.hpp>
 
-#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <ostream>
@@ -82,52 +77,6 @@ private:
     struct sigaction FPrevious = {};
 };
 
-// The plug-in's error log during a run: the reasons a catalogue was not refreshed. The plug-in
-// logs only where TUNEDEX_LOG points, so without one the host points it at a file of its own for
-// the run; a log the user configured is read from where it stood when the run began.
-class TPluginLog {
-public:
-    TPluginLog() {
-        if (const char* configured = std::getenv("TUNEDEX_LOG"); configured && *configured) {
-            FPath = configured;
-            std::error_code ignored;
-            FStart = std::filesystem::file_size(FPath, ignored);
-            if (ignored)
-                FStart = 0;
-        } else {
-            FPath = platform::TemporaryFolder() + "/tunedex-refresh-" + std::to_string(getpid()) + ".log";
-            std::filesystem::remove(FPath);
-            setenv("TUNEDEX_LOG", FPath.c_str(), 1);
-            FOwned = true;
-        }
-    }
-    ~TPluginLog() {
-        if (!FOwned)
-            return;
-        unsetenv("TUNEDEX_LOG");
-        std::error_code ignored;
-        std::filesystem::remove(FPath, ignored);
-    }
-    TPluginLog(const TPluginLog&) = delete;
-    TPluginLog& operator=(const TPluginLog&) = delete;
-
-    // What the run logged about the catalogue with the title, or empty.
-    std::u16string ErrorOf(const std::u16string& title) const {
-        std::ifstream in(FPath, std::ios::binary);
-        in.seekg(std::streamoff(FStart));
-        const std::string marker = "[App] Tunedex: " + ToUtf8(title) + ": ";
-        for (std::string line; std::getline(in, line);)
-            if (const size_t at = line.find(marker); at != std::string::npos)
-                return FromUtf8(line.substr(at + marker.size()));
-        return {};
-    }
-
-private:
-    std::string FPath;
-    uintmax_t FStart = 0;
-    bool FOwned = false;
-};
-
 class TRefreshCommand : public TOrvoCliCommand {
 public:
     std::string Name() const override { return "refresh"; }
@@ -143,39 +92,64 @@ public:
     }
 
     int Run(TOrvoCliContext& context) override {
-        if (FNoWait)
-            return RunInBackground(context);
-        return Refresh(context, nullptr);
+        return RunChangingCatalogues(
+            context, FNoWait,
+            [this](TOrvoCliContext& c, const TOrvoCliDetach& detach) { return Refresh(c, detach); });
     }
 
 private:
-    // What a background refresh tells the command that started it: the refresh is queued, or
-    // why it is not.
-    using TQueuedReport = std::function<void(const std::string& error)>;
-
-    int Refresh(TOrvoCliContext& context, const TQueuedReport& queued) {
-        // Before the plug-in loads: it reads where to log once.
-        TPluginLog log;
+    // `detach`, when set, lets the command return once the refresh is queued.
+    int Refresh(TOrvoCliContext& context, const TOrvoCliDetach& detach) {
+        TOrvoCliPluginLog log;
         TOrvoHost host(context.Settings);
-        if (!InitializePlugin(host, context)) {
-            if (queued)
-                queued("the plug-in did not initialise");
+        if (!InitializePlugin(host, context))
             return TUNEDEX_EXIT_FAILURE;
-        }
         const std::vector<TCatalogueRow> before = ListCatalogues(host);
-        const std::u16string title = FromUtf8(FTitle);
+        const std::u16string title = TitleAsStored(FromUtf8(FTitle));
         std::vector<std::u16string> targets;
         for (const TCatalogueRow& row : before)
             if (title.empty() || row.Title == title)
                 targets.push_back(row.ID);
         if (const std::string refused = Unrefreshable(before, targets, title); !refused.empty()) {
             context.Err << "tunedex: " << TerminalText(refused) << '\n';
-            if (queued)
-                queued(refused);
             return TUNEDEX_EXIT_FAILURE;
         }
 
         TOrvoHostMLBrowser browser(host.Core());
+        std::vector<std::u16string> titles;
+        std::string refused = Choose(host, browser, title, titles);
+        if (!refused.empty()) {
+            context.Err << "tunedex: " << TerminalText(refused) << '\n';
+            return TUNEDEX_EXIT_FAILURE;
+        }
+        if (detach) {
+            context.Out << "Refresh queued; it goes on in the background.\n";
+            detach(TUNEDEX_EXIT_OK);
+        }
+        // While no catalogue holds stations the library offers no refresh of them all: each is
+        // refreshed by its title instead, one run after the other.
+        bool cancelled = false;
+        for (size_t i = 0;; ++i) {
+            cancelled = WaitForRun(context, host, browser, FShownBefore);
+            if (cancelled || i >= titles.size())
+                break;
+            std::vector<std::u16string> none;
+            if (refused = Choose(host, browser, std::u16string(titles[i]), none); !refused.empty())
+                break;
+        }
+        const int status = Summarise(context, before, ListCatalogues(host), targets, cancelled, log);
+        if (!refused.empty()) {
+            context.Err << "tunedex: " << TerminalText(refused) << '\n';
+            return TUNEDEX_EXIT_FAILURE;
+        }
+        return status;
+    }
+
+    // Chooses the library's command that refreshes the catalogues titled `title`, or all of them
+    // when it is empty. When the library offers no refresh of them all, chooses the refresh of the
+    // first title and leaves the others in `later`. Answers why nothing was chosen, or empty.
+    std::string Choose(TOrvoHost& host, TOrvoHostMLBrowser& browser, const std::u16string& title,
+                       std::vector<std::u16string>& later) {
         TOrvoHostMusicLibraryUI& library = host.MusicLibraryUI();
         library.SelectGroupingNode(
             title.empty() ? std::vector<TOrvoHostMusicLibraryUI::TGroupingLevel>{}
@@ -184,28 +158,22 @@ private:
         const std::vector<TOrvoHostMenuEntry> menu = host.Menus().Show(ORVO_MENU_MUSIC_LIBRARY);
         const auto item = std::find_if(menu.begin(), menu.end(),
                                        [&](const TOrvoHostMenuEntry& entry) { return entry.ID == action; });
-        std::string refused;
         if (item == menu.end() || !item->Visible)
-            refused = "the music library offers no command to refresh " +
-                      (title.empty() ? std::string("the catalogues") : "\"" + FTitle + "\"");
-        else if (!item->Enabled)
-            refused = "no catalogue holds stations yet, so there is nothing to refresh all at once; "
-                      "refresh a catalogue by its title";
-        const int64_t shownBefore = browser.Manager().TasksShown();
-        if (refused.empty())
-            if (const HRESULT chosen = host.Menus().Choose(action); Failed(chosen))
-                refused = "the refresh command failed (" + ResultCodeText(chosen) + ")";
-        if (!refused.empty()) {
-            context.Err << "tunedex: " << TerminalText(refused) << '\n';
-            if (queued)
-                queued(refused);
-            return TUNEDEX_EXIT_FAILURE;
+            return "the music library offers no command to refresh " +
+                   (title.empty() ? std::string("the catalogues") : "\"" + ToUtf8(title) + "\"");
+        if (!item->Enabled) {
+            later.clear();
+            for (const TCatalogueRow& row : ListCatalogues(host))
+                if (std::find(later.begin(), later.end(), row.Title) == later.end())
+                    later.push_back(row.Title);
+            const std::u16string first = later.front();
+            later.erase(later.begin());
+            return Choose(host, browser, first, later);
         }
-        if (queued)
-            queued({});
-
-        const bool cancelled = WaitForRun(context, host, browser, shownBefore);
-        return Summarise(context, before, ListCatalogues(host), targets, cancelled, log);
+        FShownBefore = browser.Manager().TasksShown();
+        if (const HRESULT chosen = host.Menus().Choose(action); Failed(chosen))
+            return "the refresh command failed (" + ResultCodeText(chosen) + ")";
+        return {};
     }
 
     // Why the catalogues cannot be refreshed, or empty when they can.
@@ -213,6 +181,10 @@ private:
                               const std::vector<std::u16string>& targets, const std::u16string& title) const {
         if (catalogues.empty())
             return "there are no catalogues yet; add one with 'tunedex add'";
+        if (targets.size() > 1 && !title.empty())
+            return ToUtf8(Format(u"%d catalogues are titled \"%s\" (ids %s); refreshing one of them needs a "
+                                 u"title of its own: 'tunedex edit ID --title TEXT'",
+                                 int64_t(targets.size()), title, Join(targets, u", ")));
         if (!targets.empty())
             return {};
         std::vector<std::u16string> titles;
@@ -268,7 +240,7 @@ private:
 
     int Summarise(TOrvoCliContext& context, const std::vector<TCatalogueRow>& before,
                   const std::vector<TCatalogueRow>& after, const std::vector<std::u16string>& targets,
-                  bool cancelled, const TPluginLog& log) const {
+                  bool cancelled, const TOrvoCliPluginLog& log) const {
         std::map<std::u16string, std::u16string> datesBefore;
         for (const TCatalogueRow& row : before)
             datesBefore[row.ID] = row.Date;
@@ -298,77 +270,13 @@ private:
         return cancelled || !failed.empty() ? TUNEDEX_EXIT_FAILURE : TUNEDEX_EXIT_OK;
     }
 
-    // Runs the refresh in a process of its own that outlives this one, and returns once it has
-    // queued the refresh. The child starts before this process has any thread.
-    int RunInBackground(TOrvoCliContext& context) {
-        int channel[2];
-        if (pipe(channel) != 0)
-            throw Exception(u"cannot start the background refresh (pipe)");
-        std::cout.flush();
-        std::cerr.flush();
-        const pid_t child = fork();
-        if (child < 0) {
-            close(channel[0]);
-            close(channel[1]);
-            throw Exception(u"cannot start the background refresh (fork)");
-        }
-        if (child == 0) {
-            close(channel[0]);
-            setsid();
-            // Nobody reads the child's output; its outcome stays in the catalogue.
-            if (const int null = open("/dev/null", O_RDWR); null >= 0) {
-                dup2(null, STDIN_FILENO);
-                dup2(null, STDOUT_FILENO);
-                dup2(null, STDERR_FILENO);
-                if (null > STDERR_FILENO)
-                    close(null);
-            }
-            signal(SIGINT, SIG_IGN);
-            int status = TUNEDEX_EXIT_FAILURE;
-            bool reported = false;
-            const auto report = [&](const std::string& error) {
-                const std::string message = error.empty() ? "Q" : "E" + error;
-                [[maybe_unused]] const ssize_t written = write(channel[1], message.data(), message.size());
-                close(channel[1]);
-                reported = true;
-            };
-            try {
-                status = Refresh(context, report);
-            } catch (const std::exception& e) {
-                if (!reported)
-                    report(e.what());
-            }
-            if (!reported)
-                report("the refresh did not start");
-            std::cout.flush();
-            _exit(status);
-        }
-        close(channel[1]);
-        std::string answer;
-        char buffer[512];
-        for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) != 0;) {
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                break;
-            answer.append(buffer, size_t(n));
-        }
-        close(channel[0]);
-        if (answer == "Q") {
-            context.Out << "Refresh queued; it goes on in the background.\n";
-            return TUNEDEX_EXIT_OK;
-        }
-        context.Err << "tunedex: "
-                    << TerminalMessage(answer.size() > 1 ? answer.substr(1) : "the refresh did not start")
-                    << '\n';
-        return TUNEDEX_EXIT_FAILURE;
-    }
-
     static constexpr uint32_t StartTimeoutMs = 30000;
 
     std::string FTitle;
     bool FNoWait = false;
     bool FProgress = false;
+    // The manager's count of shown tasks from before the last refresh was chosen.
+    int64_t FShownBefore = 0;
 };
 
 } // namespace

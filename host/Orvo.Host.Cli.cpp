@@ -9,6 +9,8 @@
 #include <ctime>
 #include <memory>
 #include <ostream>
+#include <set>
+#include <string_view>
 
 TOrvoCli::TOrvoCli() {
     AddCommand(NewInfoCommand());
@@ -130,6 +132,61 @@ bool InitializePlugin(TOrvoHost& host, TOrvoCliContext& context) {
     return false;
 }
 
+namespace {
+
+// The first argument that is not a global option or its value: the command's name.
+std::string FirstWord(int argc, const char* const* argv) {
+    static const std::set<std::string_view> withValue = {"--plugin", "--profile", "--host-build",
+                                                         "--proxy",  "--timeout", "--user-agent"};
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--")
+            return i + 1 < argc ? argv[i + 1] : "";
+        if (!arg.starts_with("-"))
+            return std::string(arg);
+        if (withValue.contains(arg))
+            ++i;
+    }
+    return {};
+}
+
+CLI::App* SubcommandOf(CLI::App& app, const std::string& name) {
+    for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; }))
+        if (sub->get_name() == name)
+            return sub;
+    return nullptr;
+}
+
+size_t EditDistance(std::string_view a, std::string_view b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j)
+        row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+} // namespace
+
+std::string TOrvoCli::UnknownCommand(std::string_view word) const {
+    std::string best;
+    size_t bestDistance = 3;
+    for (const auto& command : FCommands)
+        if (const size_t d = EditDistance(word, command->Name()); d < bestDistance) {
+            bestDistance = d;
+            best = command->Name();
+        }
+    const std::string text = "unknown command '" + std::string(word) + "'; ";
+    return text + (best.empty() ? "'tunedex help' lists the commands" : "did you mean '" + best + "'?");
+}
+
 void TOrvoCli::AddCommand(std::unique_ptr<TOrvoCliCommand> command) {
     FCommands.push_back(std::move(command));
 }
@@ -168,12 +225,35 @@ int TOrvoCli::Run(int argc, const char* const* argv, std::ostream& out, std::ost
         command->DefineOptions(*sub);
         sub->callback([&chosen, c = command.get()] { chosen = c; });
     }
+    std::string helpTopic;
+    CLI::App* help = app.add_subcommand("help", "Show what the commands do, or the options of one");
+    help->add_option("COMMAND", helpTopic, "The command to explain");
 
+    // CLI11 takes a misspelt command for a stray argument; say what it is instead.
+    if (const std::string word = FirstWord(argc, argv); !word.empty() && !SubcommandOf(app, word)) {
+        err << "tunedex: " << UnknownCommand(word) << '\n';
+        return TUNEDEX_EXIT_USAGE;
+    }
+    // Once a command is parsed, the program's help gives that command's.
+    const std::string overview = app.help();
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         const int status = app.exit(e, out, err);
         return status == 0 ? TUNEDEX_EXIT_OK : TUNEDEX_EXIT_USAGE;
+    }
+    if (help->parsed()) {
+        if (helpTopic.empty()) {
+            out << overview;
+            return TUNEDEX_EXIT_OK;
+        }
+        CLI::App* topic = SubcommandOf(app, helpTopic);
+        if (!topic) {
+            err << "tunedex: " << UnknownCommand(helpTopic) << '\n';
+            return TUNEDEX_EXIT_USAGE;
+        }
+        out << topic->help();
+        return TUNEDEX_EXIT_OK;
     }
     if (!chosen)
         return TUNEDEX_EXIT_USAGE;
@@ -194,13 +274,17 @@ int TOrvoCli::Run(int argc, const char* const* argv, std::ostream& out, std::ost
     }
     context.Settings.PluginFile = pluginFile;
     context.Settings.ProfileFolder = profileFolder;
+    return RunReportingErrors(context, [&] { return chosen->Run(context); });
+}
+
+int RunReportingErrors(TOrvoCliContext& context, const std::function<int()>& work) {
     try {
-        return chosen->Run(context);
+        return work();
     } catch (const EOrvoCliUsage& e) {
-        err << "tunedex: " << TerminalMessage(e.what()) << '\n';
+        context.Err << "tunedex: " << TerminalMessage(e.what()) << '\n';
         return TUNEDEX_EXIT_USAGE;
     } catch (const std::exception& e) {
-        err << "tunedex: " << TerminalMessage(e.what()) << '\n';
+        context.Err << "tunedex: " << TerminalMessage(e.what()) << '\n';
         return TUNEDEX_EXIT_FAILURE;
     }
 }

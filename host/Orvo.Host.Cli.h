@@ -7,9 +7,11 @@
 #include "host/Orvo.Host.h"
 
 #include <filesystem>
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace CLI {
@@ -51,6 +53,9 @@ bool InitializePlugin(TOrvoHost& host, TOrvoCliContext& context);
 // Why the plug-in refused to initialise, for an error message; a damaged catalogue database is
 // named with SQLite's reason and what to do.
 std::string InitializationFailure(HRESULT result, const TOrvoHostSettings& settings);
+// Runs a command's work and answers its status; an exception it raises is reported on the error
+// stream, with status 2 for a usage error and 1 for anything else.
+int RunReportingErrors(TOrvoCliContext& context, const std::function<int()>& work);
 
 // The catalogue database the plug-in keeps in the settings' profile folder.
 std::filesystem::path CatalogueDatabase(const TOrvoHostSettings& settings);
@@ -87,5 +92,8 @@ public:
     int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
 
 private:
+    // Says that `word` names no command, and which one it may have meant.
+    std::string UnknownCommand(std::string_view word) const;
+
     std::vector<std::unique_ptr<TOrvoCliCommand>> FCommands;
 };

@@ -173,7 +173,8 @@ void TOrvoTunedexEditDialog::Validate() {
         return;
     }
     const TOrvoTunedexProviderClass& cls = SelectedClass();
-    bool ok = !UIGetText(TitleEdit.get(), ORVO_UIP_TEXT).empty();
+    // A title of blanks only names nothing a person could tell apart in the list.
+    bool ok = !Trim(UIGetText(TitleEdit.get(), ORVO_UIP_TEXT)).empty();
     if (cls.HasAddress())
         ok = ok && IsAcceptableAddress(UIGetText(AddressEdit.get(), ORVO_UIP_TEXT));
     else if (IsRadioBrowser(cls))
@@ -272,8 +273,23 @@ void TOrvoTunedexEditDialog::LoadProvider(std::u16string_view providerId) {
 
 void TOrvoTunedexEditDialog::Save(IUnknown*) {
     try {
+        const TOrvoTunedexProviderClass& cls = SelectedClass();
+        // The Radio Browser settings are stored separated by ";", so one inside a box would cut
+        // what follows it off.
+        if (IsRadioBrowser(cls))
+            for (const auto& [box, name] :
+                 {std::pair{ServerCombo.get(), u"server"}, {ValueCombo.get(), u"value"}})
+                if (UIGetText(box, ORVO_UIP_COMBO_TEXT).find(u';') != std::u16string::npos)
+                    throw EArgumentError(Format(u"The Radio Browser %s cannot contain \";\"", name));
         std::unique_ptr<TOrvoTunedexProvider> provider =
-            SelectedClass().Create(UIGetText(TitleEdit.get(), ORVO_UIP_TEXT), DataText(), KeptDate);
+            cls.Create(UIGetText(TitleEdit.get(), ORVO_UIP_TEXT), DataText(), KeptDate);
+        // The settings make the identifier, so saving these over another catalogue's would
+        // silently replace that one.
+        const std::u16string id = provider->ID();
+        if (id != EditedID)
+            if (const std::unique_ptr<TOrvoTunedexProvider> existing = Catalog->LoadProvider(id))
+                throw EArgumentError(
+                    Format(u"The catalogue \"%s\" already has these settings", existing->Title));
         Catalog->ProviderUpdate(provider.get(), EditedID);
         Catalog->EntriesUpdate(provider->ID());
         Saved = true;

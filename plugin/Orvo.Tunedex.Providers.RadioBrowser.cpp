@@ -1,5 +1,7 @@
 #include "plugin/Orvo.Tunedex.Providers.RadioBrowser.h"
 
+#include "nuv/Nuv.Log.h"
+
 #include "nuv/Nuv.Streams.h"
 #include "nuv/Nuv.Strings.Natural.h"
 #include "nuv/Nuv.Strings.h"
@@ -237,13 +239,18 @@ void TOrvoTunedexRadioBrowser::QueryValues(std::vector<std::u16string>& list, st
         TNuvHttp::Get(std::u16string(server) + u"/json/" + std::u16string(kindName))
             ->OnData(stream)
             .RunInCurrentThread();
-    // Whatever arrived before a failure is not the list.
-    if (outcome.ErrorCode == 0)
-        ForEachObject(stream, [&](const TNuvJSONNode& object) {
+    // Whatever arrived before a failure is not the list. The editor shows a failed look-up as an
+    // empty list; the log keeps why.
+    std::u16string failure = outcome.ErrorMessage;
+    if (outcome.ErrorCode == 0 && !ForEachObject(stream, [&](const TNuvJSONNode& object) {
             std::u16string name;
             if ((!filter || filter(object)) && JSON::TryGetValue(object, u"name", name))
                 list.push_back(std::move(name));
-        });
+        }))
+        failure = u"the answer is not a JSON list";
+    if (outcome.ErrorCode != 0 || !failure.empty())
+        NuvLogError(u"App", Format(u"Tunedex: %s/json/%s: %s", server, kindName,
+                                   failure.empty() ? u"the download failed" : failure));
     RemoveDuplicatesKeepingLast(list);
     std::stable_sort(list.begin(), list.end(), [](const std::u16string& a, const std::u16string& b) {
         return platform::CompareStringLocale(a, b) < 0;
@@ -261,17 +268,18 @@ void TOrvoTunedexRadioBrowser::DiscoverServers(std::vector<std::u16string>& list
 
 // ---- documents --------------------------------------------------------------------------------
 
-void TOrvoTunedexRadioBrowser::ForEachObject(TNuvStream& stream, const TObjectProc& proc) {
+bool TOrvoTunedexRadioBrowser::ForEachObject(TNuvStream& stream, const TObjectProc& proc) {
     const std::unique_ptr<TNuvJSONDocument> document = JSON::Parse(stream);
     if (!document)
-        return;
+        return false;
     const TNuvJSONNode root = document->Root();
     if (!root.IsArray())
-        return;
+        return false;
     const size_t count = root.Count();
     for (size_t i = 0; i < count; ++i)
         if (const TNuvJSONNode item = root.Item(i); item.IsObject())
             proc(item);
+    return true;
 }
 
 namespace {

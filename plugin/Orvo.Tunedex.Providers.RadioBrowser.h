@@ -89,7 +89,8 @@ public:
                            std::u16string_view server);
     // Adds the "name" of every object of the server's "/json/<kindName>" list that the filter
     // accepts, then removes duplicates and sorts in the locale, case included. Does nothing
-    // without a server or kind name; a failed download or an unreadable document adds nothing.
+    // without a server or kind name; a failed download or an unreadable document adds nothing
+    // and is logged with its reason.
     static void QueryValues(std::vector<std::u16string>& list, std::u16string_view kindName,
                             std::u16string_view server, const TObjectFilter& filter = {});
     // Adds the all-servers host followed by the SRV targets in natural order. Raises Exception
@@ -97,8 +98,8 @@ public:
     // left as it was then.
     static void DiscoverServers(std::vector<std::u16string>& list);
     // Calls proc for every object of the stream's top-level JSON array, in order; any other
-    // document gives no call.
-    static void ForEachObject(TNuvStream& stream, const TObjectProc& proc);
+    // document gives no call. Answers whether the stream held a JSON array.
+    static bool ForEachObject(TNuvStream& stream, const TObjectProc& proc);
     // Turns a station list document into stations, each handed over as soon as it is read.
     static void ParseStations(TNuvStream& stream, const TOrvoStationReceiver& receiver);
 };

@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -114,6 +115,17 @@ protected:
         // every command here, each load's objects would look lost to a leak checker.
         static void* const resident = ::dlopen(TUNEDEX_PLUGIN_FILE, RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(resident, nullptr) << ::dlerror();
+        // Such a plug-in also reads where to log only once: the reasons of failures are read
+        // from a log the suite names, as from one a user set.
+        static const std::string log =
+            (fs::temp_directory_path() / ("tunedex_cli_test_" + std::to_string(::getpid()) + ".log"))
+                .string();
+        ::setenv("TUNEDEX_LOG", log.c_str(), 1);
+    }
+    static void TearDownTestSuite() {
+        if (const char* log = ::getenv("TUNEDEX_LOG"))
+            fs::remove(log);
+        ::unsetenv("TUNEDEX_LOG");
     }
 };
 
@@ -131,13 +143,31 @@ TEST_F(CatalogCommands, LookUpsListWhatTheEditorFinds) {
     ASSERT_EQ(countries.Status, 0) << countries.Err;
     EXPECT_EQ(Lines(countries.Out), (std::vector<std::string>{"Austria", "Belgium"}));
 
-    // The server's look-up fails: nothing to list is a failure, not an empty answer.
-    FStandIn.SetHook(
-        [](const std::string&, httplib::Response& response, std::string&) { response.status = 500; });
-    const CliRun failed = Tunedex({"values", "--server", Server(), "--list", "tags"});
-    EXPECT_EQ(failed.Status, 1);
-    EXPECT_EQ(failed.Out, "");
-    EXPECT_NE(failed.Err.find("listed no tags"), std::string::npos) << failed.Err;
+    // Singular and plural name the same list.
+    const CliRun tag = Tunedex({"values", "--server", Server(), "--list", "tag"});
+    EXPECT_EQ(tag.Out, tags.Out) << tag.Err;
+
+    // The server's look-up fails: nothing to list is a failure, not an empty answer, and says why.
+    struct Failure {
+        int Status;
+        std::string Body, Reason;
+    };
+    for (const Failure& f : std::vector<Failure>{{500, "[]", "Internal Server Error"},
+                                                 {200, "<html>busy</html>", "not a JSON list"},
+                                                 {200, "[]", "listed no tags"}}) {
+        FStandIn.SetHook([&](const std::string&, httplib::Response& response, std::string& body) {
+            response.status = f.Status;
+            body = f.Body;
+        });
+        const CliRun failed = Tunedex({"values", "--server", Server(), "--list", "tags"});
+        EXPECT_EQ(failed.Status, 1);
+        EXPECT_EQ(failed.Out, "");
+        EXPECT_NE(failed.Err.find(f.Reason), std::string::npos) << failed.Err;
+    }
+    FStandIn.SetHook({});
+    const CliRun refused = Tunedex({"values", "--server", "127.0.0.1:1", "--list", "tags"});
+    EXPECT_EQ(refused.Status, 1);
+    EXPECT_NE(refused.Err.find("127.0.0.1:1 did not list its tags: "), std::string::npos) << refused.Err;
 
     EXPECT_EQ(Tunedex({"values", "--server", Server(), "--list", "genres"}).Status, 2);
     EXPECT_EQ(Tunedex({"values", "--server", Server()}).Status, 2);
@@ -202,11 +232,11 @@ TEST_F(CatalogCommands, AddEditRemoveAndResetGoThroughTheManager) {
     EXPECT_EQ(listed[0].Title, "Blue notes");
     EXPECT_EQ(listed[0].ID, bluesId);
 
-    // Without waiting, the command answers the id at once.
+    // The list's plural names it too.
     const CliRun quick = Tunedex({"add", "--title", "Quick", "--kind", "1", "--server", Server(), "--list",
-                                  "tag", "--value", "jazz", "--no-wait"});
+                                  "tags", "--value", "jazz"});
     ASSERT_EQ(quick.Status, 0) << quick.Err;
-    EXPECT_EQ(quick.Out, jazzId + "\n");
+    EXPECT_EQ(quick.Out, "2\n");
     EXPECT_EQ(Catalogs().size(), 2u);
 
     const CliRun removed = Tunedex({"remove", "Quick"});
@@ -242,20 +272,81 @@ TEST_F(CatalogCommands, KindsAreNamedInAnyCaseOrByPosition) {
     struct Case {
         const char* Kind;
         int Status;
+        const char* Value;
     };
-    for (const Case& c :
-         {Case{"radio BROWSER", 0}, Case{"1", 0}, Case{"0", 2}, Case{"2", 2}, Case{"Xiph", 2}}) {
-        std::vector<std::string> args = AddJazz();
+    for (const Case& c : {Case{"radio BROWSER", 0, "jazz"}, Case{"1", 0, "blues"}, Case{"0", 2, "x"},
+                          Case{"2", 2, "x"}, Case{"Xiph", 2, "x"}}) {
+        std::vector<std::string> args = AddJazz(c.Value);
         args[4] = c.Kind;
-        args.push_back("--no-wait");
+        args.back() = c.Value;
         const CliRun run = Tunedex(args);
         EXPECT_EQ(run.Status, c.Status) << c.Kind << ": " << run.Err;
         if (c.Status != 0) {
             EXPECT_NE(run.Err.find("the kinds are: 1 Radio Browser"), std::string::npos) << run.Err;
         }
     }
-    // Adding the same settings twice keeps one catalogue.
-    EXPECT_EQ(Catalogs().size(), 1u);
+    EXPECT_EQ(Catalogs().size(), 2u);
+}
+
+TEST_F(CatalogCommands, TheEditorRefusesSettingsThatWouldLoseOrBreakACatalogue) {
+    ASSERT_EQ(Tunedex(AddJazz()).Status, 0);
+    std::vector<std::string> blues = AddJazz("Blues");
+    blues.back() = "blues";
+    ASSERT_EQ(Tunedex(blues).Status, 0);
+    const std::vector<Listed> before = Catalogs();
+    ASSERT_EQ(before.size(), 2u);
+
+    struct Case {
+        std::vector<std::string> Args;
+        std::string Said;
+    };
+    for (const Case& c : std::vector<Case>{
+             {AddJazz("Copy"), "The catalogue \"Jazz\" already has these settings"},
+             {{"edit", "Blues", "--value", "jazz"}, "The catalogue \"Jazz\" already has these settings"},
+             {{"edit", "Blues", "--value", "jazz;2;x"}, "The Radio Browser value cannot contain \";\""},
+             {{"edit", "Blues", "--server", Server() + ";1"}, "The Radio Browser server cannot contain"},
+         }) {
+        const CliRun run = Tunedex(c.Args);
+        EXPECT_EQ(run.Status, 1) << c.Args[1];
+        EXPECT_EQ(run.Out, "");
+        EXPECT_NE(run.Err.find(c.Said), std::string::npos) << run.Err;
+    }
+    const std::vector<Listed> after = Catalogs();
+    ASSERT_EQ(after.size(), 2u);
+    for (size_t i = 0; i < after.size(); ++i) {
+        EXPECT_EQ(after[i].Title, before[i].Title);
+        EXPECT_EQ(after[i].ID, before[i].ID);
+    }
+}
+
+TEST_F(CatalogCommands, TitlesAreFoundAsTypedAndRefusedWhenBlankOrShared) {
+    const std::string sax = "\xF0\x9F\x8E\xB7 Sax"; // outside the Basic Multilingual Plane
+    ASSERT_EQ(Tunedex(AddJazz(sax)).Status, 0);
+    const CliRun renamed = Tunedex({"edit", sax, "--title", "Twin"});
+    EXPECT_EQ(renamed.Status, 0) << renamed.Err;
+    std::vector<std::string> blues = AddJazz("Twin");
+    blues.back() = "blues";
+    ASSERT_EQ(Tunedex(blues).Status, 0);
+    const std::vector<Listed> twins = Catalogs();
+    ASSERT_EQ(twins.size(), 2u);
+
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"edit", "Twin", "--title", "One"}, {"remove", "Twin"}, {"refresh", "Twin"}}) {
+        const CliRun run = Tunedex(args);
+        EXPECT_EQ(run.Status, 1) << args[0];
+        EXPECT_NE(run.Err.find("2 catalogues are titled \"Twin\""), std::string::npos) << run.Err;
+        for (const Listed& twin : twins)
+            EXPECT_NE(run.Err.find(twin.ID), std::string::npos) << run.Err;
+    }
+    for (const char* blank : {"", "   "}) {
+        EXPECT_EQ(Tunedex({"edit", twins[0].ID, "--title", blank}).Status, 2);
+        std::vector<std::string> args = AddJazz(blank);
+        args.back() = "Ambient";
+        const CliRun run = Tunedex(args);
+        EXPECT_EQ(run.Status, 2);
+        EXPECT_NE(run.Err.find("empty or only spaces"), std::string::npos) << run.Err;
+    }
+    EXPECT_EQ(Catalogs().size(), 2u);
 }
 
 TEST_F(CatalogCommands, OptionsThatDoNotFitAreUsageErrors) {
@@ -307,7 +398,8 @@ TEST_F(CatalogCommands, AFailedRefreshIsReportedButTheCatalogueStays) {
     });
     const CliRun run = Tunedex(AddJazz());
     EXPECT_EQ(run.Status, 1);
-    EXPECT_NE(run.Err.find("was saved, but its refresh failed"), std::string::npos) << run.Err;
+    EXPECT_NE(run.Err.find("was saved, but its refresh failed: "), std::string::npos) << run.Err;
+    EXPECT_NE(run.Err.find("503"), std::string::npos) << "the reason: " << run.Err;
     const std::vector<Listed> listed = Catalogs();
     ASSERT_EQ(listed.size(), 1u);
     EXPECT_EQ(listed[0].Updated, "-");
@@ -319,10 +411,9 @@ TEST(PluginUnloading, WaitsUntilThePoolThreadsAreOut) {
     CliWithStandIns cli;
     for (int round = 0; round < 8; ++round) {
         ASSERT_EQ(cli.Tunedex({"kinds"}).Status, 0);
-        // A refresh still running when the command ends is cancelled and waited for.
-        std::vector<std::string> args = cli.AddJazz();
-        args.push_back("--no-wait");
-        ASSERT_EQ(cli.Tunedex(args).Status, 0);
+        // The refresh has just ended when the command does.
+        ASSERT_EQ(cli.Tunedex(cli.AddJazz()).Status, 0);
+        ASSERT_EQ(cli.Tunedex({"remove", "Jazz"}).Status, 0);
     }
 }
 

@@ -87,6 +87,23 @@ TEST(HostCli, UsageErrorsAndFailuresHaveTheirStatus) {
     EXPECT_NE(wrong.Err.find("no OrvoPluginGetHeader"), std::string::npos) << wrong.Err;
 }
 
+TEST(HostCli, NamesUnknownCommandsAndExplainsItself) {
+    const testsupport::TCliRun typo = RunTunedex({"--profile", "/nonexistent", "statoins"});
+    EXPECT_EQ(typo.Status, 2);
+    EXPECT_EQ(typo.Err, "tunedex: unknown command 'statoins'; did you mean 'stations'?\n");
+    const testsupport::TCliRun unknown = RunTunedex({"frobnicate"});
+    EXPECT_EQ(unknown.Status, 2);
+    EXPECT_NE(unknown.Err.find("unknown command 'frobnicate'; 'tunedex help' lists"), std::string::npos);
+
+    const testsupport::TCliRun help = RunTunedex({"help"});
+    EXPECT_EQ(help.Status, 0) << help.Err;
+    EXPECT_NE(help.Out.find("stations"), std::string::npos) << help.Out;
+    const testsupport::TCliRun one = RunTunedex({"help", "values"});
+    EXPECT_EQ(one.Status, 0) << one.Err;
+    EXPECT_NE(one.Out.find("--list"), std::string::npos) << one.Out;
+    EXPECT_EQ(RunTunedex({"help", "valeus"}).Status, 2);
+}
+
 using ScopedEnv = testsupport::TScopedEnvironment;
 
 TEST(HostProfile, ComesFromTheEnvironmentInOrder) {

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -38,8 +39,9 @@ std::string ReadFile(const fs::path& file) {
 // The program running with its output going to files.
 class TProgram {
 public:
-    TProgram(const fs::path& folder, std::vector<std::string> args)
-        : FOut(folder / "out.txt"), FErr(folder / "err.txt") {
+    // The output goes to files of the folder named after `name`; the profile is the folder's.
+    TProgram(const fs::path& folder, std::vector<std::string> args, const std::string& name = "")
+        : FOut(folder / (name + "out.txt")), FErr(folder / (name + "err.txt")) {
         args.insert(args.begin(), {TUNEDEX_CLI_FILE, "--plugin", TUNEDEX_PLUGIN_FILE, "--profile",
                                    (folder / "profile").string()});
         std::vector<char*> argv;
@@ -96,7 +98,11 @@ protected:
     void SetUp() override {
         fs::create_directories(FFolder.Path() / "profile");
         FStandIn.Serve("/json/stations/bytagexact/classical", ClassicalStations);
-        // The catalogue the user added earlier: the stand-in's stations of one tag.
+        AddClassical();
+    }
+
+    // The catalogue the user added earlier: the stand-in's stations of one tag, not refreshed yet.
+    void AddClassical() {
         TOrvoStationCatalog catalog(FromUtf8((FFolder.Path() / "profile" / "Tunedex.db").string()));
         TOrvoTunedexRadioBrowser provider;
         provider.Title = u"Classical";
@@ -114,21 +120,49 @@ protected:
         return {status, program.Out(), program.Err()};
     }
 
-    int64_t Stations() {
+    int64_t Stations(std::u16string_view where = u"1") {
         TOrvoStationCatalog catalog(FromUtf8((FFolder.Path() / "profile" / "Tunedex.db").string()));
-        return catalog.ExecInt(u"SELECT COUNT(*) FROM Entries");
+        return catalog.ExecInt(u"SELECT COUNT(*) FROM Entries WHERE " + std::u16string(where));
+    }
+    int64_t Catalogues() {
+        TOrvoStationCatalog catalog(FromUtf8((FFolder.Path() / "profile" / "Tunedex.db").string()));
+        return catalog.ExecInt(u"SELECT COUNT(*) FROM Providers");
+    }
+
+    // The stand-in holds its answers back until the test lets them go.
+    void HoldAnswers() {
+        {
+            std::lock_guard guard(FHoldLock);
+            FReleased = false;
+        }
+        FStandIn.SetHook([this](const std::string&, httplib::Response&, std::string&) {
+            std::unique_lock guard(FHoldLock);
+            FRelease.wait_for(guard, std::chrono::seconds(20), [&] { return FReleased; });
+        });
+    }
+    void ReleaseAnswers() {
+        {
+            std::lock_guard guard(FHoldLock);
+            FReleased = true;
+        }
+        FRelease.notify_all();
     }
 
     testsupport::Watchdog FWatchdog{std::chrono::seconds(60)};
     testsupport::TScopedFolder FFolder;
+    // Before the stand-in, whose handler may use them until it stops.
+    std::mutex FHoldLock;
+    std::condition_variable FRelease;
+    bool FReleased = false;
     testsupport::TRadioBrowserStandIn FStandIn{testsupport::CorpusDir() / "radiobrowser"};
 };
 
 TEST_F(TunedexProgram, RefreshFillsTheCatalogueThenDescribeAndOpenFindItsStations) {
-    // Nothing to refresh all at once while no catalogue holds a station.
+    // While no catalogue holds a station the library offers no refresh of all at once; each is
+    // refreshed by its title instead.
     TResult all = Run({"refresh"});
-    EXPECT_EQ(all.Status, 1);
-    EXPECT_NE(all.Err.find("refresh a catalogue by its title"), std::string::npos) << all.Err;
+    EXPECT_EQ(all.Status, 0) << all.Err;
+    EXPECT_EQ(all.Out, "Refreshed 1 of 1 catalogue; 2 stations now.\n");
 
     TResult unknown = Run({"refresh", "Jazz"});
     EXPECT_EQ(unknown.Status, 1);
@@ -147,7 +181,7 @@ TEST_F(TunedexProgram, RefreshFillsTheCatalogueThenDescribeAndOpenFindItsStation
     EXPECT_NE(one.Out.find("Classical: "), std::string::npos) << "progress: " << one.Out;
     EXPECT_NE(one.Out.find("Refreshed 1 of 1 catalogue; 2 stations now."), std::string::npos) << one.Out;
     EXPECT_EQ(Stations(), 2);
-    EXPECT_EQ(FStandIn.Requests(), std::vector<std::string>{"/json/stations/bytagexact/classical"});
+    EXPECT_EQ(FStandIn.Requests(), std::vector<std::string>(2, "/json/stations/bytagexact/classical"));
 
     // With stations stored, every catalogue can be refreshed at once; progress stays off a file.
     all = Run({"refresh"});
@@ -184,14 +218,7 @@ TEST_F(TunedexProgram, AFailedDownloadIsReportedAndKeepsTheStations) {
 
 TEST_F(TunedexProgram, CtrlCCancelsTheRunAndKeepsTheStations) {
     ASSERT_EQ(Run({"refresh", "Classical"}).Status, 0);
-    // The server holds its answer back until the test lets it go.
-    std::mutex lock;
-    std::condition_variable released;
-    bool release = false;
-    FStandIn.SetHook([&](const std::string&, httplib::Response&, std::string&) {
-        std::unique_lock guard(lock);
-        released.wait_for(guard, std::chrono::seconds(20), [&] { return release; });
-    });
+    HoldAnswers();
     {
         TProgram program(FFolder.Path(), {"refresh", "--progress"});
         // The background task's first caption says the run has begun.
@@ -204,11 +231,7 @@ TEST_F(TunedexProgram, CtrlCCancelsTheRunAndKeepsTheStations) {
         // The download notices the cancellation with its next bytes; a moment's grace lets the
         // cancel land before they go.
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        {
-            std::lock_guard guard(lock);
-            release = true;
-        }
-        released.notify_all();
+        ReleaseAnswers();
         const int status = program.Wait();
         EXPECT_EQ(status, 1) << program.Err();
         EXPECT_NE(program.Out().find("Cancelled. Refreshed 0 of 1 catalogue; 2 stations now.\n"),
@@ -229,6 +252,62 @@ TEST_F(TunedexProgram, NoWaitReturnsOnceQueuedAndTheRefreshGoesOn) {
     TResult refused = Run({"refresh", "Jazz", "--no-wait"});
     EXPECT_EQ(refused.Status, 1);
     EXPECT_NE(refused.Err.find("no catalogue is titled \"Jazz\""), std::string::npos) << refused.Err;
+}
+
+TEST_F(TunedexProgram, AddAndEditWithNoWaitRefreshInTheBackground) {
+    FStandIn.Serve("/json/stations/bytagexact/opera", ClassicalStations);
+    // Slow enough that a refresh cut off when the command returns would store nothing.
+    FStandIn.SetHook([](const std::string&, httplib::Response&, std::string&) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    });
+    const std::string server = ToUtf8(FStandIn.Server());
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"add", "--title", "Opera", "--kind", "1", "--server", server,
+                                                "--list", "tag", "--value", "opera", "--no-wait"},
+                                               {"edit", "Classical", "--title", "Klassik", "--no-wait"}}) {
+        const TResult saved = Run(args);
+        ASSERT_EQ(saved.Status, 0) << saved.Err;
+        ASSERT_EQ(saved.Out.size(), 33u) << "the id: " << saved.Out;
+        const std::u16string stored = u"CatUIID = '" + FromUtf8(saved.Out.substr(0, 32)) + u"'";
+        for (int i = 0; i < 1000 && Stations(stored) < 2; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_EQ(Stations(stored), 2) << args[0];
+    }
+    FStandIn.SetHook({});
+}
+
+TEST_F(TunedexProgram, CommandsThatChangeCataloguesTakeTurns) {
+    const auto waitFor = [](const std::function<bool()>& condition) {
+        for (int i = 0; i < 1000 && !condition(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return condition();
+    };
+    for (const std::vector<std::string>& change :
+         std::vector<std::vector<std::string>>{{"remove", "Classical"}, {"reset"}}) {
+        if (Catalogues() == 0)
+            AddClassical();
+        HoldAnswers();
+        TProgram refresh(FFolder.Path(), {"refresh", "Classical", "--progress"}, "refresh-");
+        ASSERT_TRUE(waitFor([&] { return !refresh.Out().empty(); })) << "the run did not start";
+
+        const TResult refused = Run({"refresh", "Classical", "--no-wait"});
+        EXPECT_EQ(refused.Status, 1);
+        EXPECT_NE(refused.Err.find("Another tunedex is changing the catalogues"), std::string::npos)
+            << refused.Err;
+
+        TProgram second(FFolder.Path(), change, "change-");
+        EXPECT_TRUE(waitFor([&] {
+            return second.Err().find("waiting for it to finish") != std::string::npos;
+        })) << change[0]
+            << ": " << second.Err();
+        // Reads go on meanwhile.
+        EXPECT_EQ(Run({"catalogs"}).Status, 0);
+        ReleaseAnswers();
+        EXPECT_EQ(refresh.Wait(), 0) << refresh.Err();
+        EXPECT_EQ(second.Wait(), 0) << change[0] << ": " << second.Err();
+        EXPECT_EQ(Catalogues(), 0) << change[0];
+        EXPECT_EQ(Stations(), 0) << change[0];
+    }
 }
 
 } // namespace

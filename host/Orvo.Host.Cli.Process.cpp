@@ -1,0 +1,223 @@
+#include "host/Orvo.Host.Cli.Process.h"
+
+#include "platform/Platform.System.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kLockFile = "Tunedex.lock";
+
+bool WriteAll(int file, std::string_view data) {
+    while (!data.empty()) {
+        const ssize_t n = write(file, data.data(), data.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data.remove_prefix(size_t(n));
+    }
+    return true;
+}
+
+std::string ReadAll(int file) {
+    std::string data;
+    char buffer[4096];
+    for (ssize_t n; (n = read(file, buffer, sizeof buffer)) != 0;) {
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            break;
+        data.append(buffer, size_t(n));
+    }
+    return data;
+}
+
+bool RunsOtherThreads() {
+    std::error_code error;
+    size_t threads = 0;
+    for (fs::directory_iterator it("/proc/self/task", error), end; !error && it != end; it.increment(error))
+        ++threads;
+    return threads > 1;
+}
+
+} // namespace
+
+fs::path CliProfileFolder(const TOrvoHostSettings& settings) {
+    const fs::path folder =
+        settings.ProfileFolder.empty() ? TOrvoHost::DefaultProfileFolder() : settings.ProfileFolder;
+    std::error_code error;
+    fs::create_directories(folder, error);
+    if (error || !fs::is_directory(folder))
+        throw Exception(Format(u"Cannot create the profile folder \"%s\": %s", FromUtf8(folder.string()),
+                               FromUtf8(error ? error.message() : "not a folder")));
+    return folder;
+}
+
+// ---- the profile's lock
+
+TOrvoCliProfileLock::TOrvoCliProfileLock(TOrvoCliContext& context, bool wait) {
+    const fs::path folder = CliProfileFolder(context.Settings);
+    const std::string path = (folder / kLockFile).string();
+    FFile = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (FFile < 0)
+        throw Exception(Format(u"Cannot open the profile's lock file \"%s\": %s", FromUtf8(path),
+                               FromUtf8(std::strerror(errno))));
+    if (flock(FFile, LOCK_EX | LOCK_NB) == 0)
+        return;
+    const int busy = errno;
+    if (busy != EWOULDBLOCK || !wait) {
+        close(FFile);
+        FFile = -1;
+        if (busy == EWOULDBLOCK)
+            throw Exception(Format(u"Another tunedex is changing the catalogues of %s; try again once it "
+                                   u"has finished, or leave out --no-wait to wait for it",
+                                   FromUtf8(folder.string())));
+        throw Exception(Format(u"Cannot lock the profile \"%s\": %s", FromUtf8(folder.string()),
+                               FromUtf8(std::strerror(busy))));
+    }
+    context.Err << "tunedex: another tunedex is changing the catalogues of " << TerminalText(folder.string())
+                << "; waiting for it to finish...\n"
+                << std::flush;
+    while (flock(FFile, LOCK_EX) != 0)
+        if (errno != EINTR) {
+            const int failed = errno;
+            close(FFile);
+            FFile = -1;
+            throw Exception(Format(u"Cannot lock the profile \"%s\": %s", FromUtf8(folder.string()),
+                                   FromUtf8(std::strerror(failed))));
+        }
+}
+
+TOrvoCliProfileLock::~TOrvoCliProfileLock() {
+    if (FFile >= 0)
+        close(FFile);
+}
+
+// ---- the background continuation
+
+int RunInBackground(TOrvoCliContext& context, const TOrvoCliWork& work) {
+    // A child forked from a process with other threads would lack them, and any lock one of them
+    // held would stay taken.
+    if (RunsOtherThreads())
+        throw Exception(u"Cannot go on in the background from a process that runs other threads");
+    int channel[2];
+    if (pipe(channel) != 0)
+        throw Exception(u"Cannot start the background process (pipe)");
+    std::cout.flush();
+    std::cerr.flush();
+    context.Out.flush();
+    context.Err.flush();
+    const pid_t child = fork();
+    if (child < 0) {
+        close(channel[0]);
+        close(channel[1]);
+        throw Exception(u"Cannot start the background process (fork)");
+    }
+    if (child == 0) {
+        close(channel[0]);
+        setsid();
+        // Nobody reads the process's own streams once the command has returned; what it has to
+        // say before then goes through the channel.
+        if (const int null = open("/dev/null", O_RDWR); null >= 0) {
+            dup2(null, STDIN_FILENO);
+            dup2(null, STDOUT_FILENO);
+            dup2(null, STDERR_FILENO);
+            if (null > STDERR_FILENO)
+                close(null);
+        }
+        signal(SIGINT, SIG_IGN);
+        std::ostringstream out, err;
+        TOrvoCliContext background{context.Settings, out, err};
+        bool detached = false;
+        const TOrvoCliDetach detach = [&](int status) {
+            if (detached)
+                return;
+            detached = true;
+            // The status, the length of the output, the output, then the errors.
+            const std::string said = out.str();
+            WriteAll(channel[1],
+                     std::to_string(status) + ' ' + std::to_string(said.size()) + ' ' + said + err.str());
+            close(channel[1]);
+            out.str({});
+            err.str({});
+        };
+        const int status = RunReportingErrors(background, [&] { return work(background, detach); });
+        detach(status);
+        _exit(status);
+    }
+    close(channel[1]);
+    const std::string answer = ReadAll(channel[0]);
+    close(channel[0]);
+    std::istringstream in(answer);
+    int status = TUNEDEX_EXIT_FAILURE;
+    size_t length = 0;
+    if (!(in >> status >> length) || in.get() != ' ') {
+        context.Err << "tunedex: the background process ended without saying how it went\n";
+        return TUNEDEX_EXIT_FAILURE;
+    }
+    const size_t at = size_t(in.tellg());
+    context.Out << answer.substr(at, length) << std::flush;
+    context.Err << answer.substr(std::min(answer.size(), at + length)) << std::flush;
+    return status;
+}
+
+int RunChangingCatalogues(TOrvoCliContext& context, bool noWait, const TOrvoCliWork& work) {
+    if (noWait)
+        return RunInBackground(context, [&](TOrvoCliContext& background, const TOrvoCliDetach& detach) {
+            TOrvoCliProfileLock lock(background, false);
+            return work(background, detach);
+        });
+    TOrvoCliProfileLock lock(context, true);
+    return work(context, {});
+}
+
+// ---- the plug-in's log
+
+TOrvoCliPluginLog::TOrvoCliPluginLog() {
+    if (const char* configured = std::getenv("TUNEDEX_LOG"); configured && *configured) {
+        FPath = configured;
+        std::error_code ignored;
+        FStart = fs::file_size(FPath, ignored);
+        if (ignored)
+            FStart = 0;
+    } else {
+        FPath = platform::TemporaryFolder() + "/tunedex-" + std::to_string(getpid()) + ".log";
+        std::error_code ignored;
+        fs::remove(FPath, ignored);
+        setenv("TUNEDEX_LOG", FPath.c_str(), 1);
+        FOwned = true;
+    }
+}
+
+TOrvoCliPluginLog::~TOrvoCliPluginLog() {
+    if (!FOwned)
+        return;
+    unsetenv("TUNEDEX_LOG");
+    std::error_code ignored;
+    fs::remove(FPath, ignored);
+}
+
+std::u16string TOrvoCliPluginLog::ErrorOf(std::u16string_view subject) const {
+    std::ifstream in(FPath, std::ios::binary);
+    in.seekg(std::streamoff(FStart));
+    const std::string marker = "[App] Tunedex: " + ToUtf8(subject) + ": ";
+    std::string reason;
+    for (std::string line; std::getline(in, line);)
+        if (const size_t at = line.find(marker); at != std::string::npos)
+            reason = line.substr(at + marker.size());
+    return FromUtf8(reason);
+}
