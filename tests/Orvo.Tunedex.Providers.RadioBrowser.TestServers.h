@@ -186,7 +186,8 @@ private:
             for (size_t i = 0; i < answers; ++i) {
                 std::vector<uint8_t> data = {0, 10, 0, 1, 0x01, 0xBB}; // priority, weight, port 443
                 std::string target = FTargets[i];
-                for (size_t start = 0; start <= target.size();) {
+                // Labels as written, spaces and all; an empty target is the root.
+                for (size_t start = 0; start < target.size();) {
                     size_t dot = target.find('.', start);
                     if (dot == std::string::npos)
                         dot = target.size();
