@@ -111,18 +111,24 @@ public:
     TPluginLog(const TPluginLog&) = delete;
     TPluginLog& operator=(const TPluginLog&) = delete;
 
-    // What the run logged about the catalogue with the title, or empty.
-    std::u16string ErrorOf(const std::u16string& title) const {
+    // Why the run did not refresh the catalogue with the title, or empty.
+    std::u16string ErrorOf(const std::u16string& title) const { return Find("[App] Tunedex: ", title); }
+    // Where the document of a refreshed catalogue stopped short, or empty.
+    std::u16string WarningOf(const std::u16string& title) const {
+        return Find("[App] Tunedex warning: ", title);
+    }
+
+private:
+    std::u16string Find(const std::string& kind, const std::u16string& title) const {
         std::ifstream in(FPath, std::ios::binary);
         in.seekg(std::streamoff(FStart));
-        const std::string marker = "[App] Tunedex: " + ToUtf8(title) + ": ";
+        const std::string marker = kind + ToUtf8(title) + ": ";
         for (std::string line; std::getline(in, line);)
             if (const size_t at = line.find(marker); at != std::string::npos)
                 return FromUtf8(line.substr(at + marker.size()));
         return {};
     }
 
-private:
     std::string FPath;
     uintmax_t FStart = 0;
     bool FOwned = false;
@@ -274,7 +280,7 @@ private:
             datesBefore[row.ID] = row.Date;
         int64_t stations = 0;
         size_t refreshed = 0;
-        std::vector<std::pair<std::u16string, std::u16string>> failed;
+        std::vector<std::pair<std::u16string, std::u16string>> failed, stopped;
         for (const TCatalogueRow& row : after) {
             stations += StrToIntDef(row.Count, 0);
             if (std::find(targets.begin(), targets.end(), row.ID) == targets.end())
@@ -287,11 +293,16 @@ private:
                 failed.emplace_back(row.Title, std::move(error));
             } else {
                 ++refreshed;
+                if (std::u16string warning = log.WarningOf(row.Title); !warning.empty())
+                    stopped.emplace_back(row.Title, std::move(warning));
             }
         }
         context.Out << (cancelled ? "Cancelled. " : "") << "Refreshed " << refreshed << " of "
                     << targets.size() << (targets.size() == 1 ? " catalogue" : " catalogues") << "; "
                     << stations << " stations now.\n";
+        for (const auto& [title, warning] : stopped)
+            context.Err << "tunedex: warning: \"" << ToUtf8(title)
+                        << "\" kept what was read before its document stopped: " << ToUtf8(warning) << '\n';
         for (const auto& [title, error] : failed)
             context.Err << "tunedex: \"" << ToUtf8(title) << "\" was not refreshed: " << ToUtf8(error)
                         << '\n';

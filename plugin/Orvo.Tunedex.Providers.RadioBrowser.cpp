@@ -165,17 +165,38 @@ void TOrvoTunedexRadioBrowser::DiscoverServers(std::vector<std::u16string>& list
 
 // ---- documents --------------------------------------------------------------------------------
 
-void TOrvoTunedexRadioBrowser::ForEachObject(TNuvStream& stream, const TObjectProc& proc) {
-    const std::unique_ptr<TNuvJSONDocument> document = JSON::Parse(stream);
+namespace {
+
+// Calls proc for every object of the document's top-level array; false, with the reason, when
+// the document is not a JSON array.
+bool WalkObjects(TNuvStream& stream, const TOrvoTunedexRadioBrowser::TObjectProc& proc,
+                 std::u16string& reason) {
+    const std::unique_ptr<TNuvJSONDocument> document = JSON::Parse(stream, &reason);
     if (!document)
-        return;
+        return false;
     const TNuvJSONNode root = document->Root();
-    if (!root.IsArray())
-        return;
+    if (!root.IsArray()) {
+        const std::u16string_view kind = root.IsObject()   ? u"an object"
+                                         : root.IsNull()   ? u"null"
+                                         : root.IsString() ? u"a single value"
+                                                           : u"true or false";
+        reason = Format(u"the answer is no list of stations but %s", kind);
+        if (const std::u16string error = JSON::Value(root, u"error"); root.IsObject() && !error.empty())
+            reason += Format(u" (the server says: %s)", std::u16string_view(error).substr(0, 200));
+        return false;
+    }
     const size_t count = root.Count();
     for (size_t i = 0; i < count; ++i)
         if (const TNuvJSONNode item = root.Item(i); item.IsObject())
             proc(item);
+    return true;
+}
+
+} // namespace
+
+void TOrvoTunedexRadioBrowser::ForEachObject(TNuvStream& stream, const TObjectProc& proc) {
+    std::u16string ignored;
+    WalkObjects(stream, proc, ignored);
 }
 
 namespace {
@@ -211,7 +232,8 @@ int32_t BitrateOf(std::string_view text) {
 
 void TOrvoTunedexRadioBrowser::ParseStations(TNuvStream& stream, const TOrvoStationReceiver& receiver) {
     TOrvoRadioStationInfo station;
-    ForEachObject(stream, [&](const TNuvJSONNode& object) {
+    std::u16string reason;
+    const auto read = [&](const TNuvJSONNode& object) {
         // One walk over the members, keeping the document's bytes; only what the station takes
         // is converted. The first of equal names counts, as a look-up by name finds.
         std::array<std::string_view, smCount> values{};
@@ -221,7 +243,9 @@ void TOrvoTunedexRadioBrowser::ParseStations(TNuvStream& stream, const TOrvoStat
             const std::string_view name = object.NameBytes(i);
             for (unsigned m = 0; m < smCount; ++m)
                 if (!(found & (1u << m)) && name == kStationMembers[m]) {
-                    values[m] = object.Item(i).TextBytes();
+                    // A null member is no value: "url_resolved": null falls back to "url".
+                    if (const TNuvJSONNode value = object.Item(i); !value.IsNull())
+                        values[m] = value.TextBytes();
                     found |= 1u << m;
                     break;
                 }
@@ -239,5 +263,7 @@ void TOrvoTunedexRadioBrowser::ParseStations(TNuvStream& stream, const TOrvoStat
         station.Tags = FromUtf8(values[smTags]);
         std::replace(station.Tags.begin(), station.Tags.end(), u',', u';');
         receiver(station);
-    });
+    };
+    if (!WalkObjects(stream, read, reason))
+        throw EOrvoTunedexDocumentError(reason);
 }

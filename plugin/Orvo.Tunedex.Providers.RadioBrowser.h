@@ -99,6 +99,9 @@ public:
     // Calls proc for every object of the stream's top-level JSON array, in order; any other
     // document gives no call.
     static void ForEachObject(TNuvStream& stream, const TObjectProc& proc);
-    // Turns a station list document into stations, each handed over as soon as it is read.
+    // Turns a station list document into stations, each handed over as soon as it is read; a
+    // null member reads as empty. Raises EOrvoTunedexDocumentError with the reason when the
+    // document is no JSON array (not JSON, cut short, followed by more, an error object, too
+    // large), before any station is handed over; "[]" is a list without stations.
     static void ParseStations(TNuvStream& stream, const TOrvoStationReceiver& receiver);
 };

@@ -58,7 +58,9 @@ public:
             }
             if (hook)
                 hook(request.path, response, body);
-            response.set_content(body, "application/json");
+            // A hook that streams the answer itself keeps it.
+            if (!response.content_provider_)
+                response.set_content(body, "application/json");
         });
         FServer.Start();
     }
