@@ -181,9 +181,12 @@ TEST_F(TunedexProgram, AFailedDownloadOrAGarbageAnswerIsReportedAndKeepsTheStati
                    {200, R"({"error":"rate limited"})", "no list of stations but an object"},
                    {200, "", "the document is empty"}};
     for (const auto& answer : answers) {
-        FStandIn.SetHook([&](const std::string&, httplib::Response& response, std::string& body) {
-            response.status = answer.Status;
-            body = answer.Body;
+        // The answer goes with the hook: the server thread and this one meet only through the
+        // program in between, which the thread checker cannot see.
+        FStandIn.SetHook([status = answer.Status, answerBody = answer.Body](
+                             const std::string&, httplib::Response& response, std::string& body) {
+            response.status = status;
+            body = answerBody;
         });
         TResult failed = Run({"refresh"});
         EXPECT_EQ(failed.Status, 1) << answer.Reason;
