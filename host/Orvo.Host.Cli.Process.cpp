@@ -212,9 +212,17 @@ TOrvoCliPluginLog::~TOrvoCliPluginLog() {
 }
 
 std::u16string TOrvoCliPluginLog::ErrorOf(std::u16string_view subject) const {
+    return Find("[App] Tunedex: ", subject);
+}
+
+std::u16string TOrvoCliPluginLog::WarningOf(std::u16string_view subject) const {
+    return Find("[App] Tunedex warning: ", subject);
+}
+
+std::u16string TOrvoCliPluginLog::Find(std::string_view kind, std::u16string_view subject) const {
     std::ifstream in(FPath, std::ios::binary);
     in.seekg(std::streamoff(FStart));
-    const std::string marker = "[App] Tunedex: " + ToUtf8(subject) + ": ";
+    const std::string marker = std::string(kind) + ToUtf8(subject) + ": ";
     std::string reason;
     for (std::string line; std::getline(in, line);)
         if (const size_t at = line.find(marker); at != std::string::npos)

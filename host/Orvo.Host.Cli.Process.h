@@ -63,8 +63,13 @@ public:
     // The reason logged under `subject` ("Tunedex: SUBJECT: reason") since the command began:
     // the last one, or empty.
     std::u16string ErrorOf(std::u16string_view subject) const;
+    // The warning logged under `subject` ("Tunedex warning: SUBJECT: reason"): where a document
+    // stopped short after some stations were read; the last one, or empty.
+    std::u16string WarningOf(std::u16string_view subject) const;
 
 private:
+    std::u16string Find(std::string_view kind, std::u16string_view subject) const;
+
     std::string FPath;
     uintmax_t FStart = 0;
     bool FOwned = false;

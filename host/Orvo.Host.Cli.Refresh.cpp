@@ -246,7 +246,7 @@ private:
             datesBefore[row.ID] = row.Date;
         int64_t stations = 0;
         size_t refreshed = 0;
-        std::vector<std::pair<std::u16string, std::u16string>> failed;
+        std::vector<std::pair<std::u16string, std::u16string>> failed, stopped;
         for (const TCatalogueRow& row : after) {
             stations += StrToIntDef(row.Count, 0);
             if (std::find(targets.begin(), targets.end(), row.ID) == targets.end())
@@ -259,11 +259,17 @@ private:
                 failed.emplace_back(row.Title, std::move(error));
             } else {
                 ++refreshed;
+                if (std::u16string warning = log.WarningOf(row.Title); !warning.empty())
+                    stopped.emplace_back(row.Title, std::move(warning));
             }
         }
         context.Out << (cancelled ? "Cancelled. " : "") << "Refreshed " << refreshed << " of "
                     << targets.size() << (targets.size() == 1 ? " catalogue" : " catalogues") << "; "
                     << stations << (stations == 1 ? " station" : " stations") << " now.\n";
+        for (const auto& [title, warning] : stopped)
+            context.Err << "tunedex: warning: \"" << TerminalText(title)
+                        << "\" kept what was read before its document stopped: "
+                        << TerminalMessage(ToUtf8(warning)) << '\n';
         for (const auto& [title, error] : failed)
             context.Err << "tunedex: \"" << TerminalText(title)
                         << "\" was not refreshed: " << TerminalMessage(ToUtf8(error)) << '\n';

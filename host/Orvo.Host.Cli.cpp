@@ -267,7 +267,7 @@ int TOrvoCli::Run(int argc, const char* const* argv, std::ostream& out, std::ost
         if (!timeout.empty())
             connection.SetTimeout(timeout);
         if (!userAgent.empty())
-            connection.UserAgent = FromUtf8(userAgent);
+            connection.SetUserAgent(userAgent);
     } catch (const EArgumentError& e) {
         err << "tunedex: " << TerminalMessage(e.what()) << '\n';
         return TUNEDEX_EXIT_USAGE;

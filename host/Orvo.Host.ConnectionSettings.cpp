@@ -1,6 +1,7 @@
 #include "host/Orvo.Host.ConnectionSettings.h"
 
 #include "host/Orvo.Host.String.h"
+#include "nuv/Nuv.Web.h"
 
 #include <cstdlib>
 
@@ -57,6 +58,13 @@ void TOrvoHostConnection::SetTimeout(std::string_view text) {
     Timeout = int32_t(milliseconds);
 }
 
+void TOrvoHostConnection::SetUserAgent(std::string_view text) {
+    const std::u16string agent = FromUtf8(text);
+    if (!TNuvWebSettings::IsValidUserAgent(agent))
+        throw EArgumentError(u"Invalid user agent: it must be one line without control characters");
+    UserAgent = agent;
+}
+
 TOrvoHostConnection TOrvoHostConnection::FromEnvironment() {
     TOrvoHostConnection settings;
     auto variable = [](const char* name) -> const char* {
@@ -75,7 +83,7 @@ TOrvoHostConnection TOrvoHostConnection::FromEnvironment() {
     if (const char* timeout = variable("TUNEDEX_TIMEOUT"))
         guarded("TUNEDEX_TIMEOUT", [&] { settings.SetTimeout(timeout); });
     if (const char* agent = variable("TUNEDEX_USER_AGENT"))
-        settings.UserAgent = FromUtf8(agent);
+        guarded("TUNEDEX_USER_AGENT", [&] { settings.SetUserAgent(agent); });
     return settings;
 }
 

@@ -27,6 +27,9 @@ struct TOrvoHostConnection {
     void SetProxy(std::string_view text);
     // Takes a time-out in milliseconds (decimal, not negative); raises EArgumentError otherwise.
     void SetTimeout(std::string_view text);
+    // Takes a user agent of one line; raises EArgumentError for one with a line break or another
+    // control character, which would add header lines to every request.
+    void SetUserAgent(std::string_view text);
 
     // The defaults, changed by TUNEDEX_PROXY, TUNEDEX_TIMEOUT and TUNEDEX_USER_AGENT where they
     // are set and not empty. Raises EArgumentError naming the variable whose value is unusable.

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -66,6 +67,32 @@ int64_t TNuvStream::CopyFrom(TNuvStream& source, int64_t count) {
         copied += n;
     }
     return copied;
+}
+
+namespace {
+
+std::atomic<int64_t> MaxDocumentSize{kNuvMaxDocumentSize};
+
+std::u16string MiB(int64_t bytes) {
+    const int64_t tenths = bytes * 10 / (int64_t(1) << 20);
+    return Format(u"%d.%d MiB", tenths / 10, tenths % 10);
+}
+
+} // namespace
+
+int64_t NuvMaxDocumentSize() {
+    return MaxDocumentSize.load();
+}
+
+int64_t NuvSetMaxDocumentSize(int64_t bytes) {
+    return MaxDocumentSize.exchange(bytes);
+}
+
+std::u16string NuvDocumentSizeRefusal(int64_t size) {
+    const int64_t limit = NuvMaxDocumentSize();
+    if (size <= limit)
+        return {};
+    return Format(u"the document is too large to read (%s; the limit is %s)", MiB(size), MiB(limit));
 }
 
 std::string TNuvStream::ReadAll() {

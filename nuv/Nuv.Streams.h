@@ -12,6 +12,18 @@
 
 enum class TNuvSeekOrigin { Begin = 0, Current = 1, End = 2 };
 
+// The most bytes a parser that holds a whole document in memory takes: far above the largest
+// real catalogue, far below what would exhaust the memory of a player. Parsers that stream are
+// not bound by it.
+constexpr int64_t kNuvMaxDocumentSize = int64_t(256) << 20;
+// The limit in force: kNuvMaxDocumentSize unless NuvSetMaxDocumentSize changed it.
+int64_t NuvMaxDocumentSize();
+// Changes the limit (so that tests need not make documents of that size); returns the previous
+// one. Any thread.
+int64_t NuvSetMaxDocumentSize(int64_t bytes);
+// Why a document of `size` bytes may not be held in memory whole, or empty text when it may.
+std::u16string NuvDocumentSizeRefusal(int64_t size);
+
 class TNuvStream {
 public:
     virtual ~TNuvStream() = default;

@@ -4,6 +4,7 @@
 #include "nuv/Nuv.Strings.h"
 
 #include <rapidjson/document.h>
+#include <rapidjson/error/en.h>
 #include <rapidjson/pointer.h>
 
 #include <algorithm>
@@ -128,26 +129,44 @@ std::string_view TNuvJSONNode::TextBytes() const {
 
 // ---- entry points
 
-std::unique_ptr<TNuvJSONDocument> JSON::Parse(std::string_view bytes) {
-    if (bytes.starts_with("\xEF\xBB\xBF"))
-        bytes.remove_prefix(3);
+std::unique_ptr<TNuvJSONDocument> JSON::Parse(std::string_view bytes, std::u16string* reason) {
+    if (std::u16string refused = NuvDocumentSizeRefusal(int64_t(bytes.size())); !refused.empty()) {
+        if (reason)
+            *reason = std::move(refused);
+        return nullptr;
+    }
+    const size_t bom = bytes.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+    bytes.remove_prefix(bom);
     auto impl = std::make_unique<TNuvJSONDocument::TImpl>();
     // Numbers stay as written (no rounding of "1e2" or "128.0"); the iterative parser keeps deep
     // nesting off the call stack.
     constexpr unsigned flags = rapidjson::kParseNumbersAsStringsFlag | rapidjson::kParseIterativeFlag;
     impl->Document.Parse<flags>(bytes.data(), bytes.size());
-    if (impl->Document.HasParseError())
+    if (impl->Document.HasParseError()) {
+        if (reason)
+            *reason = bytes.find_first_not_of(" \t\r\n") == std::string_view::npos
+                          ? std::u16string(u"the document is empty")
+                          : Format(u"not a JSON document: %s (at byte %d)",
+                                   FromUtf8(rapidjson::GetParseError_En(impl->Document.GetParseError())),
+                                   int64_t(impl->Document.GetErrorOffset() + bom));
         return nullptr;
+    }
     return std::unique_ptr<TNuvJSONDocument>(new TNuvJSONDocument(std::move(impl)));
 }
 
-std::unique_ptr<TNuvJSONDocument> JSON::Parse(TNuvStream& stream) {
+std::unique_ptr<TNuvJSONDocument> JSON::Parse(TNuvStream& stream, std::u16string* reason) {
     // A document already in memory is parsed where it is rather than copied first.
     if (const auto* memory = dynamic_cast<const TNuvMemoryStream*>(&stream))
-        return Parse(memory->View());
+        return Parse(memory->View(), reason);
+    // Refused before a byte of it is held.
+    if (std::u16string refused = NuvDocumentSizeRefusal(stream.Size()); !refused.empty()) {
+        if (reason)
+            *reason = std::move(refused);
+        return nullptr;
+    }
     stream.SetPosition(0);
     const std::string bytes = stream.ReadAll();
-    return Parse(std::string_view(bytes));
+    return Parse(std::string_view(bytes), reason);
 }
 
 bool JSON::TryGetValue(const TNuvJSONNode& node, std::u16string_view nameOrPath, std::u16string& text) {

@@ -76,11 +76,12 @@ public:
     JSON() = delete;
 
     // Reads the whole stream from its start and parses it as UTF-8 JSON (a leading byte-order
-    // mark is skipped); null when the text is not valid JSON. Nesting depth does not use the
-    // call stack, so hostile documents cannot overflow it.
-    static std::unique_ptr<TNuvJSONDocument> Parse(TNuvStream& stream);
+    // mark is skipped); null when the text is not valid JSON or the stream is larger than
+    // NuvMaxDocumentSize, with the reason in `reason` when one is given. Nesting depth does not
+    // use the call stack, so hostile documents cannot overflow it.
+    static std::unique_ptr<TNuvJSONDocument> Parse(TNuvStream& stream, std::u16string* reason = nullptr);
     // Same, from bytes in memory.
-    static std::unique_ptr<TNuvJSONDocument> Parse(std::string_view bytes);
+    static std::unique_ptr<TNuvJSONDocument> Parse(std::string_view bytes, std::u16string* reason = nullptr);
 
     // On an object, the member of that name; on any other non-null node, the value at that path
     // (see TNuvJSONNode::Find). The text is the value's plain text.

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <exception>
 #include <mutex>
 
@@ -20,6 +21,14 @@ struct TCurlEasyDeleter {
     void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
 };
 using TCurlEasy = std::unique_ptr<CURL, TCurlEasyDeleter>;
+
+struct TCurlMultiDeleter {
+    void operator()(CURLM* handle) const { curl_multi_cleanup(handle); }
+};
+using TCurlMulti = std::unique_ptr<CURLM, TCurlMultiDeleter>;
+
+// How long a transfer waits for the network before it looks at cancellation and the time-out.
+constexpr int kPollMs = 50;
 
 struct TCurlListDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
@@ -161,6 +170,7 @@ struct TTransfer {
     bool Accepted = false;
     bool BodySkipped = false; // accepted without a data receiver: the transfer was ended on purpose
     std::exception_ptr Failure;
+    uint64_t Activity = 0; // bytes that went either way, headers included
 
     void FillResponse() {
         const std::u16string raw = FromUtf8(Headers);
@@ -220,12 +230,14 @@ struct TTransfer {
         if (bytes >= 5 && std::equal(buffer, buffer + 5, "HTTP/"))
             t.Headers.clear();
         t.Headers.append(buffer, bytes);
+        t.Activity += bytes;
         return bytes;
     }
 
     static size_t OnWrite(char* buffer, size_t size, size_t count, void* user) {
         auto& t = *static_cast<TTransfer*>(user);
         const size_t bytes = size * count;
+        t.Activity += bytes;
         try {
             if (!t.Accepted) {
                 t.RunAccept();
@@ -258,6 +270,7 @@ struct TTransfer {
             if (n <= 0)
                 return 0;
             t.Sent += n;
+            t.Activity += uint64_t(n);
             if (t.Progress && !t.Progress(t.Sent, t.BodySize))
                 throw EHttpCancel();
             return size_t(n);
@@ -324,11 +337,9 @@ public:
         SetOption(h, CURLOPT_BUFFERSIZE, ChunkSize);
         SetOption(h, CURLOPT_UPLOAD_BUFFERSIZE, ChunkSize);
 
-        // The time-out bounds connecting and any stretch without data in either direction.
-        const long timeout = long(TNuvWebSettings::Timeout());
-        SetOption(h, CURLOPT_CONNECTTIMEOUT_MS, timeout);
-        SetOption(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        SetOption(h, CURLOPT_LOW_SPEED_TIME, (timeout + 999) / 1000);
+        // The time-out bounds connecting and any stretch without data in either direction (the
+        // latter measured by Perform).
+        SetOption(h, CURLOPT_CONNECTTIMEOUT_MS, long(FTimeoutMs));
 
         switch (TNuvWebSettings::EffectiveProxyMode()) {
         case 0: // direct, whatever the environment says
@@ -429,7 +440,7 @@ protected:
         }
 
         FError[0] = 0;
-        const CURLcode code = curl_easy_perform(h);
+        const CURLcode code = Perform(transfer);
         if (transfer.Failure)
             std::rethrow_exception(transfer.Failure);
         if (code != CURLE_OK && !(code == CURLE_WRITE_ERROR && transfer.BodySkipped))
@@ -439,6 +450,56 @@ protected:
     }
 
 private:
+    // Runs the transfer, waking at least every kPollMs: libcurl's own low-speed check averages
+    // over several seconds and its waits last up to a second, so neither a stall nor a
+    // cancellation would end the transfer soon enough.
+    CURLcode Perform(TTransfer& transfer) {
+        CURL* h = FHandle.get();
+        TCurlMulti multi(curl_multi_init());
+        if (!multi || curl_multi_add_handle(multi.get(), h) != CURLM_OK)
+            RaiseInternal(u"InternetOpen failed");
+        struct TDetach {
+            CURLM* Multi;
+            CURL* Easy;
+            ~TDetach() { curl_multi_remove_handle(Multi, Easy); }
+        } detach{multi.get(), h};
+
+        using TClock = std::chrono::steady_clock;
+        const auto timeout = std::chrono::milliseconds(FTimeoutMs);
+        auto lastActivity = TClock::now();
+        uint64_t seen = transfer.Activity;
+        for (;;) {
+            int running = 0;
+            if (const CURLMcode code = curl_multi_perform(multi.get(), &running); code != CURLM_OK)
+                RaiseInternal(FromUtf8(curl_multi_strerror(code)));
+            if (running == 0)
+                break;
+            if (FCancelCheck && FCancelCheck()) {
+                transfer.Failure = std::make_exception_ptr(EHttpCancel());
+                return CURLE_ABORTED_BY_CALLBACK;
+            }
+            const auto now = TClock::now();
+            if (transfer.Activity != seen) {
+                seen = transfer.Activity;
+                lastActivity = now;
+            } else if (now - lastActivity >= timeout) {
+                transfer.Failure = std::make_exception_ptr(EHttpWin32Error(
+                    int32_t(CURLE_OPERATION_TIMEDOUT),
+                    Format(u"Operation timed out: no data for %d milliseconds", int64_t(FTimeoutMs))));
+                return CURLE_OPERATION_TIMEDOUT;
+            }
+            if (const CURLMcode code = curl_multi_poll(multi.get(), nullptr, 0, kPollMs, nullptr);
+                code != CURLM_OK)
+                RaiseInternal(FromUtf8(curl_multi_strerror(code)));
+        }
+        int left = 0;
+        while (const CURLMsg* message = curl_multi_info_read(multi.get(), &left))
+            if (message->msg == CURLMSG_DONE)
+                return message->data.result;
+        return CURLE_OK;
+    }
+
+    const uint32_t FTimeoutMs = TNuvWebSettings::Timeout();
     TCurlEasy FHandle;
     std::array<char, CURL_ERROR_SIZE> FError{};
 };
@@ -618,6 +679,7 @@ void TNuvHttpRequestTask::Execute() {
     r.FErrorInfo = {}; // a request run again reports its latest outcome only
     try {
         auto connection = THttpConnection::Create(r.FURL);
+        connection->SetCancelCheck([this] { return Stopping(); });
         THttpResponse response;
         if (!IsCanceled())
             connection->Request(

@@ -41,7 +41,8 @@ public:
     static std::unique_ptr<THttpConnection> Create(const TNuvWebURL& url);
 
     // Sends the request (address header lines first, then the default lines that are missing,
-    // and Range) and fills the response. The body, when given, is sent from its start. accept
+    // and Range) and fills the response. A stretch of the time-out without a byte in either
+    // direction ends it (code 28). The body, when given, is sent from its start. accept
     // may refuse the response, data receives the body (not read at all without it), progress is
     // called after every chunk sent or received. Raises EHttpError and its descendants; an
     // exception raised by a callback passes through unchanged.
@@ -50,6 +51,9 @@ public:
                  const THttpProgressProc& progress, const THttpDataProc& data);
 
     const TNuvWebURL& URL() const { return FURL; }
+    // Polled while the request waits for the network, several times a second, so that a
+    // transfer that stalls still ends soon after it answers true (EHttpCancel).
+    void SetCancelCheck(THttpCheckCanceled check) { FCancelCheck = std::move(check); }
 
 protected:
     explicit THttpConnection(TNuvWebURL url) : FURL(std::move(url)) {}
@@ -61,6 +65,7 @@ protected:
                              const THttpProgressProc& progress, const THttpDataProc& data) = 0;
 
     TNuvWebURL FURL;
+    THttpCheckCanceled FCancelCheck;
 };
 
 // A stream guarded by its own lock, for data that one thread downloads while another reads them.

@@ -110,13 +110,20 @@ std::u16string TNuvWebSettings::UserAgent() {
     return s.CustomUserAgent.empty() ? DefaultUserAgentLocked(s) : s.CustomUserAgent;
 }
 
-void TNuvWebSettings::SetUserAgent(std::u16string_view agent) {
+bool TNuvWebSettings::SetUserAgent(std::u16string_view agent) {
     std::lock_guard lock(State().Lock);
     auto& s = State();
-    if (agent.empty() || agent == DefaultUserAgentLocked(s))
+    const bool valid = IsValidUserAgent(agent);
+    if (!valid || agent.empty() || agent == DefaultUserAgentLocked(s))
         s.CustomUserAgent.clear();
     else
         s.CustomUserAgent = agent;
+    return valid;
+}
+
+bool TNuvWebSettings::IsValidUserAgent(std::u16string_view agent) {
+    return std::none_of(agent.begin(), agent.end(),
+                        [](char16_t c) { return (c < u' ' && c != u'\t') || c == u'\x7F'; });
 }
 
 std::u16string TNuvWebSettings::DefaultUserAgent() {

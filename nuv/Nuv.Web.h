@@ -44,8 +44,13 @@ public:
 
     // The custom user agent when set, else DefaultUserAgent.
     static std::u16string UserAgent();
-    // Empty text, or the default user agent itself, clears the custom user agent.
-    static void SetUserAgent(std::u16string_view agent);
+    // Empty text, or the default user agent itself, clears the custom user agent. A text that is
+    // no valid user agent (IsValidUserAgent) is refused: the default is used and the answer is
+    // false.
+    static bool SetUserAgent(std::u16string_view agent);
+    // False for a text with a line break or another control character but tab: sent as a header
+    // value, it would end the header and add lines of its own.
+    static bool IsValidUserAgent(std::u16string_view agent);
     // Composed on first need from the product token and the system's name and version, then
     // kept for the life of the process.
     static std::u16string DefaultUserAgent();

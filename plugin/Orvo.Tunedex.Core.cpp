@@ -547,23 +547,41 @@ void TOrvoStationCatalog::UpdateProvider(TOrvoTunedexProvider& provider, const s
     try {
         stations.clear();
         FListeners.ProviderUpdateStarted(providerId);
-        provider.AsyncFetch(
-            [&](int64_t received, int64_t total) {
-                FListeners.UpdateProgress(provider.Title, received, total);
-                return !isCanceled();
-            },
-            [&](const TOrvoRadioStationInfo& station) { stations.push_back(station); });
+        std::u16string stoppedAt;
+        try {
+            provider.AsyncFetch(
+                [&](int64_t received, int64_t total) {
+                    FListeners.UpdateProgress(provider.Title, received, total);
+                    return !isCanceled();
+                },
+                [&](const TOrvoRadioStationInfo& station) { stations.push_back(station); });
+        } catch (const EOrvoTunedexDocumentError& e) {
+            // Nothing read is no reason to empty a catalogue; what was read before the error is
+            // the document as far as it goes.
+            if (stations.empty())
+                throw;
+            stoppedAt = e.Message();
+        }
         // A run is never interrupted inside the transaction, so this is the last chance to stop.
         if (isCanceled())
             return;
         Transaction([&] {
+            // Deleting first takes the write lock, so no other process can remove the provider
+            // between the check and the commit.
             EntriesDelete(providerId);
+            std::unique_ptr<TNuvSQLiteTable> row;
+            if (!Query(SqlLoadProvider(providerId), row))
+                throw EInvalidOperation(u"the catalogue was removed while it was refreshed");
             for (const TOrvoRadioStationInfo& station : stations)
                 AddEntry(station, providerId);
+            provider.Count = EntriesCount(providerId);
+            provider.Date = NuvNow();
+            Exec(SqlProviderStore(provider.ID(), provider.ClassType().ClassName(), provider.Date,
+                                  provider.Data, provider.Title, provider.Count));
         });
-        provider.Count = EntriesCount(providerId);
-        provider.Date = NuvNow();
-        ProviderUpdate(&provider, u"");
+        FListeners.CatalogChanged();
+        if (!stoppedAt.empty())
+            NuvLogError(u"App", Format(u"Tunedex warning: %s: %s", provider.Title, stoppedAt));
     } catch (const std::exception& e) {
         // One provider's failure must not stop the others; its rows stay as they were.
         NuvLogError(u"App", Format(u"Tunedex: %s: %s", provider.Title, ExceptionMessage(e)));

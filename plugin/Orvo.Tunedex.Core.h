@@ -53,6 +53,15 @@ struct TOrvoRadioStationInfo {
 // Receives one station per call, in document order.
 using TOrvoStationReceiver = std::function<void(const TOrvoRadioStationInfo& info)>;
 
+// Raised by a parser whose document is unreadable (not the format, no parser knows it, too
+// large) or that stopped at an error; the message is the reason, for the user. Raised before any
+// station reached the receiver, it fails the refresh and the catalogue keeps its stations;
+// raised after some, those are stored and the reason becomes a warning.
+class EOrvoTunedexDocumentError : public Exception {
+public:
+    using Exception::Exception;
+};
+
 // ---- provider classes ----
 
 // The descriptor of a provider class: its name (what the Providers table stores), its factory
@@ -210,8 +219,12 @@ public:
 // Refreshing: EntriesUpdate and its variants queue provider identifiers; one background run (a
 // task of the dispatcher) takes them one by one, fetches each provider's document and replaces
 // its rows in one transaction, so readers see either the old or the new set. A failed fetch or
-// parse leaves the provider's rows, Count and Date as they were. The run tells the listeners, on
-// its worker thread: AsyncUpdateStarted; per provider ProviderUpdateStarted, UpdateProgress for
+// parse leaves the provider's rows, Count and Date as they were; so does a document a parser
+// could not read (EOrvoTunedexDocumentError before any station), while one that stopped at an
+// error after some stations stores those and logs the reason as a warning ("Tunedex warning:
+// <title>: <reason>"; failures read "Tunedex: <title>: <reason>"). A provider whose Providers
+// row went away during the fetch (removed by another process) is not written back. The run tells the
+// listeners, on its worker thread: AsyncUpdateStarted; per provider ProviderUpdateStarted, UpdateProgress for
 // every progress step, CatalogChanged once stored; then AsyncUpdateFinished and CatalogChanged,
 // also when it was cancelled or failed.
 //

@@ -6,12 +6,9 @@
 #include "nuv/Nuv.Strings.Natural.h"
 #include "nuv/Nuv.Strings.h"
 #include "nuv/Nuv.Web.Auth.h"
+#include "nuv/Nuv.Web.DNS.h"
 #include "nuv/Nuv.Web.Http.h"
 #include "platform/Platform.Locale.h"
-
-#include <ares.h>
-#include <arpa/nameser.h>
-#include <poll.h>
 
 #include <algorithm>
 #include <array>
@@ -21,99 +18,6 @@
 #include <unordered_set>
 
 namespace {
-
-// ---- DNS --------------------------------------------------------------------------------------
-
-// One try with a bound: the editor waits for this answer, and the caller's own retry is a click.
-constexpr int kDnsTimeoutMs = 3000;
-// How often a running query looks at the cancellation of the task it runs in.
-constexpr int kDnsPollMs = 100;
-
-struct TAresChannelDeleter {
-    void operator()(ares_channel channel) const { ares_destroy(channel); }
-};
-using TAresChannel = std::unique_ptr<std::remove_pointer_t<ares_channel>, TAresChannelDeleter>;
-
-struct TSrvQuery {
-    bool Done = false;
-    int Status = ARES_SUCCESS;
-    std::vector<std::u16string> Targets;
-};
-
-void SrvAnswered(void* arg, int status, int /*timeouts*/, unsigned char* answer, int length) {
-    auto& query = *static_cast<TSrvQuery*>(arg);
-    query.Done = true;
-    query.Status = status;
-    if (status != ARES_SUCCESS)
-        return;
-    ares_srv_reply* replies = nullptr;
-    query.Status = ares_parse_srv_reply(answer, length, &replies);
-    for (const ares_srv_reply* r = replies; r; r = r->next)
-        query.Targets.push_back(FromUtf8(r->host ? r->host : ""));
-    if (replies)
-        ares_free_data(replies);
-}
-
-[[noreturn]] void RaiseDns(std::u16string_view name, int status) {
-    throw Exception(Format(u"DNS query for %s failed: %s", name, FromUtf8(ares_strerror(status))));
-}
-
-bool CurrentTaskCanceled() {
-    const TNuvTask* task = TaskDispatcher().ActiveTaskOfCurrentThread();
-    return task && task->IsCanceled();
-}
-
-// The SRV targets of `name` in answer order, asked of one name server.
-std::vector<std::u16string> QuerySrvTargets(std::u16string_view name, const std::string& nameServer) {
-    static std::once_flag initialised;
-    std::call_once(initialised, [] { ares_library_init(ARES_LIB_INIT_ALL); });
-
-    ares_options options{};
-    options.timeout = kDnsTimeoutMs;
-    options.tries = 1;
-    options.flags = ARES_FLAG_NOSEARCH;
-    ares_channel raw = nullptr;
-    if (int status = ares_init_options(&raw, &options, ARES_OPT_TIMEOUTMS | ARES_OPT_TRIES | ARES_OPT_FLAGS);
-        status != ARES_SUCCESS)
-        RaiseDns(name, status);
-    TAresChannel channel(raw);
-    if (int status = ares_set_servers_ports_csv(channel.get(), nameServer.c_str()); status != ARES_SUCCESS)
-        RaiseDns(name, status);
-
-    TSrvQuery query;
-    ares_query(channel.get(), ToUtf8(name).c_str(), ns_c_in, ns_t_srv, SrvAnswered, &query);
-    while (!query.Done) {
-        if (CurrentTaskCanceled()) {
-            ares_cancel(channel.get()); // answers the query with ARES_ECANCELLED
-            break;
-        }
-        std::array<ares_socket_t, ARES_GETSOCK_MAXNUM> sockets{};
-        const int mask = ares_getsock(channel.get(), sockets.data(), int(sockets.size()));
-        std::array<pollfd, ARES_GETSOCK_MAXNUM> fds{};
-        nfds_t count = 0;
-        for (int i = 0; i < ARES_GETSOCK_MAXNUM; ++i) {
-            const short events = short((ARES_GETSOCK_READABLE(mask, i) ? POLLIN : 0) |
-                                       (ARES_GETSOCK_WRITABLE(mask, i) ? POLLOUT : 0));
-            if (events)
-                fds[count++] = pollfd{sockets[size_t(i)], events, 0};
-        }
-        timeval limit{0, kDnsPollMs * 1000};
-        timeval wait{};
-        ares_timeout(channel.get(), &limit, &wait);
-        const int waitMs = int(wait.tv_sec * 1000 + wait.tv_usec / 1000);
-        if (::poll(fds.data(), count, waitMs) <= 0) {
-            ares_process_fd(channel.get(), ARES_SOCKET_BAD, ARES_SOCKET_BAD); // lets time-outs expire
-            continue;
-        }
-        for (nfds_t i = 0; i < count && !query.Done; ++i)
-            ares_process_fd(channel.get(),
-                            fds[i].revents & (POLLIN | POLLERR | POLLHUP) ? fds[i].fd : ARES_SOCKET_BAD,
-                            fds[i].revents & POLLOUT ? fds[i].fd : ARES_SOCKET_BAD);
-    }
-    if (query.Status != ARES_SUCCESS)
-        RaiseDns(name, query.Status);
-    return std::move(query.Targets);
-}
 
 std::string NameServer() {
     if (const char* configured = std::getenv("TUNEDEX_DNS_SERVER"); configured && *configured)
@@ -242,12 +146,15 @@ void TOrvoTunedexRadioBrowser::QueryValues(std::vector<std::u16string>& list, st
     // Whatever arrived before a failure is not the list. The editor shows a failed look-up as an
     // empty list; the log keeps why.
     std::u16string failure = outcome.ErrorMessage;
-    if (outcome.ErrorCode == 0 && !ForEachObject(stream, [&](const TNuvJSONNode& object) {
-            std::u16string name;
-            if ((!filter || filter(object)) && JSON::TryGetValue(object, u"name", name))
-                list.push_back(std::move(name));
-        }))
-        failure = u"the answer is not a JSON list";
+    if (outcome.ErrorCode == 0)
+        ForEachObject(
+            stream,
+            [&](const TNuvJSONNode& object) {
+                std::u16string name;
+                if ((!filter || filter(object)) && JSON::TryGetValue(object, u"name", name))
+                    list.push_back(std::move(name));
+            },
+            &failure);
     if (outcome.ErrorCode != 0 || !failure.empty())
         NuvLogError(u"App", Format(u"Tunedex: %s/json/%s: %s", server, kindName,
                                    failure.empty() ? u"the download failed" : failure));
@@ -258,7 +165,7 @@ void TOrvoTunedexRadioBrowser::QueryValues(std::vector<std::u16string>& list, st
 }
 
 void TOrvoTunedexRadioBrowser::DiscoverServers(std::vector<std::u16string>& list) {
-    std::vector<std::u16string> servers = QuerySrvTargets(SrvName, NameServer());
+    std::vector<std::u16string> servers = TNuvDNS::QuerySrvTargets(SrvName, NameServer());
     std::stable_sort(servers.begin(), servers.end(), [](const std::u16string& a, const std::u16string& b) {
         return CompareTextNatural(a, b) < 0;
     });
@@ -268,13 +175,28 @@ void TOrvoTunedexRadioBrowser::DiscoverServers(std::vector<std::u16string>& list
 
 // ---- documents --------------------------------------------------------------------------------
 
-bool TOrvoTunedexRadioBrowser::ForEachObject(TNuvStream& stream, const TObjectProc& proc) {
-    const std::unique_ptr<TNuvJSONDocument> document = JSON::Parse(stream);
-    if (!document)
+bool TOrvoTunedexRadioBrowser::ForEachObject(TNuvStream& stream, const TObjectProc& proc,
+                                             std::u16string* reason) {
+    std::u16string why;
+    const std::unique_ptr<TNuvJSONDocument> document = JSON::Parse(stream, &why);
+    if (!document) {
+        if (reason)
+            *reason = std::move(why);
         return false;
+    }
     const TNuvJSONNode root = document->Root();
-    if (!root.IsArray())
+    if (!root.IsArray()) {
+        if (reason) {
+            const std::u16string_view kind = root.IsObject()   ? u"an object"
+                                             : root.IsNull()   ? u"null"
+                                             : root.IsString() ? u"a single value"
+                                                               : u"true or false";
+            *reason = Format(u"the answer is no JSON list but %s", kind);
+            if (const std::u16string error = JSON::Value(root, u"error"); root.IsObject() && !error.empty())
+                *reason += Format(u" (the server says: %s)", std::u16string_view(error).substr(0, 200));
+        }
         return false;
+    }
     const size_t count = root.Count();
     for (size_t i = 0; i < count; ++i)
         if (const TNuvJSONNode item = root.Item(i); item.IsObject())
@@ -315,7 +237,8 @@ int32_t BitrateOf(std::string_view text) {
 
 void TOrvoTunedexRadioBrowser::ParseStations(TNuvStream& stream, const TOrvoStationReceiver& receiver) {
     TOrvoRadioStationInfo station;
-    ForEachObject(stream, [&](const TNuvJSONNode& object) {
+    std::u16string reason;
+    const auto read = [&](const TNuvJSONNode& object) {
         // One walk over the members, keeping the document's bytes; only what the station takes
         // is converted. The first of equal names counts, as a look-up by name finds.
         std::array<std::string_view, smCount> values{};
@@ -325,7 +248,9 @@ void TOrvoTunedexRadioBrowser::ParseStations(TNuvStream& stream, const TOrvoStat
             const std::string_view name = object.NameBytes(i);
             for (unsigned m = 0; m < smCount; ++m)
                 if (!(found & (1u << m)) && name == kStationMembers[m]) {
-                    values[m] = object.Item(i).TextBytes();
+                    // A null member is no value: "url_resolved": null falls back to "url".
+                    if (const TNuvJSONNode value = object.Item(i); !value.IsNull())
+                        values[m] = value.TextBytes();
                     found |= 1u << m;
                     break;
                 }
@@ -343,5 +268,7 @@ void TOrvoTunedexRadioBrowser::ParseStations(TNuvStream& stream, const TOrvoStat
         station.Tags = FromUtf8(values[smTags]);
         std::replace(station.Tags.begin(), station.Tags.end(), u',', u';');
         receiver(station);
-    });
+    };
+    if (!ForEachObject(stream, read, &reason))
+        throw EOrvoTunedexDocumentError(reason);
 }

@@ -98,8 +98,12 @@ public:
     // left as it was then.
     static void DiscoverServers(std::vector<std::u16string>& list);
     // Calls proc for every object of the stream's top-level JSON array, in order; any other
-    // document gives no call. Answers whether the stream held a JSON array.
-    static bool ForEachObject(TNuvStream& stream, const TObjectProc& proc);
-    // Turns a station list document into stations, each handed over as soon as it is read.
+    // document gives no call. Answers whether the stream held a JSON array; when it did not and
+    // `reason` is given, says why there.
+    static bool ForEachObject(TNuvStream& stream, const TObjectProc& proc, std::u16string* reason = nullptr);
+    // Turns a station list document into stations, each handed over as soon as it is read; a
+    // null member reads as empty. Raises EOrvoTunedexDocumentError with the reason when the
+    // document is no JSON array (not JSON, cut short, followed by more, an error object, too
+    // large), before any station is handed over; "[]" is a list without stations.
     static void ParseStations(TNuvStream& stream, const TOrvoStationReceiver& receiver);
 };

@@ -58,7 +58,9 @@ public:
             }
             if (hook)
                 hook(request.path, response, body);
-            response.set_content(body, "application/json");
+            // A hook that streams the answer itself keeps it.
+            if (!response.content_provider_)
+                response.set_content(body, "application/json");
         });
         FServer.Start();
     }
@@ -186,7 +188,8 @@ private:
             for (size_t i = 0; i < answers; ++i) {
                 std::vector<uint8_t> data = {0, 10, 0, 1, 0x01, 0xBB}; // priority, weight, port 443
                 std::string target = FTargets[i];
-                for (size_t start = 0; start <= target.size();) {
+                // Labels as written, spaces and all; an empty target is the root.
+                for (size_t start = 0; start < target.size();) {
                     size_t dot = target.find('.', start);
                     if (dot == std::string::npos)
                         dot = target.size();

@@ -153,7 +153,7 @@ TEST_F(CatalogCommands, LookUpsListWhatTheEditorFinds) {
         std::string Body, Reason;
     };
     for (const Failure& f : std::vector<Failure>{{500, "[]", "Internal Server Error"},
-                                                 {200, "<html>busy</html>", "not a JSON list"},
+                                                 {200, "<html>busy</html>", "not a JSON document"},
                                                  {200, "[]", "listed no tags"}}) {
         FStandIn.SetHook([&](const std::string&, httplib::Response& response, std::string& body) {
             response.status = f.Status;

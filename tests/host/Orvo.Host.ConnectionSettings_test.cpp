@@ -105,7 +105,9 @@ TEST(HostConnectionSettings, UnusableOptionsAreUsageErrors) {
         const char* Message;
     };
     for (const Case& c : {Case{{"--proxy", "proxy:none", "info"}, "Invalid proxy port"},
-                          Case{{"--timeout", "soon", "info"}, "Invalid time-out"}}) {
+                          Case{{"--timeout", "soon", "info"}, "Invalid time-out"},
+                          Case{{"--user-agent", "A\r\nX-Injected: 1", "info"}, "Invalid user agent"},
+                          Case{{"--user-agent", "A\nB", "info"}, "Invalid user agent"}}) {
         std::vector<const char*> argv{"tunedex"};
         for (const auto& a : c.Args)
             argv.push_back(a.c_str());
@@ -119,6 +121,10 @@ TEST(HostConnectionSettings, UnusableOptionsAreUsageErrors) {
     const char* argv[] = {"tunedex", "info"};
     EXPECT_EQ(TOrvoCli().Run(2, argv, out, err), TUNEDEX_EXIT_USAGE);
     EXPECT_NE(err.str().find("TUNEDEX_PROXY"), std::string::npos) << err.str();
+    TScopedEnvironment proxyAgain("TUNEDEX_PROXY", nullptr), badAgent("TUNEDEX_USER_AGENT", "A\rB");
+    std::ostringstream out2, err2;
+    EXPECT_EQ(TOrvoCli().Run(2, argv, out2, err2), TUNEDEX_EXIT_USAGE);
+    EXPECT_NE(err2.str().find("TUNEDEX_USER_AGENT: Invalid user agent"), std::string::npos) << err2.str();
 }
 
 } // namespace

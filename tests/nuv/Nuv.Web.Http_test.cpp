@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <atomic>
 #include <future>
 #include <map>
+#include <thread>
 
 using testsupport::TLoopbackServer;
 
@@ -328,6 +330,102 @@ TEST(HttpTransport, ClosedPortGivesTransportError) {
     }
     // A request reports the same as its outcome.
     EXPECT_EQ(TNuvHttp::Get(FromUtf8(url))->RunInCurrentThread().ErrorCode, 7);
+}
+
+namespace {
+
+// A server that answers one request with its headers and then sends nothing, until it stops.
+class TStallingServer {
+public:
+    TStallingServer() {
+        FListener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(FListener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(FListener, 4);
+        socklen_t length = sizeof address;
+        ::getsockname(FListener, reinterpret_cast<sockaddr*>(&address), &length);
+        FUrl = u"http://127.0.0.1:" + FromUtf8(std::to_string(ntohs(address.sin_port))) + u"/stall";
+        FThread = std::thread([this] { Serve(); });
+    }
+    ~TStallingServer() {
+        FStop = true;
+        FThread.join();
+        ::close(FListener);
+    }
+    const std::u16string& Url() const { return FUrl; }
+    bool Stalling() const { return FStalling; }
+
+private:
+    void Serve() {
+        int client = -1;
+        while (!FStop) {
+            pollfd ready{client < 0 ? FListener : client, POLLIN, 0};
+            if (::poll(&ready, 1, 20) <= 0)
+                continue;
+            if (client < 0) {
+                client = ::accept(FListener, nullptr, nullptr);
+                continue;
+            }
+            char buffer[4096];
+            if (::read(client, buffer, sizeof buffer) <= 0 || FStalling)
+                break;
+            const char head[] = "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\npartial";
+            FStalling = ::write(client, head, sizeof head - 1) > 0;
+        }
+        while (!FStop)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (client >= 0)
+            ::close(client);
+    }
+
+    int FListener = -1;
+    std::u16string FUrl;
+    std::thread FThread;
+    std::atomic<bool> FStop{false}, FStalling{false};
+};
+
+// The shortest time-out, restored afterwards.
+class TShortTimeout {
+public:
+    TShortTimeout() : FPrevious(TNuvWebSettings::Timeout()) { TNuvWebSettings::SetTimeout(1000); }
+    ~TShortTimeout() { TNuvWebSettings::SetTimeout(FPrevious); }
+
+private:
+    uint32_t FPrevious;
+};
+
+} // namespace
+
+TEST(HttpTransport, AStallAfterTheHeadersEndsAtTheTimeOut) {
+    TShortTimeout timeout;
+    TStallingServer server;
+    const auto start = std::chrono::steady_clock::now();
+    const TNuvWebErrorInfo info =
+        TNuvHttp::Get(server.Url())->OnData([](const void*, int64_t) { return true; }).RunInCurrentThread();
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(info.ErrorCode, 28) << Text(info.ErrorMessage);
+    EXPECT_GE(took, std::chrono::milliseconds(950));
+    EXPECT_LT(took, std::chrono::milliseconds(2000));
+}
+
+TEST(HttpTransport, CancellingAStalledTransferEndsItAtOnce) {
+    TStallingServer server;
+    std::promise<TNuvWebErrorInfo> outcome;
+    const TaskHandle handle = TNuvHttp::Get(server.Url())
+                                  ->OnData([](const void*, int64_t) { return true; })
+                                  .OnComplete([&](const TNuvWebErrorInfo& info) { outcome.set_value(info); })
+                                  .Run();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!server.Stalling() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(server.Stalling());
+    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // well into the stall
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(TaskDispatcher().Cancel(handle, true));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    EXPECT_EQ(outcome.get_future().get().ErrorCode, -2);
 }
 
 TEST(HttpTransport, NamedProxyCarriesTheRequest) {

@@ -130,6 +130,14 @@ TEST(WebSettings, UserAgentComposition) {
     TNuvWebSettings::SetUserAgent(u"Custom/2");
     TNuvWebSettings::SetUserAgent(u"");
     EXPECT_EQ(ToUtf8(TNuvWebSettings::UserAgent()), agent);
+
+    // A line break would add header lines to every request: refused, the default stays.
+    EXPECT_TRUE(TNuvWebSettings::SetUserAgent(u"Custom/3 (tab\tok)"));
+    using namespace std::string_view_literals;
+    for (const std::u16string_view bad : {u"A\r\nX-Injected: 1"sv, u"A\nB"sv, u"A\rB"sv, u"A\0B"sv}) {
+        EXPECT_FALSE(TNuvWebSettings::SetUserAgent(bad));
+        EXPECT_EQ(ToUtf8(TNuvWebSettings::UserAgent()), agent);
+    }
 }
 
 TEST(WebErrors, MessageCarriesCodeAndText) {

@@ -1,5 +1,6 @@
 #include "plugin/Orvo.Tunedex.Core.h"
 
+#include "nuv/Nuv.Log.h"
 #include "nuv/Nuv.Strings.h"
 #include "platform/Platform.System.h"
 #include "platform/Platform.Threads.h"
@@ -10,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <set>
@@ -352,6 +355,56 @@ TEST_F(CatalogUpdate, AFailedFetchKeepsRowsCountAndDateAndTheRunGoesOn) {
     const std::unique_ptr<TOrvoTunedexProvider> emptied = FCatalog.LoadProvider(a);
     EXPECT_EQ(emptied->Count, 0);
     EXPECT_GE(emptied->Date, before->Date);
+}
+
+TEST_F(CatalogUpdate, ADocumentThatStopsKeepsWhatWasReadOnlyAfterAStation) {
+    const std::string log = (FFolder.Path() / "update.log").string();
+    NuvLogSetFile(log);
+    const std::u16string a = Add(u"Alpha", "a");
+    FCatalog.EntriesUpdate(a);
+    WaitForRuns(1);
+    const struct {
+        std::string Body;
+        int32_t Count;
+        std::string Logged;
+    } cases[] = {
+        // Nothing read: the catalogue keeps its three stations and the refresh fails.
+        {"!unreadable\n", 3, "[App] Tunedex: Alpha: unreadable"},
+        {"# a comment only\n!cut short\n", 3, "[App] Tunedex: Alpha: cut short"},
+        // Stopped after two: those two are the catalogue, and the reason is a warning.
+        {Document("new", 2) + "!stopped at line 3\n" + Document("lost", 1), 2,
+         "[App] Tunedex warning: Alpha: stopped at line 3"},
+    };
+    int runs = 1;
+    for (const auto& c : cases) {
+        std::filesystem::remove(log);
+        FServer.Set("a", c.Body);
+        FCatalog.EntriesUpdate(a);
+        WaitForRuns(++runs);
+        EXPECT_EQ(FCatalog.EntriesCount(a), c.Count) << c.Body;
+        EXPECT_EQ(FCatalog.LoadProvider(a)->Count, c.Count) << c.Body;
+        std::ifstream in(log);
+        std::string line;
+        std::getline(in, line);
+        EXPECT_NE(line.find(c.Logged), std::string::npos) << line;
+    }
+    NuvLogSetFile("");
+}
+
+TEST_F(CatalogUpdate, AProviderRemovedDuringItsFetchIsNotWrittenBack) {
+    const std::u16string a = Add(u"Alpha", "a"), b = Add(u"Beta", "b");
+    // Another process on the same file removes the catalogue while its document downloads.
+    TOrvoStationCatalog other(FFolder.File("Tunedex.db"));
+    FRecorder.Hook = [&](const std::u16string& call) {
+        if (call == u"ProviderUpdateStarted " + a)
+            other.ProviderUpdate(nullptr, a);
+    };
+    FCatalog.EntriesUpdate(a);
+    FCatalog.EntriesUpdate(b);
+    WaitForRuns(1);
+    EXPECT_FALSE(FCatalog.LoadProvider(a));
+    EXPECT_EQ(FCatalog.EntriesCount(a), 0);
+    EXPECT_EQ(FCatalog.EntriesCount(b), 2); // the run went on
 }
 
 TEST_F(CatalogUpdate, AProviderThatCannotBeLoadedEndsTheRunWithItsClosingNotifications) {

@@ -205,15 +205,30 @@ TEST_F(TunedexProgram, RefreshFillsTheCatalogueThenDescribeAndOpenFindItsStation
     EXPECT_EQ(missing.Err, "tunedex: no station in the catalogue has the address http://127.0.0.1:9/none\n");
 }
 
-TEST_F(TunedexProgram, AFailedDownloadIsReportedAndKeepsTheStations) {
+TEST_F(TunedexProgram, AFailedDownloadOrAGarbageAnswerIsReportedAndKeepsTheStations) {
     ASSERT_EQ(Run({"refresh", "Classical"}).Status, 0);
-    FStandIn.SetHook(
-        [](const std::string&, httplib::Response& response, std::string&) { response.status = 503; });
-    TResult failed = Run({"refresh"});
-    EXPECT_EQ(failed.Status, 1);
-    EXPECT_EQ(failed.Out, "Refreshed 0 of 1 catalogue; 2 stations now.\n");
-    EXPECT_NE(failed.Err.find("\"Classical\" was not refreshed"), std::string::npos) << failed.Err;
-    EXPECT_EQ(Stations(), 2);
+    const struct {
+        int Status;
+        std::string Body, Reason;
+    } answers[] = {{503, "", "Service Unavailable"},
+                   {200, "<html><body>Rate limited</body></html>", "not a JSON document"},
+                   {200, R"({"error":"rate limited"})", "no JSON list but an object"},
+                   {200, "", "the document is empty"}};
+    for (const auto& answer : answers) {
+        // The answer goes with the hook: the server thread and this one meet only through the
+        // program in between, which the thread checker cannot see.
+        FStandIn.SetHook([status = answer.Status, answerBody = answer.Body](
+                             const std::string&, httplib::Response& response, std::string& body) {
+            response.status = status;
+            body = answerBody;
+        });
+        TResult failed = Run({"refresh"});
+        EXPECT_EQ(failed.Status, 1) << answer.Reason;
+        EXPECT_EQ(failed.Out, "Refreshed 0 of 1 catalogue; 2 stations now.\n");
+        EXPECT_NE(failed.Err.find("\"Classical\" was not refreshed: "), std::string::npos) << failed.Err;
+        EXPECT_NE(failed.Err.find(answer.Reason), std::string::npos) << failed.Err;
+        EXPECT_EQ(Stations(), 2);
+    }
 }
 
 TEST_F(TunedexProgram, CtrlCCancelsTheRunAndKeepsTheStations) {

@@ -153,6 +153,10 @@ TEST(RadioBrowserStations, FallbacksAndOddValues) {
     for (const Case& c : {
              Case{R"({"url":"u1","url_resolved":""})", u"u1", u"", u"", 0},
              Case{R"({"url":"u1"})", u"u1", u"", u"", 0},
+             // null is no value, never the text "null".
+             Case{R"({"url_resolved":null,"url":"u1","country":null,"state":"Bavaria","tags":null})", u"u1",
+                  u"Bavaria", u"", 0},
+             Case{R"({"url_resolved":null,"url":null,"bitrate":null})", u"", u"", u"", 0},
              Case{R"({"url_resolved":"r","url":"u"})", u"r", u"", u"", 0},
              Case{R"({"country":"","state":"Paraná"})", u"", u"Paraná", u"", 0},
              Case{R"({"state":"Bavaria"})", u"", u"Bavaria", u"", 0},
@@ -179,21 +183,51 @@ TEST(RadioBrowserStations, FallbacksAndOddValues) {
 }
 
 TEST(RadioBrowserStations, OnlyObjectsOfATopLevelArrayAreStations) {
-    struct Case {
-        const char* Document;
-        std::vector<std::u16string> Names;
+    std::vector<std::u16string> names;
+    for (const auto& station : Parse(R"([{"name":"a"},5,"x",null,[{"name":"in"}],{"name":"b"},{}])"))
+        names.push_back(station.Name);
+    EXPECT_EQ(Utf8(names), (std::vector<std::string>{"a", "b", ""}));
+    EXPECT_TRUE(Parse(" [ ] ").empty());
+}
+
+TEST(RadioBrowserStations, AnUnreadableDocumentIsAnErrorWithItsReason) {
+    const struct {
+        std::string Document, Reason;
+    } cases[] = {
+        {std::string("\x9c\x01\xff\0garbage\x80", 13), "not a JSON document: Invalid value. (at byte 0)"},
+        {"<html><body>502 Bad Gateway</body></html>", "not a JSON document: Invalid value. (at byte 0)"},
+        {R"([{"name":"a"},{"name":"b")", "not a JSON document"}, // cut short: not even the first
+        {R"([{"name":"a"}] trailing)", "must not be followed by other values. (at byte 15)"},
+        {"null", "the answer is no JSON list but null"},
+        {R"({"error":"rate limited"})", "but an object (the server says: rate limited)"},
+        {R"("[{\"name\":\"a\"}]")", "but a single value"},
+        {"", "the document is empty"},
+        {" \r\n", "the document is empty"},
     };
-    for (const Case& c :
-         {Case{R"([{"name":"a"},5,"x",null,[{"name":"in"}],{"name":"b"},{}])", {u"a", u"b", u""}},
-          Case{R"({"name":"a"})", {}}, Case{R"({"stations":[{"name":"a"}]})", {}},
-          Case{R"("[{\"name\":\"a\"}]")", {}},
-          Case{R"([{"name":"a"},{"name":"b")", {}}, // cut short: nothing, not the first
-          Case{"<html><body>502 Bad Gateway</body></html>", {}}, Case{"", {}}, Case{"[]", {}}}) {
-        std::vector<std::u16string> names;
-        for (const auto& station : Parse(c.Document))
-            names.push_back(station.Name);
-        EXPECT_EQ(Utf8(names), Utf8(c.Names)) << c.Document;
+    for (const auto& c : cases) {
+        try {
+            Parse(c.Document);
+            ADD_FAILURE() << "no error for " << c.Document;
+        } catch (const EOrvoTunedexDocumentError& e) {
+            EXPECT_NE(std::string(e.what()).find(c.Reason), std::string::npos) << e.what();
+        }
     }
+}
+
+TEST(RadioBrowserStations, ADocumentAboveTheSizeLimitIsRefusedUnread) {
+    const std::string document = R"([{"name":"a","url":"http://a.example/"}])";
+    const int64_t previous = NuvSetMaxDocumentSize(int64_t(document.size()) - 1);
+    TNuvTemporaryFileStream file("Tunedex");
+    file.WriteBuffer(document.data(), int64_t(document.size()));
+    TNuvMemoryStream memory(document.data(), document.size());
+    for (TNuvStream* stream : {static_cast<TNuvStream*>(&file), static_cast<TNuvStream*>(&memory)})
+        EXPECT_THROW(TBrowser::ParseStations(*stream, [](const TOrvoRadioStationInfo&) {}),
+                     EOrvoTunedexDocumentError);
+    NuvSetMaxDocumentSize(int64_t(document.size()));
+    EXPECT_EQ(Parse(document).size(), 1u);
+    NuvSetMaxDocumentSize(previous);
+    EXPECT_EQ(NuvMaxDocumentSize(), kNuvMaxDocumentSize);
+    EXPECT_EQ(kNuvMaxDocumentSize, 256 << 20);
 }
 
 TEST(RadioBrowserStations, ReadsARecordedStationList) {
@@ -520,16 +554,38 @@ TEST_F(RadioBrowserRefresh, AnUnusableAnswerKeepsTheStations) {
     const std::u16string id = Refresh(u"1;dutch");
     const int32_t count = FCatalog->EntriesCount(id);
     ASSERT_GT(count, 0);
-    // A valid document that is no list of stations empties the catalogue, as an empty list does.
-    FStandIn->Serve("/json/stations/bylanguageexact/dutch", R"({"error":"rate limited"})");
+    const std::string path = "/json/stations/bylanguageexact/dutch";
+    const std::string good = FStandIn->Body(path);
+    const char* answers[] = {"\x1f\x8b\x08garbage",
+                             "<html>Service Unavailable</html>",
+                             "null",
+                             R"({"error":"rate limited"})",
+                             "",
+                             R"([{"url":"http://a.example/"}] junk)"};
+    for (const char* answer : answers) {
+        FStandIn->Serve(path, answer);
+        Refresh(u"1;dutch");
+        EXPECT_EQ(FCatalog->EntriesCount(id), count) << answer;
+    }
+    // Half a document, sent without a length, ending when the server closes the connection.
+    FStandIn->SetHook([&](const std::string&, httplib::Response& response, std::string&) {
+        response.set_chunked_content_provider(
+            "application/json",
+            [half = good.substr(0, good.size() / 2)](size_t offset, httplib::DataSink& sink) {
+                if (offset == 0)
+                    sink.write(half.data(), half.size());
+                return false;
+            });
+    });
     Refresh(u"1;dutch");
-    EXPECT_EQ(FCatalog->EntriesCount(id), 0);
-    // A failed download leaves what was there.
-    FStandIn->Serve("/json/stations/bylanguageexact/dutch", FStandIn->Body("/json/stations"));
-    Refresh(u"1;dutch");
-    EXPECT_EQ(FCatalog->EntriesCount(id), 354);
+    EXPECT_EQ(FCatalog->EntriesCount(id), count);
     FStandIn->SetHook(
         [](const std::string&, httplib::Response& response, std::string&) { response.status = 503; });
     Refresh(u"1;dutch");
-    EXPECT_EQ(FCatalog->EntriesCount(id), 354);
+    EXPECT_EQ(FCatalog->EntriesCount(id), count);
+    FStandIn->SetHook({});
+    // A list without stations is a catalogue without stations.
+    FStandIn->Serve(path, "[]");
+    Refresh(u"1;dutch");
+    EXPECT_EQ(FCatalog->EntriesCount(id), 0);
 }

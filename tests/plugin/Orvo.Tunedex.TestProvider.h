@@ -3,7 +3,8 @@
 // transaction and notification code. Its document has one station per line:
 //   name|address[|genre|country|tags|format|bitrate|home page|logo|description]
 // Blank lines and lines beginning with "#" are skipped; a line without "|" is malformed and
-// fails the whole document, as a parser error would.
+// fails the whole document, as a parser error would; a line "!reason" stops the document there
+// as a parser that cannot read on does.
 
 #include "nuv/Nuv.Exceptions.h"
 #include "nuv/Nuv.Streams.h"
@@ -49,6 +50,8 @@ public:
                 line.remove_suffix(1);
             if (line.empty() || line.front() == '#')
                 continue;
+            if (line.front() == '!')
+                throw EOrvoTunedexDocumentError(FromUtf8(line.substr(1)));
             if (line.find('|') == std::string_view::npos)
                 throw EStreamError(Format(u"Malformed line %d", lineNumber));
             station.Reset();
