@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -308,8 +309,23 @@ private:
     int32_t FLine = 1;
     ptrdiff_t FLineStart = 0;
 
+    // What an open element needs until its end tag; the full node record exists only for the
+    // current node, so deep nesting costs this much per level and no more. Kept in chunks, so the
+    // stack never needs twice its size while growing.
+    struct TOpenElement {
+        const std::u16string* LocalName;
+        const std::u16string* Prefix;
+        const std::u16string* NamespaceName;
+        int32_t LineNumber, LinePosition;
+        bool PushedScope, PushedContext;
+    };
+    std::u16string OpenName(const TOpenElement& open) const;
+
     TState FState = TState::Initial;
+    // Slot 0 is the node before the first and after the last read; slot 1 the current node, its
+    // attributes following it.
     std::vector<TNuvXMLNodeData> FNodes;
+    std::deque<TOpenElement> FOpen;
     size_t FCurrent = 0;   // index of the current node in FNodes
     size_t FElementAt = 0; // index of the element whose attributes follow it
     int32_t FAttributeCount = 0;
