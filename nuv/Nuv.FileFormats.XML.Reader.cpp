@@ -231,11 +231,14 @@ void TNuvXMLTextReader::Materialise(TNuvXMLNodeData& node) {
     }
 }
 
-std::u16string_view TNuvXMLTextReader::ValueView() {
+std::u16string_view TNuvXMLTextReader::RawValueView() const {
     const TNuvXMLNodeData& node = FNodes[FCurrent];
-    std::u16string_view value = node.ValueReady
-                                    ? std::u16string_view(node.Value)
-                                    : std::u16string_view(FChars.data() + node.ValueStart, node.ValueLength);
+    return node.ValueReady ? std::u16string_view(node.Value)
+                           : std::u16string_view(FChars.data() + node.ValueStart, node.ValueLength);
+}
+
+std::u16string_view TNuvXMLTextReader::ValueView() {
+    const std::u16string_view value = RawValueView();
     if (Preserving())
         return value;
     size_t b = 0, e = value.size();

@@ -207,6 +207,8 @@ public:
     int32_t AttributeCount() const { return FAttributeCount; }
     // The value as GetValue gives it, without a copy; valid until the next Read.
     std::u16string_view ValueView();
+    // The value as read, never trimmed; valid until the next Read.
+    std::u16string_view RawValueView() const;
     TNuvXMLNameTable& NameTable() const { return *FNameTable; }
     // The xml:lang in scope, or "".
     const std::u16string& XmlLang() const;
