@@ -291,8 +291,7 @@ void TNuvXMLDocument::LoadSXML(const std::vector<uint8_t>& data) {
     uint64_t nameCount;
     if (!table.Varint(nameCount) || nameCount > table.Left())
         return;
-    std::vector<std::u16string> names;
-    names.reserve(size_t(nameCount));
+    std::vector<std::u16string> names; // grown as names come, never reserved from the count
     for (uint64_t i = 0; i < nameCount; ++i) {
         uint64_t length;
         std::string_view bytes;
