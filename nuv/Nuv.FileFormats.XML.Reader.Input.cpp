@@ -505,7 +505,7 @@ void TNuvXMLTextReader::SetName(TNuvXMLNodeData& node, const TNameSpan& name) {
 }
 
 TNuvXMLNodeData& TNuvXMLTextReader::NewNode(TNuvXMLNodeType type, int32_t depth, size_t at) {
-    const size_t index = size_t(FDepth) + 1;
+    const size_t index = 1;
     if (FNodes.size() <= index + 1) {
         const size_t old = FNodes.size();
         FNodes.resize(std::max(old * 2, index + 2));

@@ -231,11 +231,14 @@ void TNuvXMLTextReader::Materialise(TNuvXMLNodeData& node) {
     }
 }
 
-std::u16string_view TNuvXMLTextReader::ValueView() {
+std::u16string_view TNuvXMLTextReader::RawValueView() const {
     const TNuvXMLNodeData& node = FNodes[FCurrent];
-    std::u16string_view value = node.ValueReady
-                                    ? std::u16string_view(node.Value)
-                                    : std::u16string_view(FChars.data() + node.ValueStart, node.ValueLength);
+    return node.ValueReady ? std::u16string_view(node.Value)
+                           : std::u16string_view(FChars.data() + node.ValueStart, node.ValueLength);
+}
+
+std::u16string_view TNuvXMLTextReader::ValueView() {
+    const std::u16string_view value = RawValueView();
     if (Preserving())
         return value;
     size_t b = 0, e = value.size();
@@ -529,7 +532,7 @@ void TNuvXMLTextReader::ParseStartTag() {
         FRootSeen = true;
     }
     const TNameSpan name = ParseName(pos, aware);
-    const size_t elementAt = size_t(FDepth) + 1;
+    const size_t elementAt = 1;
     {
         TNuvXMLNodeData& element = NewNode(TNuvXMLNodeType::Element, FDepth, name.Start);
         SetName(element, name);
@@ -586,6 +589,9 @@ void TNuvXMLTextReader::ParseStartTag() {
         CheckDuplicates(elementAt, count, true);
     }
     ApplyXmlAttributes(elementAt, count);
+    const TNuvXMLNodeData& element = FNodes[elementAt];
+    FOpen.push_back({element.LocalName, element.Prefix, element.NamespaceName, element.LineNumber,
+                     element.LinePosition, element.PushedScope, element.PushedContext});
     ++FDepth;
     if (empty)
         FPopPending = true;
@@ -868,16 +874,20 @@ void TNuvXMLTextReader::ApplyXmlAttributes(size_t elementAt, int32_t count) {
     }
 }
 
+std::u16string TNuvXMLTextReader::OpenName(const TOpenElement& open) const {
+    return open.Prefix->empty() ? *open.LocalName : *open.Prefix + u":" + *open.LocalName;
+}
+
 void TNuvXMLTextReader::PopElement() {
     FPopPending = false;
-    TNuvXMLNodeData& element = FNodes[size_t(FDepth)];
+    const TOpenElement& element = FOpen.back();
     if (element.PushedScope)
         FNamespaces.PopScope();
     if (element.PushedContext) {
         FContext = FContexts[size_t(FContext)].Outer;
         FContexts.pop_back();
     }
-    element.PushedScope = element.PushedContext = false;
+    FOpen.pop_back();
     --FDepth;
     if (FDepth == 0)
         FRootClosed = true;
@@ -887,7 +897,7 @@ void TNuvXMLTextReader::ParseEndTag() {
     size_t pos = FPos + 2;
     if (FDepth == 0)
         Raise(u"Unexpected end tag.", pos);
-    TNuvXMLNodeData& open = FNodes[size_t(FDepth)];
+    const TOpenElement& open = FOpen.back();
     const size_t nameAt = pos;
     TNameSpan name;
     try {
@@ -907,7 +917,7 @@ void TNuvXMLTextReader::ParseEndTag() {
                written.substr(name.Colon + 1) == *open.LocalName;
     if (!same)
         Raise(u"The '%s' start tag on line '%s' position '%s' does not match the end tag of '%s'.", nameAt,
-              {open.QualifiedName(*FNameTable), IntToStr(open.LineNumber), IntToStr(open.LinePosition),
+              {OpenName(open), IntToStr(open.LineNumber), IntToStr(open.LinePosition),
                std::u16string(written)});
     pos = SkipSpace(pos);
     if (FChars[pos] != u'>') {
@@ -915,12 +925,11 @@ void TNuvXMLTextReader::ParseEndTag() {
             Raise(u"UnclosedElements", pos);
         RaiseUnexpected(pos, u">");
     }
-    open.NodeType = TNuvXMLNodeType::EndElement;
-    open.IsEmptyElement = false;
-    open.LineNumber = LineOf();
-    open.LinePosition = PositionOf(nameAt);
-    FCurrent = size_t(FDepth);
-    FElementAt = FCurrent;
+    TNuvXMLNodeData& node = NewNode(TNuvXMLNodeType::EndElement, FDepth - 1, nameAt);
+    node.LocalName = open.LocalName;
+    node.Prefix = open.Prefix;
+    node.NamespaceName = open.NamespaceName;
+    node.FQualifiedName = open.Prefix->empty() ? open.LocalName : nullptr;
     FAttributeCount = 0;
     FPos = pos + 1;
     FPopPending = true;
@@ -1387,10 +1396,10 @@ void TNuvXMLTextReader::SkipInternalSubset() {
 void TNuvXMLTextReader::EndOfInput() {
     if (FDepth > 0) {
         std::u16string names;
-        for (int32_t d = FDepth; d >= 1; --d) {
+        for (auto open = FOpen.rbegin(); open != FOpen.rend(); ++open) {
             if (!names.empty())
                 names += u", ";
-            names += FNodes[size_t(d)].QualifiedName(*FNameTable);
+            names += OpenName(*open);
         }
         names += u".";
         Raise(u"Unexpected end of file has occurred. The following elements are not closed: %s", FEnd,

@@ -8,11 +8,14 @@
 // Thread-safety: a reader is used by one thread at a time. A name table may be shared by
 // readers on several threads: lookups never lock and never see a half-added name.
 
+#include "nuv/Nuv.Classes.h"
 #include "nuv/Nuv.FileFormats.XML.Types.h"
 #include "nuv/Nuv.Streams.h"
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -204,6 +207,8 @@ public:
     int32_t AttributeCount() const { return FAttributeCount; }
     // The value as GetValue gives it, without a copy; valid until the next Read.
     std::u16string_view ValueView();
+    // The value as read, never trimmed; valid until the next Read.
+    std::u16string_view RawValueView() const;
     TNuvXMLNameTable& NameTable() const { return *FNameTable; }
     // The xml:lang in scope, or "".
     const std::u16string& XmlLang() const;
@@ -308,8 +313,23 @@ private:
     int32_t FLine = 1;
     ptrdiff_t FLineStart = 0;
 
+    // What an open element needs until its end tag; the full node record exists only for the
+    // current node, so deep nesting costs this much per level and no more. Kept in chunks, so the
+    // stack never needs twice its size while growing.
+    struct TOpenElement {
+        const std::u16string* LocalName;
+        const std::u16string* Prefix;
+        const std::u16string* NamespaceName;
+        int32_t LineNumber, LinePosition;
+        bool PushedScope, PushedContext;
+    };
+    std::u16string OpenName(const TOpenElement& open) const;
+
     TState FState = TState::Initial;
+    // Slot 0 is the node before the first and after the last read; slot 1 the current node, its
+    // attributes following it.
     std::vector<TNuvXMLNodeData> FNodes;
+    std::deque<TOpenElement> FOpen;
     size_t FCurrent = 0;   // index of the current node in FNodes
     size_t FElementAt = 0; // index of the element whose attributes follow it
     int32_t FAttributeCount = 0;
@@ -324,4 +344,147 @@ private:
     const std::u16string* FXmlnsAtom;
     const std::u16string* FXmlAtom;
     const std::u16string* FAtomCache[256] = {}; // recent atoms by a hash of their text
+};
+
+// ---------------------------------------------------------------------------------------------
+// Node loaders: a tree of small objects, one per element name, that receive callbacks as a
+// document streams past and build the caller's objects directly. A caller-chosen context travels
+// from each element to its children.
+//
+// Thread-safety: a tree is declared by one thread (its owner's constructor) and may then be used
+// by any number of loads at once: loaders keep no state of a document (it travels in the
+// contexts), and instances made on first use are installed by compare-and-swap.
+
+class TNuvXMLNodeLoader;
+class TNuvXMLNodeLoaders;
+
+// A loader class as a value: its name and how to make an instance.
+class TNuvXMLNodeLoaderClass : public TNuvClass {
+public:
+    using TFactory = std::unique_ptr<TNuvXMLNodeLoader> (*)(TNuvXMLNameTable& names);
+    TNuvXMLNodeLoaderClass(std::u16string name, TFactory factory)
+        : TNuvClass(std::move(name)), FFactory(factory) {}
+    std::unique_ptr<TNuvXMLNodeLoader> Create(TNuvXMLNameTable& names) const { return FFactory(names); }
+
+private:
+    TFactory FFactory;
+};
+
+// The descriptor of loader class T (constructed from a name table).
+template <typename T> const TNuvXMLNodeLoaderClass& NuvXMLLoaderClass(std::u16string_view name = u"") {
+    static const TNuvXMLNodeLoaderClass cls(std::u16string(name), [](TNuvXMLNameTable& names) {
+        return std::unique_ptr<TNuvXMLNodeLoader>(std::make_unique<T>(names));
+    });
+    return cls;
+}
+
+// The base of every loader; every callback does nothing here.
+class TNuvXMLNodeLoader {
+public:
+    explicit TNuvXMLNodeLoader(TNuvXMLNameTable& names) : FNames(names) {}
+    virtual ~TNuvXMLNodeLoader();
+    TNuvXMLNodeLoader(const TNuvXMLNodeLoader&) = delete;
+    TNuvXMLNodeLoader& operator=(const TNuvXMLNodeLoader&) = delete;
+
+    // An element handled by this loader starts; may replace the context its children get.
+    virtual void OnBegin(void*& context);
+    // Right after OnBegin, the reader on the element.
+    virtual void OnAttributes(void* context, TNuvXMLTextReader& reader);
+    // Each text, CDATA or significant white space directly inside the element.
+    virtual void OnText(void* context, TNuvXMLTextReader& reader);
+    // The element ends (at once for an empty element).
+    virtual void OnEnd(void* context);
+
+    // The children's table, or null for a leaf.
+    TNuvXMLNodeLoaders* Loaders() const { return FLoaders.get(); }
+    // The attribute whose value chooses the child loader, or "" when this is no switch.
+    const std::u16string& AttributeSelector() const { return FAttributeSelector; }
+
+protected:
+    // The child table, made on first use.
+    TNuvXMLNodeLoaders& ChildLoaders();
+    void SetAttributeSelector(std::u16string_view name) { FAttributeSelector.assign(name); }
+    TNuvXMLNameTable& FNames;
+
+private:
+    std::unique_ptr<TNuvXMLNodeLoaders> FLoaders;
+    std::u16string FAttributeSelector;
+};
+
+using TNuvXMLAttributesCallback = std::function<void(void* context, TNuvXMLTextReader& reader)>;
+using TNuvXMLTextCallback = std::function<void(void* context, const std::u16string& text)>;
+
+// A loader made of two optional callbacks; the text callback gets GetValue (trimmed unless
+// xml:space="preserve").
+class TNuvXMLCallbackLoader : public TNuvXMLNodeLoader {
+public:
+    TNuvXMLCallbackLoader(TNuvXMLNameTable& names, TNuvXMLAttributesCallback onAttributes,
+                          TNuvXMLTextCallback onText)
+        : TNuvXMLNodeLoader(names), FOnAttributes(std::move(onAttributes)), FOnText(std::move(onText)) {}
+    void OnAttributes(void* context, TNuvXMLTextReader& reader) override;
+    void OnText(void* context, TNuvXMLTextReader& reader) override;
+
+private:
+    TNuvXMLAttributesCallback FOnAttributes;
+    TNuvXMLTextCallback FOnText;
+};
+
+// The loaders of one element's children by qualified name as written (prefix included).
+class TNuvXMLNodeLoaders {
+public:
+    struct THolder {
+        const std::u16string* Name = nullptr; // an atom of the shared table
+        const TNuvXMLNodeLoaderClass* Class = nullptr;
+        std::atomic<TNuvXMLNodeLoader*> Instance{nullptr}; // owned by the table
+    };
+
+    explicit TNuvXMLNodeLoaders(TNuvXMLNameTable& names) : FNames(names) {}
+    // Frees the loader instances.
+    ~TNuvXMLNodeLoaders();
+    TNuvXMLNodeLoaders(const TNuvXMLNodeLoaders&) = delete;
+    TNuvXMLNodeLoaders& operator=(const TNuvXMLNodeLoaders&) = delete;
+
+    // An element name handled by a class, instantiated when first needed. A later registration
+    // of the same name wins.
+    THolder& Add(std::u16string_view name, const TNuvXMLNodeLoaderClass& cls);
+    THolder& Add(std::u16string_view prefix, std::u16string_view localName,
+                 const TNuvXMLNodeLoaderClass& cls);
+    // An element name handled by the given instance.
+    THolder& Add(std::u16string_view name, std::unique_ptr<TNuvXMLNodeLoader> loader);
+    THolder& AddText(std::u16string_view name, TNuvXMLTextCallback onText);
+    THolder& AddText(std::u16string_view prefix, std::u16string_view localName, TNuvXMLTextCallback onText);
+    THolder& AddAttributes(std::u16string_view name, TNuvXMLAttributesCallback onAttributes);
+    // The class for every name without an entry.
+    void SetDefault(const TNuvXMLNodeLoaderClass& cls);
+    // Room for delta more entries.
+    void SetCapacity(int32_t delta);
+    // The loader for the element the reader is on, named by the atom `name`; null when none
+    // (including a switch whose selector attribute is missing).
+    TNuvXMLNodeLoader* Find(TNuvXMLTextReader& reader, const std::u16string& name);
+
+private:
+    static TNuvXMLNodeLoader* Instance(THolder& holder, TNuvXMLNameTable& names);
+    TNuvXMLNameTable& FNames;
+    std::vector<std::unique_ptr<THolder>> FHolders;
+    THolder FDefault;
+};
+
+// Reads whole documents through a tree of loaders. Malformed XML ends a load quietly at the
+// first error; exceptions of the loaders' callbacks leave Load.
+class TNuvXMLDocumentLoader {
+public:
+    TNuvXMLDocumentLoader();
+    TNuvXMLDocumentLoader(const TNuvXMLDocumentLoader&) = delete;
+    TNuvXMLDocumentLoader& operator=(const TNuvXMLDocumentLoader&) = delete;
+
+    // The loaders of the top-level element names.
+    TNuvXMLNodeLoaders& Loaders() { return FLoaders; }
+    TNuvXMLNameTable& NameTable() { return FNames; }
+    // Reads the stream from its position to the end, `context` going to the top-level elements.
+    void Load(void* context, TNuvStream& stream);
+
+private:
+    TNuvXMLNameTable FNames;
+    TNuvXMLNodeLoaders FLoaders;
+    TNuvXMLReaderSettings FSettings;
 };

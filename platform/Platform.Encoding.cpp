@@ -3,6 +3,8 @@
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_err.h>
 
+#include <cstdlib>
+
 namespace platform {
 
 std::unique_ptr<TEncodingDecoder> TEncodingDecoder::Open(std::string_view name) {
@@ -47,6 +49,66 @@ std::string TEncodingDecoder::Name() const {
     UErrorCode status = U_ZERO_ERROR;
     const char* name = ucnv_getName(static_cast<UConverter*>(FConverter), &status);
     return U_SUCCESS(status) && name ? name : "";
+}
+
+namespace {
+
+// One converter per thread: converters keep state and are not shared.
+UConverter* LegacyConverter() {
+    struct TOwner {
+        UConverter* Converter = nullptr;
+        ~TOwner() {
+            if (Converter)
+                ucnv_close(Converter);
+        }
+    };
+    thread_local TOwner owner;
+    if (!owner.Converter) {
+        UErrorCode status = U_ZERO_ERROR;
+        owner.Converter = ucnv_open(LegacyCodePage().c_str(), &status);
+        if (U_FAILURE(status))
+            owner.Converter = nullptr;
+    }
+    return owner.Converter;
+}
+
+} // namespace
+
+std::string LegacyCodePage() {
+    static const std::string name = [] {
+        const char* chosen = std::getenv("TUNEDEX_CODEPAGE");
+        if (chosen && *chosen && TEncodingDecoder::Open(chosen))
+            return std::string(chosen);
+        return std::string("windows-1252");
+    }();
+    return name;
+}
+
+std::string ToLegacy(std::u16string_view text) {
+    UConverter* converter = LegacyConverter();
+    if (!converter || text.empty())
+        return {};
+    ucnv_reset(converter);
+    std::string out(text.size() * size_t(ucnv_getMaxCharSize(converter)), '\0');
+    UErrorCode status = U_ZERO_ERROR;
+    const int32_t length =
+        ucnv_fromUChars(converter, out.data(), int32_t(out.size()),
+                        reinterpret_cast<const UChar*>(text.data()), int32_t(text.size()), &status);
+    out.resize(U_FAILURE(status) ? 0 : size_t(length));
+    return out;
+}
+
+std::u16string FromLegacy(std::string_view bytes) {
+    UConverter* converter = LegacyConverter();
+    if (!converter || bytes.empty())
+        return {};
+    ucnv_reset(converter);
+    std::u16string out(bytes.size() * 2, u'\0');
+    UErrorCode status = U_ZERO_ERROR;
+    const int32_t length = ucnv_toUChars(converter, reinterpret_cast<UChar*>(out.data()), int32_t(out.size()),
+                                         bytes.data(), int32_t(bytes.size()), &status);
+    out.resize(U_FAILURE(status) ? 0 : size_t(length));
+    return out;
 }
 
 } // namespace platform

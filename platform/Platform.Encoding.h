@@ -39,4 +39,12 @@ private:
     void* FConverter;
 };
 
+// The legacy 8-bit code page: the one TUNEDEX_CODEPAGE names when the registry knows it, else
+// windows-1252.
+std::string LegacyCodePage();
+// Text to and from the legacy code page; characters it lacks become its substitute, bytes it does
+// not define U+FFFD.
+std::string ToLegacy(std::u16string_view text);
+std::u16string FromLegacy(std::string_view bytes);
+
 } // namespace platform

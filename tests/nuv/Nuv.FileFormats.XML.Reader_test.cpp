@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+
+#include <algorithm>
+
 #include <string>
 #include <thread>
 #include <vector>
@@ -275,6 +279,20 @@ TEST(XMLReaderLimits, HostileShapesEndInNodesOrOneError) {
     for (int i = 0; i < 1000000; ++i)
         deep += "<a>";
     const std::string message = Walk(deep);
+    {
+        // What a million open elements hold must stay a small multiple of their 3 MB of text.
+        TNuvMemoryStream stream(deep.data(), deep.size());
+        TNuvXMLTextReader reader({}, &stream);
+        const size_t before = mallinfo2().uordblks;
+        size_t most = 0;
+        try {
+            for (int i = 0; reader.Read(); ++i)
+                if (i % 4096 == 0)
+                    most = std::max(most, size_t(mallinfo2().uordblks) - before);
+        } catch (const ENuvXMLException&) {
+        }
+        EXPECT_LT(most, 64u << 20);
+    }
     EXPECT_NE(
         message.find("!Unexpected end of file has occurred. The following elements are not closed: a, a"),
         std::string::npos);
