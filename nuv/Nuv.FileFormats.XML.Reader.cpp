@@ -1063,13 +1063,18 @@ bool TNuvXMLTextReader::ParseText() {
         else
             type = TNuvXMLNodeType::Whitespace;
     }
-    TNuvXMLNodeData& node = NewNode(type, FDepth, start);
+    NewValueNode(type, start, line, position, start, write - start);
+    return true;
+}
+
+void TNuvXMLTextReader::NewValueNode(TNuvXMLNodeType type, size_t at, int32_t line, int32_t position,
+                                     size_t start, size_t length) {
+    TNuvXMLNodeData& node = NewNode(type, FDepth, at);
     node.LineNumber = line;
     node.LinePosition = position;
     node.ValueStart = start;
-    node.ValueLength = write - start;
+    node.ValueLength = length;
     node.ValueReady = false;
-    return true;
 }
 
 size_t TNuvXMLTextReader::ScanTo(size_t& pos, std::u16string_view terminator, std::u16string_view construct,
@@ -1124,12 +1129,7 @@ bool TNuvXMLTextReader::ParseComment() {
     FPos = pos;
     if (FSettings.SkipComments)
         return false;
-    TNuvXMLNodeData& node = NewNode(TNuvXMLNodeType::Comment, FDepth, at);
-    node.LineNumber = line;
-    node.LinePosition = position;
-    node.ValueStart = start;
-    node.ValueLength = length;
-    node.ValueReady = false;
+    NewValueNode(TNuvXMLNodeType::Comment, at, line, position, start, length);
     return true;
 }
 
@@ -1152,12 +1152,7 @@ bool TNuvXMLTextReader::ParseCData() {
     const size_t start = pos;
     const size_t length = ScanTo(pos, u"]]>", u"CDATA", false);
     FPos = pos;
-    TNuvXMLNodeData& node = NewNode(TNuvXMLNodeType::CDATA, FDepth, start);
-    node.LineNumber = line;
-    node.LinePosition = position;
-    node.ValueStart = start;
-    node.ValueLength = length;
-    node.ValueReady = false;
+    NewValueNode(TNuvXMLNodeType::CDATA, start, line, position, start, length);
     return true;
 }
 

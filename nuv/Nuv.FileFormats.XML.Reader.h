@@ -269,6 +269,9 @@ private:
     void PopElement();
     void EndOfInput();
     TNuvXMLNodeData& NewNode(TNuvXMLNodeType type, int32_t depth, size_t at);
+    // A text-like node at the current depth whose value is read from the character buffer later.
+    void NewValueNode(TNuvXMLNodeType type, size_t at, int32_t line, int32_t position, size_t start,
+                      size_t length);
     void SetName(TNuvXMLNodeData& node, const TNameSpan& name);
     const std::u16string& Atom(size_t start, size_t length);
     bool Preserving() const;

@@ -4,6 +4,17 @@
 
 namespace {
 
+// The `count` characters of `buffer` from `index`; raises the argument errors both writers give.
+std::u16string_view CheckedChars(const std::u16string* buffer, int32_t index, int32_t count) {
+    if (!buffer)
+        throw ENuvXMLArgumentNullException(u"buffer");
+    if (index < 0)
+        throw ENuvXMLArgumentOutOfRangeException(u"index");
+    if (count < 0 || size_t(index) + size_t(count) > buffer->size())
+        throw ENuvXMLArgumentOutOfRangeException(u"count");
+    return std::u16string_view(*buffer).substr(size_t(index), size_t(count));
+}
+
 constexpr size_t kBufferSize = 65536;
 constexpr std::u16string_view kXmlnsNamespace = u"http://www.w3.org/2000/xmlns/";
 constexpr std::u16string_view kXmlNamespace = u"http://www.w3.org/XML/1998/namespace";
@@ -420,13 +431,7 @@ void TNuvXMLRawWriter::WriteEntityRef(std::u16string_view name) {
 }
 
 void TNuvXMLRawWriter::WriteChars(const std::u16string* buffer, int32_t index, int32_t count) {
-    if (!buffer)
-        throw ENuvXMLArgumentNullException(u"buffer");
-    if (index < 0)
-        throw ENuvXMLArgumentOutOfRangeException(u"index");
-    if (count < 0 || size_t(index) + size_t(count) > buffer->size())
-        throw ENuvXMLArgumentOutOfRangeException(u"count");
-    WriteRaw(std::u16string_view(*buffer).substr(size_t(index), size_t(count)));
+    WriteRaw(CheckedChars(buffer, index, count));
 }
 
 void TNuvXMLRawWriter::WriteRaw(std::u16string_view text) {
@@ -666,16 +671,11 @@ void TNuvXMLWellFormedWriter::WriteEntityRef(std::u16string_view name) {
 
 void TNuvXMLWellFormedWriter::WriteChars(const std::u16string* buffer, int32_t index, int32_t count) {
     Guard([&] {
-        if (!buffer)
-            throw ENuvXMLArgumentNullException(u"buffer");
-        if (index < 0)
-            throw ENuvXMLArgumentOutOfRangeException(u"index");
-        if (count < 0 || size_t(index) + size_t(count) > buffer->size())
-            throw ENuvXMLArgumentOutOfRangeException(u"count");
+        const std::u16string_view chars = CheckedChars(buffer, index, count);
         NotInDeclaration(u"Raw");
         if (FRaw->State() != TNuvXMLWriteState::Attribute)
             CloseStartTag();
-        FRaw->WriteChars(buffer, index, count);
+        FRaw->WriteRaw(chars);
     });
 }
 
