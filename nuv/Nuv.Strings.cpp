@@ -291,6 +291,13 @@ int64_t StrToIntDef(std::u16string_view text, int64_t fallback) {
     return TryStrToInt(text, v) ? v : fallback;
 }
 
+bool IsAscii(std::u16string_view text) {
+    for (const char16_t c : text)
+        if (c >= 0x80)
+            return false;
+    return true;
+}
+
 std::u16string AsciiUpper(std::u16string_view text) {
     std::u16string out(text);
     for (auto& c : out)

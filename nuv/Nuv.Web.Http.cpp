@@ -122,18 +122,10 @@ bool HasHeader(const std::vector<std::u16string>& headers, std::u16string_view n
 // The path as a request target: bytes that may not appear in one are percent-encoded, the rest
 // (an existing "%xx" included) is sent as given.
 std::string EncodePath(std::u16string_view path) {
-    static constexpr char hex[] = "0123456789ABCDEF";
-    std::string target;
-    for (const unsigned char c : ToUtf8(path)) {
-        if (c <= 0x20 || c >= 0x7F || c == '"' || c == '<' || c == '>' || c == '\\' || c == '^' || c == '`' ||
-            c == '{' || c == '|' || c == '}') {
-            target += '%';
-            target += hex[c >> 4];
-            target += hex[c & 15];
-        } else {
-            target += char(c);
-        }
-    }
+    const std::string target = PercentEncode(path, [](unsigned char c) {
+        return c > 0x20 && c < 0x7F && c != '"' && c != '<' && c != '>' && c != '\\' && c != '^' &&
+               c != '`' && c != '{' && c != '|' && c != '}';
+    });
     return target.empty() ? "/" : target;
 }
 

@@ -75,6 +75,10 @@ struct TNuvWebURL {
     std::u16string ToString() const;
 };
 
+// The text's UTF-8 bytes, each byte `keep` refuses written as "%XX" with upper-case hexadecimal
+// digits.
+std::string PercentEncode(std::u16string_view text, bool (*keep)(unsigned char byte));
+
 // The text's UTF-8 bytes percent-encoded for use as one path segment or query value: every byte
 // but ASCII letters, digits and "-._~" becomes "%XX" with upper-case hexadecimal digits, so
 // spaces, "&", "/", "?", "#", line breaks and non-ASCII letters cannot change what the address
