@@ -226,8 +226,8 @@ std::u16string FormatV(std::u16string_view pattern, const std::vector<TNuvFormat
             break;
         }
         const char16_t conv = pattern[j];
-        static constexpr std::u16string_view kConversions = u"duxXfgesc";
-        if (kConversions.find(conv) == std::u16string_view::npos) {
+        static constexpr std::u16string_view conversions = u"duxXfgesc";
+        if (conversions.find(conv) == std::u16string_view::npos) {
             out += pattern.substr(i, j - i + 1);
             i = j;
             continue;

@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr long ChunkSize = 256 * 1024; // body transfer buffer, both directions
+constexpr long kChunkSize = 256 * 1024; // body transfer buffer, both directions
 
 // ---- RAII owners for libcurl handles
 
@@ -284,9 +284,9 @@ struct TTransfer {
     }
 };
 
-// Splits "a=1; b=2" into its pairs and stores each as a session cookie of the host.
-void StoreCookies(CURL* handle, const std::u16string& host, bool secured, std::u16string_view value) {
-    (void)secured; // a cookie given for an https address is still sent over http, as stored
+// Splits "a=1; b=2" into its pairs and stores each as a session cookie of the host, whatever the
+// scheme: a cookie given for an https address is still sent over http, as stored.
+void StoreCookies(CURL* handle, const std::u16string& host, std::u16string_view value) {
     const std::string domain = ToUtf8(host);
     if (domain.find_first_of("\t\r\n") != std::string::npos)
         return;
@@ -326,8 +326,8 @@ public:
         SetOption(h, CURLOPT_FORBID_REUSE, 1L);
         SetOption(h, CURLOPT_FRESH_CONNECT, 1L);
         SetOption(h, CURLOPT_PATH_AS_IS, 1L);
-        SetOption(h, CURLOPT_BUFFERSIZE, ChunkSize);
-        SetOption(h, CURLOPT_UPLOAD_BUFFERSIZE, ChunkSize);
+        SetOption(h, CURLOPT_BUFFERSIZE, kChunkSize);
+        SetOption(h, CURLOPT_UPLOAD_BUFFERSIZE, kChunkSize);
 
         // The time-out bounds connecting and any stretch without data in either direction (the
         // latter measured by Perform).
@@ -372,7 +372,7 @@ protected:
             const std::u16string_view line = headers[i];
             const size_t colon = line.find(u':');
             if (colon != line.npos && line.substr(0, colon) == u"Cookie") {
-                StoreCookies(h, FURL.Host, FURL.Secured, line.substr(colon + 1));
+                StoreCookies(h, FURL.Host, line.substr(colon + 1));
                 headers.erase(headers.begin() + ptrdiff_t(i));
             }
         }
@@ -677,7 +677,7 @@ void TNuvHttpRequestTask::Execute() {
             connection->Request(
                 response, r.FMethod, r.FRange.get(), r.FBody, r.FIgnoreCertificateErrors,
                 [this](const THttpResponse& response) { return DoAccept(response); },
-                [this](int64_t done, int64_t expected) { return DoProgess(done, expected); }, r.FData);
+                [this](int64_t done, int64_t expected) { return DoProgress(done, expected); }, r.FData);
     } catch (const EHttpError& e) {
         r.FErrorInfo = e.Info();
     }
@@ -711,7 +711,7 @@ bool TNuvHttpRequestTask::DoAccept(const THttpResponse& response) {
     return !accept || Ask(FRequest->FAcceptInMainThread, [&] { return accept(response); });
 }
 
-bool TNuvHttpRequestTask::DoProgess(int64_t done, int64_t expected) {
+bool TNuvHttpRequestTask::DoProgress(int64_t done, int64_t expected) {
     if (Stopping())
         return false;
     const THttpProgressProc& progress = FRequest->FProgress;

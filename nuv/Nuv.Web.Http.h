@@ -73,6 +73,7 @@ protected:
 // Thread-safety: hold the lock (Lock/Unlock, or std::lock_guard) around any use of Stream.
 class TNuvDataContainer {
 public:
+    // Owns the stream.
     explicit TNuvDataContainer(std::unique_ptr<TNuvStream> stream);
     ~TNuvDataContainer();
     TNuvDataContainer(const TNuvDataContainer&) = delete;
@@ -197,7 +198,7 @@ private:
     // Whether the request is to stop: the caller's check or the task's cancellation.
     bool Stopping();
     bool DoAccept(const THttpResponse& response);
-    bool DoProgess(int64_t done, int64_t expected);
+    bool DoProgress(int64_t done, int64_t expected);
 
     std::shared_ptr<TNuvHttp> FRequest;
     bool FStoppedByCaller = false; // the caller's check asked to stop

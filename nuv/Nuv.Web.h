@@ -108,6 +108,7 @@ struct THttpResponse {
 class INuvWebRequestRange {
 public:
     virtual ~INuvWebRequestRange() = default;
+    // The first byte asked for, from 0.
     virtual int64_t Offset() const = 0;
     // Negative means up to the end.
     virtual int64_t Size() const = 0;

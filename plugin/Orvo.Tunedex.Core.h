@@ -233,6 +233,7 @@ public:
 // guards the queue and the run's handle; it is never taken while the database lock is held.
 class TOrvoStationCatalog : public TNuvSQLiteBase {
 public:
+    // Opens or creates the file and its schema; raises ENuvSQLiteError when it cannot.
     explicit TOrvoStationCatalog(std::u16string fileName);
     ~TOrvoStationCatalog() override;
 
