@@ -103,7 +103,7 @@ bool TNuvTask::IsCanceled() const {
     return false;
 }
 
-void TNuvTask::SetCompletionHandler(TNuvThreadProc handler, uint8_t mode) {
+void TNuvTask::SetCompletionHandler(TNuvThreadProc handler, TCompletionMode mode) {
     FCompletionHandler = std::move(handler);
     FCompletionMode = mode;
 }

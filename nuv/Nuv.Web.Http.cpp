@@ -95,7 +95,7 @@ private:
 
 // A setup step of the transport that failed without a code of its own.
 [[noreturn]] void RaiseInternal(std::u16string_view what) {
-    throw EHttpWin32Error(-1, Format(u"Internal connection error (%s)", what));
+    throw EHttpWin32Error(woInternalFailure, Format(u"Internal connection error (%s)", what));
 }
 
 template <typename T> void SetOption(CURL* handle, CURLoption option, T value) {
@@ -257,7 +257,7 @@ struct TTransfer {
             try {
                 n = t.Body->Read(buffer, int64_t(size * count));
             } catch (const std::exception&) {
-                throw EHttpWin32Error(-1, u"Cannot post data to the server.");
+                throw EHttpWin32Error(woInternalFailure, u"Cannot post data to the server.");
             }
             if (n <= 0)
                 return 0;
@@ -334,10 +334,10 @@ public:
         SetOption(h, CURLOPT_CONNECTTIMEOUT_MS, long(FTimeoutMs));
 
         switch (TNuvWebSettings::EffectiveProxyMode()) {
-        case 0: // direct, whatever the environment says
+        case pmDirect: // whatever the environment says
             SetOption(h, CURLOPT_PROXY, "");
             break;
-        case 2: {
+        case pmNamedProxy: {
             const TNuvWebProxyInfo proxy = TNuvWebSettings::Proxy();
             std::u16string address = Trim(proxy.Server);
             if (const std::u16string port = Trim(proxy.Port); !port.empty())
@@ -537,11 +537,11 @@ void THttpConnection::Request(THttpResponse& response, const std::u16string& met
     const THttpAcceptStep step = [&](const THttpResponse& r) {
         const bool partial = r.StatusCode == 206 && !r.ContentRange.empty() && r.ContentLength > 0;
         if (range && range->Offset() >= 1 && !partial)
-            throw EHttpError(-3, u"Range is not supported by Server");
+            throw EHttpError(woRefused, u"Range is not supported by Server");
         if (!r.IsSuccess())
             throw EHttpError(r.StatusCode, r.StatusText);
         if (accept && !accept(r))
-            throw EHttpError(-3, u"Content type is not accepted");
+            throw EHttpError(woRefused, u"Content type is not accepted");
     };
     RequestCore(response, method, headers, body, ignoreCertificateErrors, step, progress, data);
 }
@@ -723,7 +723,7 @@ void TNuvHttpRequestTask::Complete() {
     TNuvHttp& r = *FRequest;
     // A stop asked for by the caller's check is a cancellation too, not a refused response.
     if (IsCanceled() || FStoppedByCaller)
-        r.FErrorInfo = {-2, u"The operation has been canceled by user."};
+        r.FErrorInfo = {woCanceled, u"The operation has been canceled by user."};
     if (!r.FComplete)
         return;
     if (r.FCompleteInMainThread) {

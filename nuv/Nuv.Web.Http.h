@@ -190,7 +190,7 @@ public:
 
     // Performs the request; a refusal or failure becomes the request's outcome.
     void Execute() override;
-    // Turns a cancelled run into code -2 and hands the outcome to the completion callback.
+    // Turns a cancelled run into woCanceled and hands the outcome to the completion callback.
     void Complete() override;
     TNuvTaskPriority Priority() const override { return FRequest->FPriority; }
 

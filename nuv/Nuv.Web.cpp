@@ -13,7 +13,7 @@ namespace {
 // every read consistent at no measurable cost.
 struct TSettingsState {
     std::mutex Lock;
-    uint8_t ProxyMode = 1;
+    uint8_t ProxyMode = pmSystem;
     TNuvWebProxyInfo Proxy;
     uint32_t Timeout = 5000;
     std::u16string ProductToken;
@@ -65,8 +65,8 @@ void TNuvWebSettings::SetProxyMode(uint8_t mode) {
 uint8_t TNuvWebSettings::EffectiveProxyMode() {
     std::lock_guard lock(State().Lock);
     auto& s = State();
-    if (s.ProxyMode == 2 && Trim(s.Proxy.Server).empty())
-        return 0;
+    if (s.ProxyMode == pmNamedProxy && Trim(s.Proxy.Server).empty())
+        return pmDirect;
     return s.ProxyMode;
 }
 
