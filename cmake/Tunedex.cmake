@@ -1,11 +1,24 @@
 # Helpers shared by the folder CMakeLists, so that adding a unit is one line in its folder's list.
 
-# tunedex_library(TARGET [SHARED|STATIC] SOURCES ... LINKS ...): one layer's target, with the
-# repository root as include root so units are included as "nuv/Nuv.SQLite3.h".
+# tunedex_include_root(TARGET PUBLIC|INTERFACE FOLDER): gives TARGET an include root of its own that
+# holds only FOLDER (a link to the source folder), so units are included as "nuv/Nuv.SQLite3.h". A
+# target sees the roots of itself and of the targets it links, which are the layers below it: an
+# include of a higher layer's header does not compile.
+function(tunedex_include_root target scope folder)
+  set(root "${PROJECT_BINARY_DIR}/include/${target}")
+  get_filename_component(parent "${root}/${folder}" DIRECTORY)
+  file(MAKE_DIRECTORY "${parent}")
+  file(CREATE_LINK "${PROJECT_SOURCE_DIR}/${folder}" "${root}/${folder}" SYMBOLIC)
+  target_include_directories(${target} ${scope} "${root}")
+endfunction()
+
+# tunedex_library(TARGET [SHARED|STATIC] SOURCES ... LINKS ...): one layer's target, whose include
+# root offers the folder it is declared in.
 function(tunedex_library target kind)
   cmake_parse_arguments(ARG "" "" "SOURCES;LINKS;PRIVATE_LINKS" ${ARGN})
   add_library(${target} ${kind} ${ARG_SOURCES})
-  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+  file(RELATIVE_PATH folder "${PROJECT_SOURCE_DIR}" "${CMAKE_CURRENT_SOURCE_DIR}")
+  tunedex_include_root(${target} PUBLIC ${folder})
   target_link_libraries(${target} PUBLIC ${ARG_LINKS} PRIVATE ${ARG_PRIVATE_LINKS})
 endfunction()
 

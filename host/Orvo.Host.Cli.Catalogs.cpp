@@ -170,11 +170,10 @@ int SaveCatalogue(TOrvoCliContext& context, const TCatalogueOptions& options,
     session.WithManager([&](TOrvoCliManager& manager) {
         std::u16string savedUpdated = u"-", editedId;
         if (key) {
-            const size_t row = manager.FindRow(FromUtf8(*key));
+            const TOrvoCliManager::TRow row = manager.Select(FromUtf8(*key));
             // The editor keeps the last update of the catalogue it edits.
-            savedUpdated = manager.Rows()[row].Updated;
-            editedId = manager.Rows()[row].ID;
-            manager.Click(row);
+            savedUpdated = row.Updated;
+            editedId = row.ID;
         }
         std::set<std::u16string> before;
         for (const auto& row : manager.Rows())
@@ -365,9 +364,7 @@ public:
         TOrvoCliProfileLock lock(context, true);
         TOrvoCliSession session(context);
         session.WithManager([&](TOrvoCliManager& manager) {
-            const size_t row = manager.FindRow(FromUtf8(FKey));
-            const std::u16string id = manager.Rows()[row].ID;
-            manager.Click(row);
+            const std::u16string id = manager.Select(FromUtf8(FKey)).ID;
             manager.Press(u"B4");
             if (session.Errors().empty() && manager.RowOf(id))
                 throw Exception(u"The catalogue manager still lists the catalogue");

@@ -75,6 +75,13 @@ void TOrvoCliManager::Click(size_t row) {
     FDriver.ClickRow(FList, int32_t(row));
 }
 
+TOrvoCliManager::TRow TOrvoCliManager::Select(std::u16string_view key) {
+    const size_t row = FindRow(key);
+    TRow shown = Rows()[row];
+    Click(row);
+    return shown;
+}
+
 void TOrvoCliManager::RunEditor(std::u16string_view button,
                                 const std::function<void(TOrvoHostForm& editor)>& script) {
     const size_t shown = FUI.ModalHistory().size();

@@ -46,6 +46,8 @@ public:
 
     // Clicks the row, as a person selects a catalogue before pressing a button for it.
     void Click(size_t row);
+    // Clicks the row FindRow(key) finds and answers what it shows.
+    TRow Select(std::u16string_view key);
     void Press(std::u16string_view button) { FDriver.Press(button); }
     // Presses a button that shows the catalogue editor (B3, or B6 with a row clicked), with
     // `script` acting on the editor while it is shown. Raises what the script raised, and

@@ -56,8 +56,8 @@ public:
     }
     int Run(TOrvoCliContext& context) override {
         // The server's list as its address names it.
-        static constexpr std::u16string_view kLists[] = {u"countries", u"languages", u"tags"};
-        const std::u16string list(kLists[ListKindOf(FList)]);
+        static constexpr std::u16string_view lists[] = {u"countries", u"languages", u"tags"};
+        const std::u16string list(lists[ListKindOf(FList)]);
         const TOrvoCliPluginLog log;
         TOrvoCliSession session(context);
         std::vector<std::u16string> values;

@@ -18,12 +18,6 @@ namespace {
 const std::vector<std::string> kDefaultFields = {"Name",    "Bitrate",  "FileFormat", "Genre",
                                                  "Country", "Provider", "FileName"};
 
-// A command-line mistake: reported with status 2.
-class EUsage : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
 void WriteTable(std::ostream& out, const TOrvoHostMLResult& result) {
     std::vector<std::vector<std::string>> lines;
     lines.emplace_back();
@@ -117,7 +111,7 @@ public:
     int Run(TOrvoCliContext& context) override {
         try {
             return List(context);
-        } catch (const EUsage& e) {
+        } catch (const EOrvoCliUsage& e) {
             context.Err << "tunedex stations: " << TerminalMessage(e.what()) << '\n';
             return TUNEDEX_EXIT_USAGE;
         }
@@ -127,8 +121,8 @@ private:
     int List(TOrvoCliContext& context) {
         if (FFormat != "table" && FFormat != "json") {
             if (FFormat == "m3u" || FFormat == "m3u8" || FFormat == "pls" || FFormat == "xspf")
-                throw EUsage("--format " + FFormat + " is not available yet; use table or json");
-            throw EUsage("unknown --format \"" + FFormat + "\"; use table or json");
+                throw EOrvoCliUsage("--format " + FFormat + " is not available yet; use table or json");
+            throw EOrvoCliUsage("unknown --format \"" + FFormat + "\"; use table or json");
         }
         TOrvoHostMLRequest request;
         for (const std::string& field : FFields.empty() ? kDefaultFields : FFields) {
@@ -139,7 +133,7 @@ private:
         }
         for (const auto& where : FWhere) {
             if (where.size() != 3)
-                throw EUsage(WhereMistake(where));
+                throw EOrvoCliUsage(WhereMistake(where));
             request.Conditions.push_back({FromUtf8(where[0]), FromUtf8(where[1]), FromUtf8(where[2])});
         }
         request.Any = FAny;
@@ -152,7 +146,7 @@ private:
             for (const std::string& sort : FSort)
                 request.Sort.push_back(ParseSortSpec(FromUtf8(sort)));
         } catch (const EArgumentError& e) {
-            throw EUsage(e.what());
+            throw EOrvoCliUsage(e.what());
         }
 
         TOrvoHost host(context.Settings);
@@ -168,7 +162,7 @@ private:
             try {
                 result = browser.Query(request);
             } catch (const EArgumentError& e) {
-                throw EUsage(e.what());
+                throw EOrvoCliUsage(e.what());
             }
         }
         host.Unload();
@@ -197,7 +191,7 @@ private:
             std::vector<std::u16string> known;
             for (const TOrvoHostMLField& field : fields)
                 known.push_back(field.Name);
-            throw EUsage(
+            throw EOrvoCliUsage(
                 ToUtf8(Format(u"unknown field \"%s\"; the fields are %s", name, Join(known, u", "))));
         }
     }
@@ -223,8 +217,8 @@ private:
         if (text.empty())
             return 0;
         if (!TryStrToInt(FromUtf8(text), value) || value < 0 || value > INT32_MAX)
-            throw EUsage(std::string(option) + " takes a whole number of rows from 0 to " +
-                         std::to_string(INT32_MAX) + ", not \"" + text + "\"");
+            throw EOrvoCliUsage(std::string(option) + " takes a whole number of rows from 0 to " +
+                                std::to_string(INT32_MAX) + ", not \"" + text + "\"");
         return int32_t(value);
     }
 
@@ -244,7 +238,7 @@ private:
                  several ? Split(condition.Value, u",") : std::vector<std::u16string>{condition.Value}) {
                 int64_t number = 0;
                 if (!TryStrToInt(Trim(item), number))
-                    throw EUsage(
+                    throw EOrvoCliUsage(
                         ToUtf8(Format(u"%s is a number field: \"%s\" in \"--where %s %s %s\" is not a "
                                       u"whole number",
                                       condition.Field, Trim(item), condition.Field, op, condition.Value)));

@@ -27,6 +27,7 @@ constexpr int TUNEDEX_EXIT_USAGE = 2;
 class EOrvoCliUsage : public Exception {
 public:
     using Exception::Exception;
+    explicit EOrvoCliUsage(std::string_view utf8Message) : Exception(FromUtf8(utf8Message)) {}
 };
 
 struct TOrvoCliContext {

@@ -8,11 +8,11 @@
 void TOrvoHostConnection::SetProxy(std::string_view text) {
     const std::u16string spec = Trim(FromUtf8(text));
     if (SameTextAscii(spec, u"direct")) {
-        ProxyMode = 0;
+        ProxyMode = ORVO_PROXY_MODE_DIRECT;
         return;
     }
     if (SameTextAscii(spec, u"system")) {
-        ProxyMode = 1;
+        ProxyMode = ORVO_PROXY_MODE_SYSTEM;
         return;
     }
     std::u16string_view rest = spec;
@@ -44,7 +44,7 @@ void TOrvoHostConnection::SetProxy(std::string_view text) {
     }
     if (host.empty() || host.find_first_of(u" /@") != host.npos)
         throw EArgumentError(Format(u"Invalid proxy \"%s\": expected direct, system or HOST[:PORT]", spec));
-    ProxyMode = 2;
+    ProxyMode = ORVO_PROXY_MODE_NAMED;
     ProxyServer = scheme + std::u16string(host);
     ProxyPort = port;
     ProxyUserName = user;
@@ -101,25 +101,25 @@ void* TOrvoHostConnectionSettings::GetInterface(const TGUID& iid) {
 void TOrvoHostConnectionSettings::DoGetValue(int32_t propId, TOrvoPropValue& value, HRESULT& result) {
     result = S_OK;
     switch (propId) {
-    case 1:
+    case ORVO_CONNECTION_PROXY_MODE:
         value = int64_t(FSettings.ProxyMode);
         break;
-    case 2:
+    case ORVO_CONNECTION_PROXY_SERVER:
         value = FSettings.ProxyServer;
         break;
-    case 3:
+    case ORVO_CONNECTION_PROXY_PORT:
         value = FSettings.ProxyPort;
         break;
-    case 4:
+    case ORVO_CONNECTION_PROXY_USER_NAME:
         value = FSettings.ProxyUserName;
         break;
-    case 5:
+    case ORVO_CONNECTION_PROXY_PASSWORD:
         value = FSettings.ProxyPassword;
         break;
-    case 6:
+    case ORVO_CONNECTION_TIMEOUT:
         value = int64_t(FSettings.Timeout);
         break;
-    case 7:
+    case ORVO_CONNECTION_USER_AGENT:
         value = FSettings.UserAgent;
         break;
     default:

@@ -11,8 +11,8 @@
 // What the service answers. The defaults are what a player configured by nobody answers: the
 // system's proxy settings, five seconds, and the plug-in's own user agent.
 struct TOrvoHostConnection {
-    // 0 direct, 1 the system's settings, 2 the named proxy.
-    int32_t ProxyMode = 1;
+    // ORVO_PROXY_MODE_*.
+    int32_t ProxyMode = ORVO_PROXY_MODE_SYSTEM;
     std::u16string ProxyServer;
     std::u16string ProxyPort;
     std::u16string ProxyUserName;

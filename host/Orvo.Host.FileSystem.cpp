@@ -2,6 +2,7 @@
 
 #include "host/Orvo.Host.Core.h"
 #include "host/Orvo.Host.String.h"
+#include "nuv/Nuv.Strings.h"
 
 ComPtr<TOrvoHostFileSystems> TOrvoHostFileSystems::Create(TOrvoHostCore& core) {
     return MakeInterfaced<TOrvoHostFileSystems>(core);
@@ -14,9 +15,8 @@ std::u16string TOrvoHostFileSystems::SchemeOf(std::u16string_view fileName) {
         return {};
     for (size_t i = 0; i < colon; ++i) {
         const char16_t c = fileName[i];
-        const bool letter = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
-        const bool other = (c >= u'0' && c <= u'9') || c == u'+' || c == u'-' || c == u'.';
-        if (!letter && (i == 0 || !other))
+        const bool other = IsAsciiDigit(c) || c == u'+' || c == u'-' || c == u'.';
+        if (!IsAsciiLetter(c) && (i == 0 || !other))
             return {};
     }
     return std::u16string(fileName.substr(0, colon));

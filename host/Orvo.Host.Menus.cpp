@@ -63,9 +63,9 @@ HRESULT ORVO_CALL TOrvoHostImage::LoadFromStream(IOrvoStream* stream) {
             bytes.insert(bytes.end(), buffer.begin(), buffer.begin() + read);
         }
         // The signature, then the header chunk: length 13, "IHDR", width, height, ...
-        static constexpr uint8_t Signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+        static constexpr uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
         if (bytes.size() < 8 + 8 + 13 ||
-            !std::equal(std::begin(Signature), std::end(Signature), bytes.begin()) ||
+            !std::equal(std::begin(signature), std::end(signature), bytes.begin()) ||
             BigEndian32(&bytes[8]) != 13 || !std::equal(bytes.begin() + 12, bytes.begin() + 16, "IHDR"))
             return E_FAIL;
         const uint32_t width = BigEndian32(&bytes[16]);

@@ -276,12 +276,13 @@ TOrvoHostMLBrowser::~TOrvoHostMLBrowser() {
 }
 
 std::u16string TOrvoHostMLBrowser::StorageName() const {
-    return ReadTextProp(FStorage.get(), 1);
+    return ReadTextProp(FStorage.get(), ORVO_ML_STORAGE_CAPTION);
 }
 
 std::vector<TOrvoHostMLField> TOrvoHostMLBrowser::Fields() const {
     ComPtr<IOrvoObjectList> list;
-    RaiseIfFailed(FStorage->ListFields(0, list.put()), u"The storage did not list its fields (%d)");
+    RaiseIfFailed(FStorage->ListFields(ORVO_ML_SCHEMA_FIELDS, list.put()),
+                  u"The storage did not list its fields (%d)");
     std::vector<TOrvoHostMLField> fields;
     for (int32_t i = 0; list && i < list->Count(); ++i) {
         ComPtr<IOrvoMLDataField> field;

@@ -134,8 +134,6 @@ struct TOrvoHostMLField {
     int32_t Type = 0;
     int32_t Flags = 0;
 };
-// The host's field type of integer columns.
-constexpr int32_t ORVO_ML_FIELD_TYPE_INTEGER = 1;
 
 // What a row request gave: the storage's text in place of rows (a notice, possibly with
 // "[url=...]...[/url]" links), or the rows, one text per requested field.

@@ -1,4 +1,5 @@
 #include "nuv/Nuv.FileFormats.XML.Reader.h"
+#include "nuv/Nuv.Strings.h"
 
 #include "platform/Platform.Encoding.h"
 
@@ -436,8 +437,8 @@ bool TNuvXMLTextReader::ParseDeclaration() {
                 break;
             if (c == 0 && pos >= FEnd)
                 RaiseEof(pos);
-            const bool letter = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
-            const bool digit = c >= u'0' && c <= u'9';
+            const bool letter = IsAsciiLetter(c);
+            const bool digit = IsAsciiDigit(c);
             bool allowed;
             if (which == 1)
                 allowed = letter || digit || c == u'_' || c == u'.' || c == u':' || c == u'-';
@@ -1217,9 +1218,7 @@ void TNuvXMLTextReader::SkipLiteral(size_t& pos, bool publicId) {
             RaiseEof(pos, u"DOCTYPE");
         if (publicId) {
             static constexpr std::u16string_view extra = u" \r\n-'()+,./:=?;!*#@$_%";
-            const bool alnum =
-                (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9');
-            if (!alnum && extra.find(c) == std::u16string_view::npos)
+            if (!IsAsciiAlphaNumeric(c) && extra.find(c) == std::u16string_view::npos)
                 RaiseInvalidChar(pos);
         }
         if (c == u'\n') {

@@ -261,15 +261,23 @@ ENuvSQLiteError::ENuvSQLiteError(sqlite3* connection, int32_t code, std::u16stri
     : Exception(Format(u"Error: %s (%d)\r\nLast query:\r\n%s", ErrorText(connection, code), code, query)),
       FErrorCode(code) {}
 
+namespace {
+
+// The name hash with one more character: h * 16 + c, the top nibble folded back in.
+uint32_t AddToNameHash(uint32_t h, char16_t c) {
+    h = (h << 4) + c;
+    const uint32_t g = h & 0xF0000000u;
+    if (g != 0)
+        h ^= g >> 24;
+    return h & ~g;
+}
+
+} // namespace
+
 uint32_t NuvSQLiteNameHash(std::u16string_view upperName) {
     uint32_t h = 0;
-    for (const char16_t c : upperName) {
-        h = (h << 4) + c;
-        const uint32_t g = h & 0xF0000000u;
-        if (g != 0)
-            h ^= g >> 24;
-        h &= ~g;
-    }
+    for (const char16_t c : upperName)
+        h = AddToNameHash(h, c);
     return h;
 }
 
@@ -277,28 +285,14 @@ uint32_t NuvSQLiteNameHash(std::u16string_view upperName) {
 
 namespace {
 
-bool IsAscii(std::u16string_view text) {
-    for (const char16_t c : text)
-        if (c >= 0x80)
-            return false;
-    return true;
-}
-
 // Column names are nearly always ASCII, and SQL itself folds only ASCII case in identifiers; for
 // those the upper-casing needs no locale (which would, in a Turkic locale, not fold "i" to "I").
 uint32_t ColumnNameHash(std::u16string_view name) {
     if (!IsAscii(name))
         return NuvSQLiteNameHash(platform::UpperCaseLocale(name));
     uint32_t h = 0;
-    for (char16_t c : name) {
-        if (c >= u'a' && c <= u'z')
-            c = char16_t(c - 32);
-        h = (h << 4) + c;
-        const uint32_t g = h & 0xF0000000u;
-        if (g != 0)
-            h ^= g >> 24;
-        h &= ~g;
-    }
+    for (const char16_t c : name)
+        h = AddToNameHash(h, c >= u'a' && c <= u'z' ? char16_t(c - 32) : c);
     return h;
 }
 

@@ -75,6 +75,7 @@ uint32_t NuvSQLiteNameHash(std::u16string_view upperName);
 // other threads run statements on the same database.
 class TNuvSQLiteTable {
 public:
+    // Takes the stepped statement; `database` must outlive the result set.
     TNuvSQLiteTable(TNuvSQLiteBase& database, TNuvSQLiteStatement statement);
     virtual ~TNuvSQLiteTable();
     TNuvSQLiteTable(const TNuvSQLiteTable&) = delete;
@@ -90,6 +91,8 @@ public:
     // is never mistaken for the end of the rows.
     bool NextRow();
 
+    // The column of the current row as a number, converted as SQLite converts (0 for NULL and for
+    // text that is no number). `column` must be below ColumnCount().
     double ReadDouble(int32_t column) const;
     int64_t ReadInt64(int32_t column) const;
     // The column's text, valid until the next step; empty for NULL.
@@ -179,12 +182,14 @@ private:
 // Thread-safety: belongs to the thread that created it.
 class TNuvSQLiteTransaction {
 public:
+    // Begins at once; raises ENuvSQLiteError when it cannot. `database` must outlive the guard.
     explicit TNuvSQLiteTransaction(TNuvSQLiteBase& database);
     // Rolls back when not committed; a failing rollback is logged, never raised.
     ~TNuvSQLiteTransaction();
     TNuvSQLiteTransaction(const TNuvSQLiteTransaction&) = delete;
     TNuvSQLiteTransaction& operator=(const TNuvSQLiteTransaction&) = delete;
 
+    // Raises ENuvSQLiteError when the commit fails; the destructor then rolls back.
     void Commit();
 
 private:

@@ -21,14 +21,6 @@ std::u16string ShellOpenAddress(std::u16string_view text) {
 
 namespace {
 
-bool IsAsciiLetter(char16_t c) {
-    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
-}
-
-bool IsAsciiDigit(char16_t c) {
-    return c >= u'0' && c <= u'9';
-}
-
 // Whether the text begins with a scheme and its ":": letters, digits, "+", "-" and "." from a
 // letter on. "host:8080" and "host:8080/path" name a port, not a scheme.
 bool HasScheme(std::u16string_view text) {
@@ -37,7 +29,7 @@ bool HasScheme(std::u16string_view text) {
         return false;
     for (size_t i = 0; i < colon; ++i) {
         const char16_t c = text[i];
-        if (!IsAsciiLetter(c) && !IsAsciiDigit(c) && c != u'+' && c != u'-' && c != u'.')
+        if (!IsAsciiAlphaNumeric(c) && c != u'+' && c != u'-' && c != u'.')
             return false;
     }
     size_t end = colon + 1;

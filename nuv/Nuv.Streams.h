@@ -59,6 +59,7 @@ public:
 class TNuvMemoryStream : public TNuvStream {
 public:
     TNuvMemoryStream() = default;
+    // A copy of the bytes, positioned at the start.
     TNuvMemoryStream(const void* data, size_t size);
     ~TNuvMemoryStream() override;
     int64_t Read(void* buffer, int64_t count) override;
@@ -102,6 +103,8 @@ protected:
 // A file read and written through one buffer of the given size.
 class TNuvBufferedFileStream : public TNuvFileStream {
 public:
+    // Opens as TNuvFileStream does; the buffer is at least 4 KiB. Bytes still buffered are written
+    // by Flush, or by the destructor, which cannot report a failure: callers who care Flush first.
     TNuvBufferedFileStream(const std::string& path, TNuvFileMode mode, size_t bufferSize = 64 * 1024);
     ~TNuvBufferedFileStream() override;
     int64_t Read(void* buffer, int64_t count) override;
@@ -123,6 +126,7 @@ private:
 // destroyed (also when the work that used it failed).
 class TNuvTemporaryFileStream : public TNuvBufferedFileStream {
 public:
+    // Creates a new, empty file; raises EStreamError when none can be made.
     TNuvTemporaryFileStream(const std::string& prefix, size_t bufferSize = 64 * 1024);
     ~TNuvTemporaryFileStream() override;
 

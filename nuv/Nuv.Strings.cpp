@@ -226,8 +226,8 @@ std::u16string FormatV(std::u16string_view pattern, const std::vector<TNuvFormat
             break;
         }
         const char16_t conv = pattern[j];
-        static constexpr std::u16string_view kConversions = u"duxXfgesc";
-        if (kConversions.find(conv) == std::u16string_view::npos) {
+        static constexpr std::u16string_view conversions = u"duxXfgesc";
+        if (conversions.find(conv) == std::u16string_view::npos) {
             out += pattern.substr(i, j - i + 1);
             i = j;
             continue;
@@ -289,6 +289,13 @@ bool TryStrToInt(std::u16string_view text, int64_t& value) {
 int64_t StrToIntDef(std::u16string_view text, int64_t fallback) {
     int64_t v = fallback;
     return TryStrToInt(text, v) ? v : fallback;
+}
+
+bool IsAscii(std::u16string_view text) {
+    for (const char16_t c : text)
+        if (c >= 0x80)
+            return false;
+    return true;
 }
 
 std::u16string AsciiUpper(std::u16string_view text) {

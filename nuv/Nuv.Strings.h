@@ -67,6 +67,20 @@ std::u16string IntToStr(int64_t value);
 bool TryStrToInt(std::u16string_view text, int64_t& value);
 int64_t StrToIntDef(std::u16string_view text, int64_t fallback);
 
+// ASCII character classes, the same in every locale (the characters of addresses, identifiers and
+// the markup of documents).
+constexpr bool IsAsciiDigit(char16_t c) {
+    return c >= u'0' && c <= u'9';
+}
+constexpr bool IsAsciiLetter(char16_t c) {
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+}
+constexpr bool IsAsciiAlphaNumeric(char16_t c) {
+    return IsAsciiLetter(c) || IsAsciiDigit(c);
+}
+// Whether every character of the text is below U+0080.
+bool IsAscii(std::u16string_view text);
+
 // ASCII-only case mapping and comparison (invariant: protocol keys, header names, schemes).
 std::u16string AsciiUpper(std::u16string_view text);
 std::u16string AsciiLower(std::u16string_view text);

@@ -103,7 +103,7 @@ bool TNuvTask::IsCanceled() const {
     return false;
 }
 
-void TNuvTask::SetCompletionHandler(TNuvThreadProc handler, uint8_t mode) {
+void TNuvTask::SetCompletionHandler(TNuvThreadProc handler, TCompletionMode mode) {
     FCompletionHandler = std::move(handler);
     FCompletionMode = mode;
 }
@@ -226,11 +226,8 @@ TNuvTask* TNuvTaskDispatcher::Finished(TNuvTask* task, bool mayContinue) {
     }
     // Destroyed before the task leaves the list and its event is signalled: whoever waits for
     // the task may free what its destructor still touches, or unload its code, once it returns.
-    try {
-        delete task;
-    } catch (...) {
-        NuvLogError(u"ThreadPool", u"A task raised while it was destroyed");
-    }
+    // (A destructor is noexcept: one that raised would end the process here, not be caught.)
+    delete task;
     std::shared_ptr<INuvTaskEvent> event;
     TNuvTask* next = nullptr;
     {

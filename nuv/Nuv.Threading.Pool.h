@@ -70,7 +70,7 @@ public:
     // How the completion handler runs: in the worker thread, on the main thread with the worker
     // waiting, or queued to the main thread.
     enum TCompletionMode : uint8_t { cmWorkerThread = 0, cmMainThreadWait = 1, cmMainThreadQueue = 2 };
-    void SetCompletionHandler(TNuvThreadProc handler, uint8_t mode);
+    void SetCompletionHandler(TNuvThreadProc handler, TCompletionMode mode);
 
     // The handle given at submission (0 for a task run in the caller's thread).
     TaskHandle Handle() const { return FHandle; }
@@ -85,7 +85,7 @@ private:
     const TNuvTask* FParent = nullptr;
     std::atomic<uint32_t> FThreadId{0};
     TNuvThreadProc FCompletionHandler;
-    uint8_t FCompletionMode = cmWorkerThread;
+    TCompletionMode FCompletionMode = cmWorkerThread;
     TaskHandle FHandle = 0;
 };
 

@@ -83,6 +83,7 @@ public:
     template <typename T> static void Run(T* object, void (T::*method)(), bool wait) {
         Run(TSynchronizeRecord{[object, method] { (object->*method)(); }, nullptr}, wait);
     }
+    // The same for a record: its Method runs, else its Proc.
     static void Run(TSynchronizeRecord record, bool wait);
 
     // Runs every queued call in order, including those queued while it runs. Main thread only.

@@ -61,6 +61,7 @@ public:
     TNuvJSONDocument(const TNuvJSONDocument&) = delete;
     TNuvJSONDocument& operator=(const TNuvJSONDocument&) = delete;
 
+    // The top value; valid as long as the document.
     TNuvJSONNode Root() const;
 
 private:

@@ -56,7 +56,7 @@ bool CurrentTaskCanceled() {
 }
 
 bool IsLabelCharacter(char16_t c) {
-    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'-';
+    return IsAsciiAlphaNumeric(c) || c == u'-';
 }
 
 } // namespace

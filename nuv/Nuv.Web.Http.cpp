@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr long ChunkSize = 256 * 1024; // body transfer buffer, both directions
+constexpr long kChunkSize = 256 * 1024; // body transfer buffer, both directions
 
 // ---- RAII owners for libcurl handles
 
@@ -95,7 +95,7 @@ private:
 
 // A setup step of the transport that failed without a code of its own.
 [[noreturn]] void RaiseInternal(std::u16string_view what) {
-    throw EHttpWin32Error(-1, Format(u"Internal connection error (%s)", what));
+    throw EHttpWin32Error(woInternalFailure, Format(u"Internal connection error (%s)", what));
 }
 
 template <typename T> void SetOption(CURL* handle, CURLoption option, T value) {
@@ -122,18 +122,10 @@ bool HasHeader(const std::vector<std::u16string>& headers, std::u16string_view n
 // The path as a request target: bytes that may not appear in one are percent-encoded, the rest
 // (an existing "%xx" included) is sent as given.
 std::string EncodePath(std::u16string_view path) {
-    static constexpr char hex[] = "0123456789ABCDEF";
-    std::string target;
-    for (const unsigned char c : ToUtf8(path)) {
-        if (c <= 0x20 || c >= 0x7F || c == '"' || c == '<' || c == '>' || c == '\\' || c == '^' || c == '`' ||
-            c == '{' || c == '|' || c == '}') {
-            target += '%';
-            target += hex[c >> 4];
-            target += hex[c & 15];
-        } else {
-            target += char(c);
-        }
-    }
+    const std::string target = PercentEncode(path, [](unsigned char c) {
+        return c > 0x20 && c < 0x7F && c != '"' && c != '<' && c != '>' && c != '\\' && c != '^' &&
+               c != '`' && c != '{' && c != '|' && c != '}';
+    });
     return target.empty() ? "/" : target;
 }
 
@@ -265,7 +257,7 @@ struct TTransfer {
             try {
                 n = t.Body->Read(buffer, int64_t(size * count));
             } catch (const std::exception&) {
-                throw EHttpWin32Error(-1, u"Cannot post data to the server.");
+                throw EHttpWin32Error(woInternalFailure, u"Cannot post data to the server.");
             }
             if (n <= 0)
                 return 0;
@@ -292,9 +284,9 @@ struct TTransfer {
     }
 };
 
-// Splits "a=1; b=2" into its pairs and stores each as a session cookie of the host.
-void StoreCookies(CURL* handle, const std::u16string& host, bool secured, std::u16string_view value) {
-    (void)secured; // a cookie given for an https address is still sent over http, as stored
+// Splits "a=1; b=2" into its pairs and stores each as a session cookie of the host, whatever the
+// scheme: a cookie given for an https address is still sent over http, as stored.
+void StoreCookies(CURL* handle, const std::u16string& host, std::u16string_view value) {
     const std::string domain = ToUtf8(host);
     if (domain.find_first_of("\t\r\n") != std::string::npos)
         return;
@@ -334,18 +326,18 @@ public:
         SetOption(h, CURLOPT_FORBID_REUSE, 1L);
         SetOption(h, CURLOPT_FRESH_CONNECT, 1L);
         SetOption(h, CURLOPT_PATH_AS_IS, 1L);
-        SetOption(h, CURLOPT_BUFFERSIZE, ChunkSize);
-        SetOption(h, CURLOPT_UPLOAD_BUFFERSIZE, ChunkSize);
+        SetOption(h, CURLOPT_BUFFERSIZE, kChunkSize);
+        SetOption(h, CURLOPT_UPLOAD_BUFFERSIZE, kChunkSize);
 
         // The time-out bounds connecting and any stretch without data in either direction (the
         // latter measured by Perform).
         SetOption(h, CURLOPT_CONNECTTIMEOUT_MS, long(FTimeoutMs));
 
         switch (TNuvWebSettings::EffectiveProxyMode()) {
-        case 0: // direct, whatever the environment says
+        case pmDirect: // whatever the environment says
             SetOption(h, CURLOPT_PROXY, "");
             break;
-        case 2: {
+        case pmNamedProxy: {
             const TNuvWebProxyInfo proxy = TNuvWebSettings::Proxy();
             std::u16string address = Trim(proxy.Server);
             if (const std::u16string port = Trim(proxy.Port); !port.empty())
@@ -380,7 +372,7 @@ protected:
             const std::u16string_view line = headers[i];
             const size_t colon = line.find(u':');
             if (colon != line.npos && line.substr(0, colon) == u"Cookie") {
-                StoreCookies(h, FURL.Host, FURL.Secured, line.substr(colon + 1));
+                StoreCookies(h, FURL.Host, line.substr(colon + 1));
                 headers.erase(headers.begin() + ptrdiff_t(i));
             }
         }
@@ -545,11 +537,11 @@ void THttpConnection::Request(THttpResponse& response, const std::u16string& met
     const THttpAcceptStep step = [&](const THttpResponse& r) {
         const bool partial = r.StatusCode == 206 && !r.ContentRange.empty() && r.ContentLength > 0;
         if (range && range->Offset() >= 1 && !partial)
-            throw EHttpError(-3, u"Range is not supported by Server");
+            throw EHttpError(woRefused, u"Range is not supported by Server");
         if (!r.IsSuccess())
             throw EHttpError(r.StatusCode, r.StatusText);
         if (accept && !accept(r))
-            throw EHttpError(-3, u"Content type is not accepted");
+            throw EHttpError(woRefused, u"Content type is not accepted");
     };
     RequestCore(response, method, headers, body, ignoreCertificateErrors, step, progress, data);
 }
@@ -685,7 +677,7 @@ void TNuvHttpRequestTask::Execute() {
             connection->Request(
                 response, r.FMethod, r.FRange.get(), r.FBody, r.FIgnoreCertificateErrors,
                 [this](const THttpResponse& response) { return DoAccept(response); },
-                [this](int64_t done, int64_t expected) { return DoProgess(done, expected); }, r.FData);
+                [this](int64_t done, int64_t expected) { return DoProgress(done, expected); }, r.FData);
     } catch (const EHttpError& e) {
         r.FErrorInfo = e.Info();
     }
@@ -719,7 +711,7 @@ bool TNuvHttpRequestTask::DoAccept(const THttpResponse& response) {
     return !accept || Ask(FRequest->FAcceptInMainThread, [&] { return accept(response); });
 }
 
-bool TNuvHttpRequestTask::DoProgess(int64_t done, int64_t expected) {
+bool TNuvHttpRequestTask::DoProgress(int64_t done, int64_t expected) {
     if (Stopping())
         return false;
     const THttpProgressProc& progress = FRequest->FProgress;
@@ -731,7 +723,7 @@ void TNuvHttpRequestTask::Complete() {
     TNuvHttp& r = *FRequest;
     // A stop asked for by the caller's check is a cancellation too, not a refused response.
     if (IsCanceled() || FStoppedByCaller)
-        r.FErrorInfo = {-2, u"The operation has been canceled by user."};
+        r.FErrorInfo = {woCanceled, u"The operation has been canceled by user."};
     if (!r.FComplete)
         return;
     if (r.FCompleteInMainThread) {

@@ -73,6 +73,7 @@ protected:
 // Thread-safety: hold the lock (Lock/Unlock, or std::lock_guard) around any use of Stream.
 class TNuvDataContainer {
 public:
+    // Owns the stream.
     explicit TNuvDataContainer(std::unique_ptr<TNuvStream> stream);
     ~TNuvDataContainer();
     TNuvDataContainer(const TNuvDataContainer&) = delete;
@@ -189,7 +190,7 @@ public:
 
     // Performs the request; a refusal or failure becomes the request's outcome.
     void Execute() override;
-    // Turns a cancelled run into code -2 and hands the outcome to the completion callback.
+    // Turns a cancelled run into woCanceled and hands the outcome to the completion callback.
     void Complete() override;
     TNuvTaskPriority Priority() const override { return FRequest->FPriority; }
 
@@ -197,7 +198,7 @@ private:
     // Whether the request is to stop: the caller's check or the task's cancellation.
     bool Stopping();
     bool DoAccept(const THttpResponse& response);
-    bool DoProgess(int64_t done, int64_t expected);
+    bool DoProgress(int64_t done, int64_t expected);
 
     std::shared_ptr<TNuvHttp> FRequest;
     bool FStoppedByCaller = false; // the caller's check asked to stop

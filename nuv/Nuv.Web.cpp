@@ -13,7 +13,7 @@ namespace {
 // every read consistent at no measurable cost.
 struct TSettingsState {
     std::mutex Lock;
-    uint8_t ProxyMode = 1;
+    uint8_t ProxyMode = pmSystem;
     TNuvWebProxyInfo Proxy;
     uint32_t Timeout = 5000;
     std::u16string ProductToken;
@@ -41,10 +41,6 @@ const std::u16string& DefaultUserAgentLocked(TSettingsState& s) {
     return s.DefaultUserAgent;
 }
 
-bool IsAsciiLetter(char16_t c) {
-    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
-}
-
 // A drive letter and colon, or a "\\" share, possibly behind the "\\?\" long-path prefix.
 bool StartsWithDrive(std::u16string_view text) {
     if (text.starts_with(u"\\\\?\\"))
@@ -69,8 +65,8 @@ void TNuvWebSettings::SetProxyMode(uint8_t mode) {
 uint8_t TNuvWebSettings::EffectiveProxyMode() {
     std::lock_guard lock(State().Lock);
     auto& s = State();
-    if (s.ProxyMode == 2 && Trim(s.Proxy.Server).empty())
-        return 0;
+    if (s.ProxyMode == pmNamedProxy && Trim(s.Proxy.Server).empty())
+        return pmDirect;
     return s.ProxyMode;
 }
 
@@ -191,22 +187,26 @@ std::u16string TNuvWebURL::ToString() const {
     return text;
 }
 
-std::u16string EncodeURLComponent(std::u16string_view text) {
-    static constexpr char16_t hex[] = u"0123456789ABCDEF";
-    std::u16string encoded;
+std::string PercentEncode(std::u16string_view text, bool (*keep)(unsigned char byte)) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string encoded;
     encoded.reserve(text.size());
-    for (const char byte : ToUtf8(text)) {
-        const auto b = static_cast<unsigned char>(byte);
-        if ((b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') || b == '-' ||
-            b == '.' || b == '_' || b == '~') {
-            encoded += char16_t(b);
+    for (const unsigned char b : ToUtf8(text)) {
+        if (keep(b)) {
+            encoded += char(b);
         } else {
-            encoded += u'%';
+            encoded += '%';
             encoded += hex[b >> 4];
             encoded += hex[b & 15];
         }
     }
     return encoded;
+}
+
+std::u16string EncodeURLComponent(std::u16string_view text) {
+    return FromAscii(PercentEncode(text, [](unsigned char b) {
+        return IsAsciiAlphaNumeric(b) || b == '-' || b == '.' || b == '_' || b == '~';
+    }));
 }
 
 // ---- errors

@@ -17,6 +17,9 @@ struct TNuvWebProxyInfo {
     std::u16string Password;
 };
 
+// How requests reach the network.
+enum TNuvProxyMode : uint8_t { pmDirect = 0, pmSystem = 1, pmNamedProxy = 2 };
+
 // Process-wide connection settings; they apply to connections opened after a change.
 //
 // Thread-safety: every member may be called from any thread. They are meant to be set once at
@@ -25,10 +28,11 @@ class TNuvWebSettings {
 public:
     TNuvWebSettings() = delete;
 
-    // 0 direct connection, 2 the named proxy, any other value the system's settings.
+    // A TNuvProxyMode; any value other than those named means the system's settings. Kept as the
+    // byte the host gave.
     static uint8_t ProxyMode();
     static void SetProxyMode(uint8_t mode);
-    // The mode requests use: 2 with an empty (blank) proxy server counts as 0.
+    // The mode requests use: pmNamedProxy with an empty (blank) proxy server counts as pmDirect.
     static uint8_t EffectiveProxyMode();
     static TNuvWebProxyInfo Proxy();
     static void SetProxy(const TNuvWebProxyInfo& proxy);
@@ -75,14 +79,21 @@ struct TNuvWebURL {
     std::u16string ToString() const;
 };
 
+// The text's UTF-8 bytes, each byte `keep` refuses written as "%XX" with upper-case hexadecimal
+// digits.
+std::string PercentEncode(std::u16string_view text, bool (*keep)(unsigned char byte));
+
 // The text's UTF-8 bytes percent-encoded for use as one path segment or query value: every byte
 // but ASCII letters, digits and "-._~" becomes "%XX" with upper-case hexadecimal digits, so
 // spaces, "&", "/", "?", "#", line breaks and non-ASCII letters cannot change what the address
 // means.
 std::u16string EncodeURLComponent(std::u16string_view text);
 
-// Outcome of a request: 0 success, an HTTP status, a transport code, -1 internal failure,
-// -2 canceled, -3 range or content refused.
+// A request's own outcome codes, beside 0 (success), HTTP statuses and transport codes.
+enum TNuvWebOutcome : int32_t { woInternalFailure = -1, woCanceled = -2, woRefused = -3 };
+
+// Outcome of a request: 0 success, an HTTP status, a transport code, or a TNuvWebOutcome (internal
+// failure, canceled, range or content refused).
 struct TNuvWebErrorInfo {
     int32_t ErrorCode = 0;
     std::u16string ErrorMessage;
@@ -104,6 +115,7 @@ struct THttpResponse {
 class INuvWebRequestRange {
 public:
     virtual ~INuvWebRequestRange() = default;
+    // The first byte asked for, from 0.
     virtual int64_t Offset() const = 0;
     // Negative means up to the end.
     virtual int64_t Size() const = 0;
@@ -142,13 +154,13 @@ public:
 // The progress receiver or the task asked to stop.
 class EHttpCancel : public EHttpError {
 public:
-    EHttpCancel() : EHttpError(-2, u"The operation has been canceled by user.") {}
+    EHttpCancel() : EHttpError(woCanceled, u"The operation has been canceled by user.") {}
 };
 
 // The data receiver did not take every byte.
 class EHttpWriteError : public EHttpError {
 public:
-    EHttpWriteError() : EHttpError(-1, u"Cannot write data to the stream.") {}
+    EHttpWriteError() : EHttpError(woInternalFailure, u"Cannot write data to the stream.") {}
 };
 
 // The transport failed; the code and message are the transport's own.

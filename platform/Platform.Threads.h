@@ -93,6 +93,7 @@ public:
     Event(const Event&) = delete;
     Event& operator=(const Event&) = delete;
 
+    // Signals the event: every wait, present or future, returns until Reset. Any thread.
     void Set();
     void Reset();
     bool IsSet() const;

@@ -35,10 +35,6 @@ namespace {
 // Large enough that writing a downloaded document costs few system calls.
 constexpr size_t kDocumentBufferSize = 256 * 1024;
 
-bool IsAsciiAlphaNumeric(char16_t c) {
-    return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
-}
-
 } // namespace
 
 bool TOrvoTunedexProvider::IsRemoteAddress(std::u16string_view address) {
@@ -431,21 +427,19 @@ void TOrvoStationCatalog::EntriesUpdate(std::u16string_view providerId) {
 }
 
 void TOrvoStationCatalog::EntriesUpdateAll() {
-    std::unique_ptr<TNuvSQLiteTable> table;
-    if (!Query(SqlEnumProviders(), table))
-        return;
-    // Holding the lock over the loop keeps a run that the first identifier starts from finding
-    // the queue empty before the last one is in.
-    std::lock_guard guard(FQueueLock);
-    do
-        EntriesUpdate(table->ReadString(u"UUID"));
-    while (table->NextRow());
+    EntriesUpdateRows(SqlEnumProviders());
 }
 
 void TOrvoStationCatalog::EntriesUpdateByTitle(std::u16string_view title) {
+    EntriesUpdateRows(SqlProvidersByTitle(title));
+}
+
+void TOrvoStationCatalog::EntriesUpdateRows(const std::u16string& query) {
     std::unique_ptr<TNuvSQLiteTable> table;
-    if (!Query(SqlProvidersByTitle(title), table))
+    if (!Query(query, table))
         return;
+    // Holding the lock over the loop keeps a run that the first identifier starts from finding
+    // the queue empty before the last one is in.
     std::lock_guard guard(FQueueLock);
     do
         EntriesUpdate(table->ReadString(u"UUID"));

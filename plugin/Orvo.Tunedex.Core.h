@@ -233,6 +233,7 @@ public:
 // guards the queue and the run's handle; it is never taken while the database lock is held.
 class TOrvoStationCatalog : public TNuvSQLiteBase {
 public:
+    // Opens or creates the file and its schema; raises ENuvSQLiteError when it cannot.
     explicit TOrvoStationCatalog(std::u16string fileName);
     ~TOrvoStationCatalog() override;
 
@@ -300,6 +301,8 @@ protected:
 private:
     // The background run: takes queued identifiers until the queue is empty or it is cancelled.
     void AsyncUpdate(const TNuvCancelQuery& isCanceled);
+    // Queues the provider of every row the query answers (its "UUID" column).
+    void EntriesUpdateRows(const std::u16string& query);
     // Fetches one provider and replaces its stations; errors are logged and discarded.
     void UpdateProvider(TOrvoTunedexProvider& provider, const std::u16string& providerId,
                         std::vector<TOrvoRadioStationInfo>& stations, const TNuvCancelQuery& isCanceled);

@@ -67,18 +67,19 @@ struct TFieldDefinition {
     int32_t Flags;
 };
 
-// The storage's fields in the order the library shows them; the numbers are the host's codes.
+// The storage's fields in the order the library shows them.
+constexpr int32_t kShown = ORVO_ML_FIELD_FLAG_SORTABLE | ORVO_ML_FIELD_FLAG_GROUPABLE;
 constexpr std::array<TFieldDefinition, 10> kFields = {{
-    {u"ID", 4, 4},
-    {u"FileName", 4, 4},
-    {u"Name", 4, 3},
-    {u"Bitrate", 1, 3},
-    {u"Description", 4, 0},
-    {u"Genre", 5, 3},
-    {u"FileFormat", 4, 3},
-    {u"Country", 5, 3},
-    {u"Tags", 5, 3},
-    {u"Provider", 4, 3},
+    {u"ID", ORVO_ML_FIELD_TYPE_TEXT, ORVO_ML_FIELD_FLAG_KEY},
+    {u"FileName", ORVO_ML_FIELD_TYPE_TEXT, ORVO_ML_FIELD_FLAG_KEY},
+    {u"Name", ORVO_ML_FIELD_TYPE_TEXT, kShown},
+    {u"Bitrate", ORVO_ML_FIELD_TYPE_INTEGER, kShown},
+    {u"Description", ORVO_ML_FIELD_TYPE_TEXT, 0},
+    {u"Genre", ORVO_ML_FIELD_TYPE_KEY_LIST, kShown},
+    {u"FileFormat", ORVO_ML_FIELD_TYPE_TEXT, kShown},
+    {u"Country", ORVO_ML_FIELD_TYPE_KEY_LIST, kShown},
+    {u"Tags", ORVO_ML_FIELD_TYPE_KEY_LIST, kShown},
+    {u"Provider", ORVO_ML_FIELD_TYPE_TEXT, kShown},
 }};
 
 // The library lists stations by name unless told otherwise. Without an index on Name, SQLite
@@ -104,15 +105,15 @@ void AddHostStrings(IOrvoObjectList* list, std::initializer_list<std::u16string_
 
 void TOrvoTunedexMusicLibraryExtension::DoGetValue(int32_t propId, TOrvoPropValue& value, HRESULT& result) {
     switch (propId) {
-    case 0:
+    case ORVO_ML_STORAGE_ID:
         value = std::u16string(TUNEDEX_ML_STORAGE_ID);
         result = S_OK;
         break;
-    case 1:
+    case ORVO_ML_STORAGE_CAPTION:
         value = LocalizedText(u"Tunedex\\Title");
         result = S_OK;
         break;
-    case 2:
+    case ORVO_ML_STORAGE_CAPABILITIES:
         value = int64_t(TUNEDEX_ML_CAPABILITIES);
         result = S_OK;
         break;
@@ -163,7 +164,7 @@ HRESULT ORVO_CALL TOrvoTunedexMusicLibraryExtension::ListFields(int32_t schema, 
     return GuardedHostCall(u"Tunedex: ", [&]() -> HRESULT {
         auto fields = NewHostObject<IOrvoObjectList>();
         switch (schema) {
-        case 0:
+        case ORVO_ML_SCHEMA_FIELDS:
             for (const TFieldDefinition& definition : kFields) {
                 auto field = NewHostObject<IOrvoMLDataField>();
                 WriteIntProp(field.get(), ORVO_ML_FIELD_TYPE, definition.Type);
@@ -172,13 +173,13 @@ HRESULT ORVO_CALL TOrvoTunedexMusicLibraryExtension::ListFields(int32_t schema, 
                 RaiseIfFailed(fields->Add(field.get()));
             }
             break;
-        case 2:
-        case 3:
+        case ORVO_ML_SCHEMA_GROUPING:
+        case ORVO_ML_SCHEMA_GROUPING_TREE:
             AddHostStrings(fields.get(), {u"Provider", u"Name"});
             break;
-        case 10:
-        case 11:
-        case 12:
+        case ORVO_ML_SCHEMA_VIEW_LIST:
+        case ORVO_ML_SCHEMA_VIEW_DETAILS:
+        case ORVO_ML_SCHEMA_VIEW_TILES:
             AddHostStrings(fields.get(), {u"Name", u"Bitrate", u"FileFormat", u"Genre"});
             break;
         default:
@@ -191,7 +192,7 @@ HRESULT ORVO_CALL TOrvoTunedexMusicLibraryExtension::ListFields(int32_t schema, 
 
 HRESULT ORVO_CALL TOrvoTunedexMusicLibraryExtension::ListGroupingPresets(int32_t schema,
                                                                          IOrvoMLGroupingPresets* presets) {
-    if (schema != 2 || !presets)
+    if (schema != ORVO_ML_SCHEMA_GROUPING || !presets)
         return S_OK;
     try {
         auto fields = NewHostObject<IOrvoObjectList>();

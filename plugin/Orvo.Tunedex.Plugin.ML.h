@@ -39,7 +39,8 @@ struct IOrvoMLStationCatalog : IUnknown {
 
 // The identifier and the background task under which the storage is known to the host.
 constexpr std::u16string_view TUNEDEX_ML_STORAGE_ID = u"Orvo.Tunedex.ML.Storage";
-constexpr int32_t TUNEDEX_ML_CAPABILITIES = 13;
+constexpr int32_t TUNEDEX_ML_CAPABILITIES =
+    ORVO_ML_CAPABILITY_ROWS | ORVO_ML_CAPABILITY_ALBUM_ART | ORVO_ML_CAPABILITY_ADD_DIALOG;
 constexpr int32_t TUNEDEX_ML_UPDATE_TASK = 42;
 
 // The unit words of FormatDataSize: bytes, kilobytes, megabytes, gigabytes. Written at start-up

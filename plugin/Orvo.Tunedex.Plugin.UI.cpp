@@ -20,10 +20,6 @@ std::u16string ShownName(const TOrvoTunedexProviderClass& cls) {
     return name;
 }
 
-bool IsAsciiLetter(char16_t c) {
-    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
-}
-
 } // namespace
 
 bool TOrvoTunedexEditDialog::Execute(TOrvoWindowHandle ownerWindow, TOrvoStationCatalog& catalog,

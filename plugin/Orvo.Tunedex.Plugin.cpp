@@ -97,11 +97,14 @@ void TOrvoTunedexPlugin::ApplyConnectionSettings() {
     if (!QueryService(settings))
         return;
     IOrvoPropertyList* list = settings.get();
-    TNuvWebSettings::SetUserAgent(ReadTextProp(list, 7));
-    TNuvWebSettings::SetProxy(
-        {ReadTextProp(list, 2), ReadTextProp(list, 3), ReadTextProp(list, 4), ReadTextProp(list, 5)});
-    TNuvWebSettings::SetTimeout(ReadIntProp(list, 6, 0));
-    TNuvWebSettings::SetProxyMode(uint8_t(ReadIntProp(list, 1, 0)));
+    TNuvWebSettings::SetUserAgent(ReadTextProp(list, ORVO_CONNECTION_USER_AGENT));
+    TNuvWebSettings::SetProxy({ReadTextProp(list, ORVO_CONNECTION_PROXY_SERVER),
+                               ReadTextProp(list, ORVO_CONNECTION_PROXY_PORT),
+                               ReadTextProp(list, ORVO_CONNECTION_PROXY_USER_NAME),
+                               ReadTextProp(list, ORVO_CONNECTION_PROXY_PASSWORD)});
+    TNuvWebSettings::SetTimeout(ReadIntProp(list, ORVO_CONNECTION_TIMEOUT, 0));
+    TNuvWebSettings::SetProxyMode(
+        uint8_t(ReadIntProp(list, ORVO_CONNECTION_PROXY_MODE, ORVO_PROXY_MODE_DIRECT)));
 }
 
 void TOrvoTunedexPlugin::TearDown() {

@@ -23,11 +23,11 @@ std::mutex GFieldMapsLock;
 std::unordered_map<std::type_index, std::unique_ptr<TOrvoMLSQLAdapter::TFieldMap>> GFieldMaps;
 
 bool IsIdentifierStart(char16_t c) {
-    return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || c == u'_';
+    return IsAsciiLetter(c) || c == u'_';
 }
 
 bool IsIdentifierPart(char16_t c) {
-    return IsIdentifierStart(c) || (c >= u'0' && c <= u'9');
+    return IsIdentifierStart(c) || IsAsciiDigit(c);
 }
 
 // The host strings of an object list, in order; items that are not host strings are skipped.

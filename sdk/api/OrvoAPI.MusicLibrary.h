@@ -48,8 +48,8 @@ struct IOrvoMLGroupingPresets : IUnknown {
                                   IOrvoObjectList* fields, IUnknown** preset) = 0;
 };
 
-// The extension a plug-in registers at "ORVOSrvML". Its properties describe the storage (the
-// storage's own numbering); its own operations follow.
+// The extension a plug-in registers at "ORVOSrvML". Its properties describe the storage; its own
+// operations follow.
 struct IOrvoMLExtensionDataStorage : IOrvoPropertyList2 {
     static constexpr TGUID IID = OrvoTag("ORVOExtMLDS");
 
@@ -68,6 +68,25 @@ struct IOrvoMLExtensionDataStorage : IOrvoPropertyList2 {
     // As Reserved3; no result.
     virtual void ORVO_CALL Reserved7() = 0;
 };
+
+constexpr int32_t ORVO_ML_STORAGE_ID = 0;           // text: the identifier the library knows it by
+constexpr int32_t ORVO_ML_STORAGE_CAPTION = 1;      // text: the name the library shows
+constexpr int32_t ORVO_ML_STORAGE_CAPABILITIES = 2; // integer: ORVO_ML_CAPABILITY_* combined
+
+// What a storage offers beyond its fields.
+constexpr int32_t ORVO_ML_CAPABILITY_ROWS = 0x01;          // rows through IOrvoMLDataProvider
+constexpr int32_t ORVO_ML_CAPABILITY_GROUPING_TREE = 0x02; // grouping-tree data of its own
+constexpr int32_t ORVO_ML_CAPABILITY_ALBUM_ART = 0x04;     // album art through IOrvoMLAlbumArtProvider2
+constexpr int32_t ORVO_ML_CAPABILITY_ADD_DIALOG = 0x08;    // the "add files" command
+
+// Schemas ListFields and ListGroupingPresets are asked for: the data fields, then the field lists
+// of the library's groupings and views.
+constexpr int32_t ORVO_ML_SCHEMA_FIELDS = 0;
+constexpr int32_t ORVO_ML_SCHEMA_GROUPING = 2;
+constexpr int32_t ORVO_ML_SCHEMA_GROUPING_TREE = 3;
+constexpr int32_t ORVO_ML_SCHEMA_VIEW_LIST = 10;
+constexpr int32_t ORVO_ML_SCHEMA_VIEW_DETAILS = 11;
+constexpr int32_t ORVO_ML_SCHEMA_VIEW_TILES = 12;
 
 // The library's "add files" command on a storage.
 struct IOrvoMLDataStorageCommandAddFilesDialog : IUnknown {
@@ -108,13 +127,21 @@ struct IOrvoMLDataProviderSelection : IUnknown {
     virtual bool ORVO_CALL NextRow() = 0;
 };
 
-// Field types and flags of a data field object are the host's numbering and pass as they stand.
+// A data field object: its name, type and flags.
 struct IOrvoMLDataField : IOrvoPropertyList2 {
     static constexpr TGUID IID = OrvoTag("ORVOMLDataFld");
 };
 constexpr int32_t ORVO_ML_FIELD_NAME = 1;  // host string
-constexpr int32_t ORVO_ML_FIELD_TYPE = 2;  // integer
-constexpr int32_t ORVO_ML_FIELD_FLAGS = 3; // integer
+constexpr int32_t ORVO_ML_FIELD_TYPE = 2;  // integer: ORVO_ML_FIELD_TYPE_*
+constexpr int32_t ORVO_ML_FIELD_FLAGS = 3; // integer: ORVO_ML_FIELD_FLAG_* combined
+
+constexpr int32_t ORVO_ML_FIELD_TYPE_INTEGER = 1;
+constexpr int32_t ORVO_ML_FIELD_TYPE_TEXT = 4;
+constexpr int32_t ORVO_ML_FIELD_TYPE_KEY_LIST = 5; // text of keys separated by ";"
+
+constexpr int32_t ORVO_ML_FIELD_FLAG_SORTABLE = 0x01;
+constexpr int32_t ORVO_ML_FIELD_FLAG_GROUPABLE = 0x02;
+constexpr int32_t ORVO_ML_FIELD_FLAG_KEY = 0x04; // identifies the row rather than describing it
 
 // ---- filters
 

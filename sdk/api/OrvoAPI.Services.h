@@ -13,13 +13,23 @@ struct IOrvoServiceVersionInfo : IUnknown {
     virtual int32_t ORVO_CALL BuildNumber() = 0;
 };
 
-// The host's connection settings, read as a property list. Properties: 1 proxy mode (0 direct,
-// 2 the named proxy, anything else the system's settings), 2 proxy server, 3 proxy port, 4 proxy
-// user name, 5 proxy password (texts), 6 time-out in milliseconds, 7 user agent (text; empty for
-// the plug-in's own). A property the host does not set is absent.
+// The host's connection settings, read as a property list. A property the host does not set is
+// absent.
 struct IOrvoServiceConnectionSettings : IOrvoPropertyList {
     static constexpr TGUID IID = OrvoTag("IORVOSrvConnCfg");
 };
+constexpr int32_t ORVO_CONNECTION_PROXY_MODE = 1;      // integer: ORVO_PROXY_MODE_*
+constexpr int32_t ORVO_CONNECTION_PROXY_SERVER = 2;    // text
+constexpr int32_t ORVO_CONNECTION_PROXY_PORT = 3;      // text
+constexpr int32_t ORVO_CONNECTION_PROXY_USER_NAME = 4; // text
+constexpr int32_t ORVO_CONNECTION_PROXY_PASSWORD = 5;  // text
+constexpr int32_t ORVO_CONNECTION_TIMEOUT = 6;         // integer, milliseconds
+constexpr int32_t ORVO_CONNECTION_USER_AGENT = 7;      // text; empty for the plug-in's own
+
+// Proxy modes; any value not named here means the system's settings.
+constexpr int32_t ORVO_PROXY_MODE_DIRECT = 0;
+constexpr int32_t ORVO_PROXY_MODE_SYSTEM = 1;
+constexpr int32_t ORVO_PROXY_MODE_NAMED = 2; // the proxy server, port and credentials given
 
 // Localised texts from the host's language files, by keys such as "Tunedex\T1".
 struct IOrvoServiceMUI : IUnknown {

@@ -288,7 +288,8 @@ TEST_F(TaskDispatcherTest, CompletionHandlerRunsAsItsModeSays) {
     std::atomic<int> onMain{0};
     std::atomic<int> onWorker{0};
     const auto handler = [&] { ++(TNuvMainThread::IsMainThread() ? onMain : onWorker); };
-    for (uint8_t mode : {TNuvTask::cmWorkerThread, TNuvTask::cmMainThreadWait, TNuvTask::cmMainThreadQueue}) {
+    for (TNuvTask::TCompletionMode mode :
+         {TNuvTask::cmWorkerThread, TNuvTask::cmMainThreadWait, TNuvTask::cmMainThreadQueue}) {
         auto task = std::make_unique<THandlerTask>();
         task->SetCompletionHandler(handler, mode);
         Dispatcher.Run(std::move(task));
