@@ -398,6 +398,7 @@ TNuvSQLiteBase::TNuvSQLiteBase(std::u16string fileName) : TNuvSQLiteBase(std::mo
 TNuvSQLiteBase::TNuvSQLiteBase(std::u16string fileName, TDeferOpen) : FFileName(std::move(fileName)) {}
 
 TNuvSQLiteBase::~TNuvSQLiteBase() {
+    RevokeWeakRefs();
     try {
         std::lock_guard guard(FLock);
         Close();

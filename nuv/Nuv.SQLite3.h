@@ -10,6 +10,7 @@
 
 #include "nuv/Nuv.Exceptions.h"
 #include "nuv/Nuv.Threading.h"
+#include "nuv/Nuv.WeakRef.h"
 
 #include <concepts>
 #include <cstddef>
@@ -149,6 +150,9 @@ public:
     void unlock() { Unlock(); }
 
     const std::u16string& FileName() const { return FFileName; }
+    // A reference for holders that may outlive the database: a pin keeps it open, and once the
+    // destruction has begun every pin comes back empty.
+    TNuvWeakRef<TNuvSQLiteBase> WeakRef() { return FLifetime.Ref(this); }
     // The connection, for code that must talk to SQLite directly; null while closed.
     sqlite3* Handle() const { return FConnection.get(); }
 
@@ -165,8 +169,15 @@ protected:
     // Compiles the text; raises ENuvSQLiteError with the query when it does not compile.
     virtual TNuvSQLiteStatement Prepare(std::u16string_view query);
 
+    // Whose references WeakRef hands out. A derived class whose destructor still works on the
+    // database revokes them as its first step; this class's destructor revokes them otherwise.
+    const TNuvLifetime& Lifetime() const { return FLifetime; }
+    void RevokeWeakRefs() noexcept { FLifetime.Revoke(); }
+
 private:
     void Close() noexcept;
+
+    TNuvLifetime FLifetime;
 
     std::u16string FFileName;
     TNuvSQLiteConnection FConnection;

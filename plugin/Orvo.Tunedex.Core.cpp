@@ -328,6 +328,8 @@ TOrvoStationCatalog::TOrvoStationCatalog(std::u16string fileName)
 }
 
 TOrvoStationCatalog::~TOrvoStationCatalog() {
+    // Calls the host makes on other threads end before anything here is taken apart.
+    RevokeWeakRefs();
     // No run may outlive the catalogue it writes to.
     CancelUpdate();
 }

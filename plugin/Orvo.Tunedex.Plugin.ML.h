@@ -5,7 +5,6 @@
 #include "plugin/Orvo.Tunedex.Core.h"
 #include "sdk/apiWrappers.SQL.h"
 
-#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -33,8 +32,8 @@ protected:
 struct IOrvoMLStationCatalog : IUnknown {
     static constexpr TGUID IID = OrvoTag("TunedexMLExt");
 
-    // The catalogue; null once the plug-in has torn it down.
-    virtual TOrvoStationCatalog* ORVO_CALL GetCatalog() = 0;
+    // The catalogue; its pins come back empty once the plug-in has torn it down.
+    virtual TNuvWeakRef<TOrvoStationCatalog> GetCatalog() = 0;
 };
 
 // The identifier and the background task under which the storage is known to the host.
@@ -68,7 +67,7 @@ class TOrvoTunedexMusicLibraryExtension
       public IOrvoStationCatalogListener {
 public:
     // IOrvoMLStationCatalog
-    TOrvoStationCatalog* ORVO_CALL GetCatalog() override { return FCatalog.load(); }
+    TNuvWeakRef<TOrvoStationCatalog> GetCatalog() override;
 
     // IOrvoMLExtensionDataStorage
     HRESULT ORVO_CALL Finalize() override;
@@ -110,7 +109,8 @@ public:
     ComPtr<IOrvoString> TaskCaption() const;
 
 protected:
-    explicit TOrvoTunedexMusicLibraryExtension(TOrvoStationCatalog* catalog) : FCatalog(catalog) {}
+    explicit TOrvoTunedexMusicLibraryExtension(TNuvWeakRef<TOrvoStationCatalog> catalog)
+        : FCatalog(std::move(catalog)) {}
     template <typename T, typename... Args> friend ComPtr<T> MakeInterfaced(Args&&... args);
 
     void DoGetValue(int32_t propId, TOrvoPropValue& value, HRESULT& result) override;
@@ -124,8 +124,8 @@ private:
     void HideTask();
     void ReloadData();
 
-    std::atomic<TOrvoStationCatalog*> FCatalog;
     mutable std::mutex FLock;
+    TNuvWeakRef<TOrvoStationCatalog> FCatalog;
     ComPtr<IOrvoString> FTaskCaption;
     ComPtr<IOrvoMLDataStorageManager> FStorageManager;
     std::u16string FProgressText;
