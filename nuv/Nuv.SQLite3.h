@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 struct sqlite3;
@@ -211,11 +212,16 @@ void QuoteValueTo(std::u16string& out, std::u16string_view text);
 void QuoteValueTo(std::u16string& out, double value);
 void QuoteValueTo(std::u16string& out, std::nullptr_t);
 void QuoteValueInt64To(std::u16string& out, int64_t value);
-// Integers of any width; bool is left out on purpose, as it has no single SQL spelling.
+void QuoteValueUInt64To(std::u16string& out, uint64_t value);
+// Integers of any width, each with its own value (an unsigned 64-bit one above the signed range
+// too); bool is left out on purpose, as it has no single SQL spelling.
 template <typename T>
 concept TNuvSQLInteger = std::integral<T> && !std::same_as<T, bool>;
 template <TNuvSQLInteger T> void QuoteValueTo(std::u16string& out, T value) {
-    QuoteValueInt64To(out, int64_t(value));
+    if constexpr (std::is_unsigned_v<T> && sizeof(T) >= sizeof(int64_t))
+        QuoteValueUInt64To(out, uint64_t(value));
+    else
+        QuoteValueInt64To(out, int64_t(value));
 }
 
 // The literal of one value, as QuoteValueTo writes it.

@@ -61,21 +61,53 @@ private:
     std::vector<TOrvoVariant> FItems;
 };
 
+// Texts quoted, the floating-point kinds (currency and date among them) as numbers with ".",
+// NULL for no value, and every other kind as its integer.
 void QuoteVariantTo(std::u16string& out, const TOrvoVariant& value) {
     switch (value.Kind) {
     case TOrvoVariant::Text:
         QuoteValueTo(out, FromHostString(value.AsText));
         break;
     case TOrvoVariant::Float:
+    case TOrvoVariant::Date:
         QuoteValueTo(out, value.AsFloat);
+        break;
+    case TOrvoVariant::Single:
+        QuoteValueTo(out, double(value.AsSingle));
+        break;
+    case TOrvoVariant::Currency:
+        QuoteValueTo(out, double(value.AsInt64) / 10000);
+        break;
+    case TOrvoVariant::Int8:
+        QuoteValueTo(out, value.AsInt8);
+        break;
+    case TOrvoVariant::UInt8:
+        QuoteValueTo(out, value.AsUInt8);
+        break;
+    case TOrvoVariant::Int16:
+        QuoteValueTo(out, value.AsInt16);
+        break;
+    case TOrvoVariant::UInt16:
+        QuoteValueTo(out, value.AsUInt16);
         break;
     case TOrvoVariant::Int32:
         QuoteValueTo(out, value.AsInt32);
         break;
+    case TOrvoVariant::UInt32:
+        QuoteValueTo(out, value.AsUInt32);
+        break;
     case TOrvoVariant::Int64:
         QuoteValueTo(out, value.AsInt64);
         break;
+    case TOrvoVariant::UInt64:
+        QuoteValueTo(out, value.AsUInt64);
+        break;
+    case TOrvoVariant::Boolean:
+        // The variant's own integer for true is -1, whatever bits a host set.
+        QuoteValueTo(out, value.AsInt16 != 0 ? -1 : 0);
+        break;
     case TOrvoVariant::Empty:
+    case TOrvoVariant::Null:
         // No value at all: NULL, which equals nothing, rather than the number 0.
         QuoteValueTo(out, nullptr);
         break;
