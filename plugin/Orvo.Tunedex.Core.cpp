@@ -5,6 +5,7 @@
 #include "nuv/Nuv.Strings.h"
 #include "platform/Platform.Locale.h"
 #include "platform/Platform.System.h"
+#include "sdk/api/OrvoAPI.Tunedex.h"
 
 #include <algorithm>
 #include <exception>
@@ -173,6 +174,11 @@ namespace {
 // statements carry two spaces before FROM.
 TNuvSQLQueryBuilder& WhereEquals(TNuvSQLQueryBuilder& builder, std::u16string_view column) {
     return builder.Raw(u" WHERE ").Item(column).Raw(u" = ");
+}
+
+// The outcome in the form a host reads back, beside the line written for people.
+void LogRefreshOutcome(const TTunedexRefreshLogEntry& entry) {
+    NuvLogError(TUNEDEX_REFRESH_LOG_TAG, FormatTunedexRefreshLogMessage(entry));
 }
 
 } // namespace
@@ -582,13 +588,18 @@ void TOrvoStationCatalog::UpdateProvider(TOrvoTunedexProvider& provider, const s
                                   provider.Data, provider.Title, provider.Count));
         });
         FListeners.CatalogChanged();
-        if (!stoppedAt.empty())
+        if (!stoppedAt.empty()) {
             NuvLogError(u"App", Format(u"Tunedex warning: %s: %s", provider.Title, stoppedAt));
+            LogRefreshOutcome({TTunedexRefreshOutcome::Warning, provider.Title, stoppedAt});
+        }
     } catch (const std::exception& e) {
         // One provider's failure must not stop the others; its rows stay as they were.
-        NuvLogError(u"App", Format(u"Tunedex: %s: %s", provider.Title, ExceptionMessage(e)));
+        const std::u16string reason = ExceptionMessage(e);
+        NuvLogError(u"App", Format(u"Tunedex: %s: %s", provider.Title, reason));
+        LogRefreshOutcome({TTunedexRefreshOutcome::Failed, provider.Title, reason});
     } catch (...) {
         NuvLogError(u"App", Format(u"Tunedex: %s: unknown error", provider.Title));
+        LogRefreshOutcome({TTunedexRefreshOutcome::Failed, provider.Title, u"unknown error"});
     }
 }
 

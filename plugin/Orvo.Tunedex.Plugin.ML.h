@@ -3,6 +3,7 @@
 // its row requests, station logos as album art, and the background-task display of refreshes.
 
 #include "plugin/Orvo.Tunedex.Core.h"
+#include "sdk/api/OrvoAPI.Tunedex.h"
 #include "sdk/apiWrappers.SQL.h"
 
 #include <cstdint>
@@ -36,10 +37,10 @@ struct IOrvoMLStationCatalog : IUnknown {
     virtual TNuvWeakRef<TOrvoStationCatalog> GetCatalog() = 0;
 };
 
-// The identifier and the background task under which the storage is known to the host.
+// The identifier under which the storage is known to the host; its background task is
+// TUNEDEX_ML_UPDATE_TASK.
 constexpr std::u16string_view TUNEDEX_ML_STORAGE_ID = u"Orvo.Tunedex.ML.Storage";
 constexpr int32_t TUNEDEX_ML_CAPABILITIES = 13;
-constexpr int32_t TUNEDEX_ML_UPDATE_TASK = 42;
 
 // The unit words of FormatDataSize: bytes, kilobytes, megabytes, gigabytes. Written at start-up
 // (a translation, say) before any size is formatted.
