@@ -137,7 +137,7 @@ int main() {
             TOrvoStationCatalog catalog(FromUtf8((folder / "Tunedex.db").string()));
             FillCatalog(catalog, TStationMaker().Make(kStations));
             sqlite3* floor = OpenFloor((folder / "floor.db").string(), catalog);
-            auto storage = MakeInterfaced<TOrvoTunedexMusicLibraryExtension>(&catalog);
+            auto storage = MakeInterfaced<TOrvoTunedexMusicLibraryExtension>(catalog.WeakRef());
             // The storage's index on Name is made by its first request, once per catalogue: not timed.
             TOrvoHostMLRequest warmUp;
             warmUp.Fields = {u"Name"};

@@ -211,21 +211,22 @@ TOrvoCliPluginLog::~TOrvoCliPluginLog() {
     fs::remove(FPath, ignored);
 }
 
-std::u16string TOrvoCliPluginLog::ErrorOf(std::u16string_view subject) const {
-    return Find("[App] Tunedex: ", subject);
+std::u16string TOrvoCliPluginLog::ErrorOf(std::u16string_view title) const {
+    return Find(TTunedexRefreshOutcome::Failed, title);
 }
 
-std::u16string TOrvoCliPluginLog::WarningOf(std::u16string_view subject) const {
-    return Find("[App] Tunedex warning: ", subject);
+std::u16string TOrvoCliPluginLog::WarningOf(std::u16string_view title) const {
+    return Find(TTunedexRefreshOutcome::Warning, title);
 }
 
-std::u16string TOrvoCliPluginLog::Find(std::string_view kind, std::u16string_view subject) const {
+std::u16string TOrvoCliPluginLog::Find(TTunedexRefreshOutcome outcome, std::u16string_view title) const {
     std::ifstream in(FPath, std::ios::binary);
     in.seekg(std::streamoff(FStart));
-    const std::string marker = std::string(kind) + ToUtf8(subject) + ": ";
-    std::string reason;
+    std::u16string reason;
+    TTunedexRefreshLogEntry entry;
     for (std::string line; std::getline(in, line);)
-        if (const size_t at = line.find(marker); at != std::string::npos)
-            reason = line.substr(at + marker.size());
-    return FromUtf8(reason);
+        if (ParseTunedexRefreshLogLine(FromUtf8(line), entry) && entry.Outcome == outcome &&
+            entry.Title == title)
+            reason = std::move(entry.Reason);
+    return reason;
 }

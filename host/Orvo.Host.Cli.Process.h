@@ -7,6 +7,7 @@
 // Thread-safety: main thread only.
 
 #include "host/Orvo.Host.Cli.h"
+#include "sdk/api/OrvoAPI.Tunedex.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -53,6 +54,9 @@ int RunChangingCatalogues(TOrvoCliContext& context, bool noWait, const TOrvoCliW
 // so without one the host points it at a file of its own for the command; a log the user
 // configured is read from where it stood when the command began. Made before the plug-in loads,
 // which reads where to log once.
+//
+// Thread-safety: the reads may run on any thread; the constructor and destructor change the
+// process's environment and belong to the command's thread.
 class TOrvoCliPluginLog {
 public:
     TOrvoCliPluginLog();
@@ -60,15 +64,15 @@ public:
     TOrvoCliPluginLog(const TOrvoCliPluginLog&) = delete;
     TOrvoCliPluginLog& operator=(const TOrvoCliPluginLog&) = delete;
 
-    // The reason logged under `subject` ("Tunedex: SUBJECT: reason") since the command began:
-    // the last one, or empty.
-    std::u16string ErrorOf(std::u16string_view subject) const;
-    // The warning logged under `subject` ("Tunedex warning: SUBJECT: reason"): where a document
-    // stopped short after some stations were read; the last one, or empty.
-    std::u16string WarningOf(std::u16string_view subject) const;
+    // Why the refresh of the catalogue titled `title` failed since the command began, as its
+    // refresh outcome entry says: the last one, or empty.
+    std::u16string ErrorOf(std::u16string_view title) const;
+    // The warning of the catalogue titled `title`: where a document stopped short after some
+    // stations were read; the last one, or empty.
+    std::u16string WarningOf(std::u16string_view title) const;
 
 private:
-    std::u16string Find(std::string_view kind, std::u16string_view subject) const;
+    std::u16string Find(TTunedexRefreshOutcome outcome, std::u16string_view title) const;
 
     std::string FPath;
     uintmax_t FStart = 0;

@@ -9,6 +9,7 @@
 #include "host/Orvo.Host.MusicLibrary.Browser.h"
 #include "host/Orvo.Host.UI.Automation.h"
 #include "platform/Platform.Threads.h"
+#include "sdk/api/OrvoAPI.Tunedex.h"
 
 #include <CLI/CLI.hpp>
 
@@ -25,8 +26,6 @@ namespace {
 
 constexpr std::u16string_view RefreshCatalogs = u"Orvo.Tunedex.Actions.RefreshCatalogs";
 constexpr std::u16string_view RefreshCatalog = u"Orvo.Tunedex.Actions.RefreshCatalog";
-// The background task the storage shows while catalogues are refreshed.
-constexpr int32_t RefreshTask = 42;
 
 // One row of the catalogue manager's list.
 struct TCatalogueRow {
@@ -208,7 +207,7 @@ private:
             if (terminal || !FProgress)
                 return;
             for (const TOrvoHostMLTask& task : shown)
-                if (task.ID == RefreshTask)
+                if (task.ID == TUNEDEX_ML_UPDATE_TASK)
                     lines.Show(task.Caption);
         };
 
@@ -229,7 +228,7 @@ private:
                 context.Out << "Cancelling...\n" << std::flush;
                 // Cancelling waits for the run's current step; every catalogue keeps its stations
                 // as they were before the run or as the run stored them.
-                tasks.CancelTask(RefreshTask);
+                tasks.CancelTask(TUNEDEX_ML_UPDATE_TASK);
             }
             if (!host.RunUntil(wake, started ? platform::Infinite : StartTimeoutMs) && !started)
                 throw Exception(u"the refresh did not start");

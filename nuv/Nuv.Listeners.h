@@ -57,3 +57,22 @@ private:
     mutable TNuvCriticalSection FLock;
     std::vector<TListener*> FItems;
 };
+
+// Keeps a listener in a list for the life of a scope, or of the object it is a member of: added
+// at construction, removed at destruction however the scope is left.
+//
+// Thread-safety: as the list's Add and Remove.
+template <typename TListener> class TNuvListenerScope {
+public:
+    TNuvListenerScope(TNuvListenerList<TListener>& list, TListener* listener)
+        : FList(list), FListener(listener) {
+        FList.Add(FListener);
+    }
+    ~TNuvListenerScope() { FList.Remove(FListener); }
+    TNuvListenerScope(const TNuvListenerScope&) = delete;
+    TNuvListenerScope& operator=(const TNuvListenerScope&) = delete;
+
+private:
+    TNuvListenerList<TListener>& FList;
+    TListener* FListener;
+};

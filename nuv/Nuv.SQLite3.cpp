@@ -392,6 +392,7 @@ TNuvSQLiteBase::TNuvSQLiteBase(std::u16string fileName) : TNuvSQLiteBase(std::mo
 TNuvSQLiteBase::TNuvSQLiteBase(std::u16string fileName, TDeferOpen) : FFileName(std::move(fileName)) {}
 
 TNuvSQLiteBase::~TNuvSQLiteBase() {
+    RevokeWeakRefs();
     try {
         std::lock_guard guard(FLock);
         Close();
@@ -602,10 +603,22 @@ void QuoteValueTo(std::u16string& out, std::nullptr_t) {
     out += u"NULL";
 }
 
-void QuoteValueInt64To(std::u16string& out, int64_t value) {
+namespace {
+
+template <typename T> void AppendDecimal(std::u16string& out, T value) {
     char buffer[24];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
     out.append(buffer, result.ptr);
+}
+
+} // namespace
+
+void QuoteValueInt64To(std::u16string& out, int64_t value) {
+    AppendDecimal(out, value);
+}
+
+void QuoteValueUInt64To(std::u16string& out, uint64_t value) {
+    AppendDecimal(out, value);
 }
 
 TNuvSQLQueryBuilder& TNuvSQLQueryBuilder::Raw(std::u16string_view text) {

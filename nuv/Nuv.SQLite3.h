@@ -10,6 +10,7 @@
 
 #include "nuv/Nuv.Exceptions.h"
 #include "nuv/Nuv.Threading.h"
+#include "nuv/Nuv.WeakRef.h"
 
 #include <concepts>
 #include <cstddef>
@@ -18,6 +19,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 struct sqlite3;
@@ -152,6 +154,9 @@ public:
     void unlock() { Unlock(); }
 
     const std::u16string& FileName() const { return FFileName; }
+    // A reference for holders that may outlive the database: a pin keeps it open, and once the
+    // destruction has begun every pin comes back empty.
+    TNuvWeakRef<TNuvSQLiteBase> WeakRef() { return FLifetime.Ref(this); }
     // The connection, for code that must talk to SQLite directly; null while closed.
     sqlite3* Handle() const { return FConnection.get(); }
 
@@ -168,8 +173,15 @@ protected:
     // Compiles the text; raises ENuvSQLiteError with the query when it does not compile.
     virtual TNuvSQLiteStatement Prepare(std::u16string_view query);
 
+    // Whose references WeakRef hands out. A derived class whose destructor still works on the
+    // database revokes them as its first step; this class's destructor revokes them otherwise.
+    const TNuvLifetime& Lifetime() const { return FLifetime; }
+    void RevokeWeakRefs() noexcept { FLifetime.Revoke(); }
+
 private:
     void Close() noexcept;
+
+    TNuvLifetime FLifetime;
 
     std::u16string FFileName;
     TNuvSQLiteConnection FConnection;
@@ -205,11 +217,16 @@ void QuoteValueTo(std::u16string& out, std::u16string_view text);
 void QuoteValueTo(std::u16string& out, double value);
 void QuoteValueTo(std::u16string& out, std::nullptr_t);
 void QuoteValueInt64To(std::u16string& out, int64_t value);
-// Integers of any width; bool is left out on purpose, as it has no single SQL spelling.
+void QuoteValueUInt64To(std::u16string& out, uint64_t value);
+// Integers of any width, each with its own value (an unsigned 64-bit one above the signed range
+// too); bool is left out on purpose, as it has no single SQL spelling.
 template <typename T>
 concept TNuvSQLInteger = std::integral<T> && !std::same_as<T, bool>;
 template <TNuvSQLInteger T> void QuoteValueTo(std::u16string& out, T value) {
-    QuoteValueInt64To(out, int64_t(value));
+    if constexpr (std::is_unsigned_v<T> && sizeof(T) >= sizeof(int64_t))
+        QuoteValueUInt64To(out, uint64_t(value));
+    else
+        QuoteValueInt64To(out, int64_t(value));
 }
 
 // The literal of one value, as QuoteValueTo writes it.

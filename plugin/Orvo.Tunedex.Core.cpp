@@ -5,6 +5,7 @@
 #include "nuv/Nuv.Strings.h"
 #include "platform/Platform.Locale.h"
 #include "platform/Platform.System.h"
+#include "sdk/api/OrvoAPI.Tunedex.h"
 
 #include <algorithm>
 #include <exception>
@@ -171,6 +172,11 @@ TNuvSQLQueryBuilder& WhereEquals(TNuvSQLQueryBuilder& builder, std::u16string_vi
     return builder.Raw(u" WHERE ").Item(column).Raw(u" = ");
 }
 
+// The outcome in the form a host reads back, beside the line written for people.
+void LogRefreshOutcome(const TTunedexRefreshLogEntry& entry) {
+    NuvLogError(TUNEDEX_REFRESH_LOG_TAG, FormatTunedexRefreshLogMessage(entry));
+}
+
 } // namespace
 
 std::vector<std::u16string> TOrvoStationCatalog::SchemaStatements() {
@@ -324,6 +330,8 @@ TOrvoStationCatalog::TOrvoStationCatalog(std::u16string fileName)
 }
 
 TOrvoStationCatalog::~TOrvoStationCatalog() {
+    // Calls the host makes on other threads end before anything here is taken apart.
+    RevokeWeakRefs();
     // No run may outlive the catalogue it writes to.
     CancelUpdate();
 }
@@ -574,13 +582,18 @@ void TOrvoStationCatalog::UpdateProvider(TOrvoTunedexProvider& provider, const s
                                   provider.Data, provider.Title, provider.Count));
         });
         FListeners.CatalogChanged();
-        if (!stoppedAt.empty())
+        if (!stoppedAt.empty()) {
             NuvLogError(u"App", Format(u"Tunedex warning: %s: %s", provider.Title, stoppedAt));
+            LogRefreshOutcome({TTunedexRefreshOutcome::Warning, provider.Title, stoppedAt});
+        }
     } catch (const std::exception& e) {
         // One provider's failure must not stop the others; its rows stay as they were.
-        NuvLogError(u"App", Format(u"Tunedex: %s: %s", provider.Title, ExceptionMessage(e)));
+        const std::u16string reason = ExceptionMessage(e);
+        NuvLogError(u"App", Format(u"Tunedex: %s: %s", provider.Title, reason));
+        LogRefreshOutcome({TTunedexRefreshOutcome::Failed, provider.Title, reason});
     } catch (...) {
         NuvLogError(u"App", Format(u"Tunedex: %s: unknown error", provider.Title));
+        LogRefreshOutcome({TTunedexRefreshOutcome::Failed, provider.Title, u"unknown error"});
     }
 }
 

@@ -228,6 +228,9 @@ public:
 // every progress step, CatalogChanged once stored; then AsyncUpdateFinished and CatalogChanged,
 // also when it was cancelled or failed.
 //
+// Destruction first empties every WeakRef and waits for the calls that hold one, then waits for
+// the update run.
+//
 // Thread-safety: every operation may be called from any thread; statements are serialised by
 // the database lock, so readers wait while another thread's transaction runs. The queue lock
 // guards the queue and the run's handle; it is never taken while the database lock is held.
@@ -278,6 +281,8 @@ public:
     void ProviderUpdate(const TOrvoTunedexProvider* provider, std::u16string_view oldId);
 
     TOrvoStationCatalogListeners& Listeners() { return FListeners; }
+    // A reference for the parts of the plug-in the host may call after the catalogue has gone.
+    TNuvWeakRef<TOrvoStationCatalog> WeakRef() { return Lifetime().Ref(this); }
 
     // The statements, exactly as the catalogue runs them.
     static std::vector<std::u16string> SchemaStatements();

@@ -5,22 +5,21 @@
 #include "plugin/Orvo.Tunedex.Plugin.UI.h"
 
 HRESULT ORVO_CALL TOrvoTunedexFakeFileSystem::CanHandle(IOrvoString* fileName) {
-    try {
+    return GuardedHostCall(u"Tunedex: ", [&]() -> HRESULT {
         return fileName && FromHostString(fileName) == SettingsAddress ? S_OK : E_FAIL;
-    } catch (...) {
-        return E_FAIL;
-    }
+    });
 }
 
 HRESULT ORVO_CALL TOrvoTunedexFakeFileSystem::Handle(IOrvoString* fileName) {
     const HRESULT accepted = CanHandle(fileName);
     if (accepted != S_OK)
         return accepted;
-    if (!Catalog)
+    const auto catalog = FCatalog.Lock();
+    if (!catalog)
         return E_FAIL;
     // The manager could not be built; the host learns of the failure from the result.
     return GuardedHostCall(u"Tunedex: ", [&]() -> HRESULT {
-        TOrvoTunedexManagingDialog::Execute(MainWindowHandle(), *Catalog);
+        TOrvoTunedexManagingDialog::Execute(MainWindowHandle(), *catalog);
         return S_OK;
     });
 }
@@ -44,7 +43,7 @@ void TOrvoTunedexFakeFileSystem::DoGetValue(int32_t propId, TOrvoPropValue& valu
 // ---- TOrvoTunedexFileManager
 
 bool TOrvoTunedexFileManager::FindStation(IOrvoString* fileName, TOrvoRadioStationInfo& info) const {
-    TOrvoStationCatalog* catalog = FCatalog.load();
+    const auto catalog = FCatalog.Lock();
     if (!catalog || !fileName)
         return false;
     const std::u16string name = FromHostString(fileName);
@@ -52,11 +51,9 @@ bool TOrvoTunedexFileManager::FindStation(IOrvoString* fileName, TOrvoRadioStati
 }
 
 HRESULT ORVO_CALL TOrvoTunedexFileManager::CanHandle(IOrvoString* fileName) {
-    try {
+    return GuardedHostCall(u"Tunedex: ", [&]() -> HRESULT {
         return fileName && TOrvoTunedexProvider::IsRemoteAddress(FromHostString(fileName)) ? S_OK : E_FAIL;
-    } catch (...) {
-        return E_FAIL;
-    }
+    });
 }
 
 HRESULT ORVO_CALL TOrvoTunedexFileManager::Handle(IOrvoString* fileName) {

@@ -7,7 +7,6 @@
 #include "sdk/api/OrvoAPI.FileSystem.h"
 #include "sdk/apiWrappers.h"
 
-#include <atomic>
 #include <string_view>
 
 // The "tunedex" scheme; its only name is the settings address.
@@ -19,26 +18,27 @@ public:
     static constexpr std::u16string_view Scheme = u"tunedex";
     static constexpr std::u16string_view SettingsAddress = u"tunedex://settings";
 
-    explicit TOrvoTunedexFakeFileSystem(TOrvoStationCatalog* catalog) : Catalog(catalog) {}
+    // The host keeps its reference after the plug-in has gone; once the catalogue has gone,
+    // nothing is opened.
+    explicit TOrvoTunedexFakeFileSystem(TNuvWeakRef<TOrvoStationCatalog> catalog)
+        : FCatalog(std::move(catalog)) {}
 
     // S_OK for the settings address spelled exactly, E_FAIL for any other name.
     HRESULT ORVO_CALL CanHandle(IOrvoString* fileName) override;
     // Opens the manager, owned by the host's main window, for an accepted name.
     HRESULT ORVO_CALL Handle(IOrvoString* fileName) override;
 
-    // The host keeps its reference after the plug-in has gone; from then on nothing is opened.
-    void Detach() { Catalog = nullptr; }
-
-    TOrvoStationCatalog* Catalog;
-
 protected:
     void DoGetValue(int32_t propId, TOrvoPropValue& value, HRESULT& result) override;
+
+private:
+    const TNuvWeakRef<TOrvoStationCatalog> FCatalog;
 };
 
 // Station details for stream addresses, and the station's home page as the "folder" of one.
 //
-// Thread-safety: the host may ask on any thread; look-ups take the catalogue's own lock. Detach
-// is meant for finalisation, when the host no longer asks.
+// Thread-safety: the host may ask on any thread; look-ups take the catalogue's own lock and pin
+// it, so the catalogue's destruction waits for them, and after it nothing is found.
 class TOrvoTunedexFileManager
     : public TOrvoInterfaces<TInterfacedObjectEx, IOrvoFileSystemCommandOpenFileFolder,
                              IOrvoExtensionFileInfoProvider> {
@@ -53,15 +53,14 @@ public:
     // `info`; E_FAIL, with `info` untouched, when the name is no station's address.
     HRESULT ORVO_CALL DescribeFile(IOrvoString* fileName, IOrvoPropertyList* info) override;
 
-    void Detach() { FCatalog.store(nullptr); }
-
 protected:
-    explicit TOrvoTunedexFileManager(TOrvoStationCatalog* catalog) : FCatalog(catalog) {}
+    explicit TOrvoTunedexFileManager(TNuvWeakRef<TOrvoStationCatalog> catalog)
+        : FCatalog(std::move(catalog)) {}
     template <typename T, typename... Args> friend ComPtr<T> MakeInterfaced(Args&&... args);
 
 private:
     // The station with the stream address `fileName`, when the name is in URL form.
     bool FindStation(IOrvoString* fileName, TOrvoRadioStationInfo& info) const;
 
-    std::atomic<TOrvoStationCatalog*> FCatalog;
+    const TNuvWeakRef<TOrvoStationCatalog> FCatalog;
 };

@@ -123,8 +123,13 @@ void TOrvoTunedexMusicLibraryExtension::DoGetValue(int32_t propId, TOrvoPropValu
     }
 }
 
+TNuvWeakRef<TOrvoStationCatalog> TOrvoTunedexMusicLibraryExtension::GetCatalog() {
+    std::lock_guard guard(FLock);
+    return FCatalog;
+}
+
 HRESULT ORVO_CALL TOrvoTunedexMusicLibraryExtension::Finalize() {
-    if (TOrvoStationCatalog* catalog = GetCatalog())
+    if (const auto catalog = GetCatalog().Lock())
         catalog->Listeners().Remove(this);
     ComPtr<IOrvoMLDataStorageManager> manager;
     std::lock_guard guard(FLock);
@@ -135,7 +140,7 @@ HRESULT ORVO_CALL TOrvoTunedexMusicLibraryExtension::Finalize() {
 }
 
 HRESULT ORVO_CALL TOrvoTunedexMusicLibraryExtension::Initialize(IOrvoMLDataStorageManager* manager) {
-    TOrvoStationCatalog* catalog = GetCatalog();
+    const auto catalog = GetCatalog().Lock();
     bool listen;
     {
         std::lock_guard guard(FLock);
@@ -194,24 +199,23 @@ HRESULT ORVO_CALL TOrvoTunedexMusicLibraryExtension::ListGroupingPresets(int32_t
                                                                          IOrvoMLGroupingPresets* presets) {
     if (schema != ORVO_ML_SCHEMA_GROUPING || !presets)
         return S_OK;
-    try {
+    // The library works without the preset, so the answer is success either way; the log says
+    // why it is missing.
+    GuardedHostCall(u"Tunedex: ", [&]() -> HRESULT {
         auto fields = NewHostObject<IOrvoObjectList>();
         AddHostStrings(fields.get(), {u"Provider"});
         ComPtr<IUnknown> preset;
         const HRESULT added =
             presets->Add(ToHostString(u"").get(), ToHostString(u"").get(), 0, fields.get(), preset.put());
-        // The library works without the preset; the log says why it is missing.
         if (Failed(added))
             NuvLogError(u"App", Format(u"Tunedex: the grouping preset was refused (%d)", added));
-    } catch (const std::exception& e) {
-        NuvLogError(u"App", u"Tunedex: " + ExceptionMessage(e));
-    } catch (...) {
-    }
+        return added;
+    });
     return S_OK;
 }
 
 HRESULT ORVO_CALL TOrvoTunedexMusicLibraryExtension::OpenAddDialog(uint64_t ownerWindow) {
-    TOrvoStationCatalog* catalog = GetCatalog();
+    const auto catalog = GetCatalog().Lock();
     if (!catalog)
         return E_FAIL;
     return GuardedHostCall(u"Tunedex: ", [&]() -> HRESULT {
@@ -225,10 +229,11 @@ HRESULT ORVO_CALL TOrvoTunedexMusicLibraryExtension::QueryRows(IOrvoObjectList* 
     if (!data)
         return E_INVALIDARG;
     *data = nullptr;
-    TOrvoStationCatalog* catalog = GetCatalog();
+    const auto catalog = GetCatalog().Lock();
     if (!catalog)
         return E_FAIL;
-    try {
+    // When not even the message can be handed over, the guard logs why.
+    return GuardedHostCall(u"Tunedex: ", [&]() -> HRESULT {
         try {
             if (catalog->IsEmpty()) {
                 *data = ToHostString(Format(u"[url=%s]%s[/url]", TOrvoTunedexFakeFileSystem::SettingsAddress,
@@ -244,17 +249,14 @@ HRESULT ORVO_CALL TOrvoTunedexMusicLibraryExtension::QueryRows(IOrvoObjectList* 
             *data = ToHostString(ExceptionMessage(e)).Detach();
         }
         return S_OK;
-    } catch (...) {
-        // Not even the message could be handed over.
-        return E_UNEXPECTED;
-    }
+    });
 }
 
 HRESULT ORVO_CALL TOrvoTunedexMusicLibraryExtension::FetchAlbumArt(IOrvoObjectList* fieldNames,
                                                                    const TOrvoVariantArray* fieldValues,
                                                                    IOrvoMLAlbumArtRequest* request,
                                                                    IUnknown** image) {
-    try {
+    return GuardedHostCall(u"Tunedex: ", [&]() -> HRESULT {
         int32_t index = -1;
         const int32_t count = fieldNames ? fieldNames->Count() : 0;
         for (int32_t i = 0; i < count && index < 0; ++i) {
@@ -268,16 +270,14 @@ HRESULT ORVO_CALL TOrvoTunedexMusicLibraryExtension::FetchAlbumArt(IOrvoObjectLi
         if (!fieldValues || !fieldValues->Items || index >= fieldValues->Count || !request || !image)
             return E_INVALIDARG;
         TOrvoPropValue value;
-        TOrvoStationCatalog* catalog = GetCatalog();
+        const auto catalog = GetCatalog().Lock();
         TOrvoRadioStationInfo station;
         if (!catalog || !VariantToPropValue(fieldValues->Items[index], value) ||
             !catalog->FindEntryByFileName(PropValueToText(value), station) || station.Logo.empty())
             return E_NOTIMPL;
         const HRESULT fetched = request->FetchImage(ToHostString(station.Logo).get(), image);
         return Succeeded(fetched) ? fetched : E_NOTIMPL;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    });
 }
 
 // ---- the listener side
@@ -370,7 +370,7 @@ void TOrvoTunedexMusicLibraryExtension::ShowTask() {
     ComPtr<IOrvoString> caption = ToHostString(LocalizedText(u"Tunedex\\S3"));
     ComPtr<TOrvoTunedexMusicLibraryExtension> self(this);
     ComPtr<IUnknown> cancel = UINotifyEvent([self](IUnknown*) {
-        if (TOrvoStationCatalog* catalog = self->GetCatalog())
+        if (const auto catalog = self->GetCatalog().Lock())
             catalog->CancelUpdate();
     });
     {
@@ -409,5 +409,6 @@ void TOrvoTunedexMusicLibraryExtension::ReloadData() {
 
 void TOrvoTunedexMusicLibraryExtension::Detach() {
     Finalize();
-    FCatalog.store(nullptr);
+    std::lock_guard guard(FLock);
+    FCatalog = {};
 }

@@ -3,9 +3,9 @@
 // its row requests, station logos as album art, and the background-task display of refreshes.
 
 #include "plugin/Orvo.Tunedex.Core.h"
+#include "sdk/api/OrvoAPI.Tunedex.h"
 #include "sdk/apiWrappers.SQL.h"
 
-#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -33,15 +33,15 @@ protected:
 struct IOrvoMLStationCatalog : IUnknown {
     static constexpr TGUID IID = OrvoTag("TunedexMLExt");
 
-    // The catalogue; null once the plug-in has torn it down.
-    virtual TOrvoStationCatalog* ORVO_CALL GetCatalog() = 0;
+    // The catalogue; its pins come back empty once the plug-in has torn it down.
+    virtual TNuvWeakRef<TOrvoStationCatalog> GetCatalog() = 0;
 };
 
-// The identifier and the background task under which the storage is known to the host.
+// The identifier under which the storage is known to the host; its background task is
+// TUNEDEX_ML_UPDATE_TASK.
 constexpr std::u16string_view TUNEDEX_ML_STORAGE_ID = u"Orvo.Tunedex.ML.Storage";
 constexpr int32_t TUNEDEX_ML_CAPABILITIES =
     ORVO_ML_CAPABILITY_ROWS | ORVO_ML_CAPABILITY_ALBUM_ART | ORVO_ML_CAPABILITY_ADD_DIALOG;
-constexpr int32_t TUNEDEX_ML_UPDATE_TASK = 42;
 
 // The unit words of FormatDataSize: bytes, kilobytes, megabytes, gigabytes. Written at start-up
 // (a translation, say) before any size is formatted.
@@ -69,7 +69,7 @@ class TOrvoTunedexMusicLibraryExtension
       public IOrvoStationCatalogListener {
 public:
     // IOrvoMLStationCatalog
-    TOrvoStationCatalog* ORVO_CALL GetCatalog() override { return FCatalog.load(); }
+    TNuvWeakRef<TOrvoStationCatalog> GetCatalog() override;
 
     // IOrvoMLExtensionDataStorage
     HRESULT ORVO_CALL Finalize() override;
@@ -111,7 +111,8 @@ public:
     ComPtr<IOrvoString> TaskCaption() const;
 
 protected:
-    explicit TOrvoTunedexMusicLibraryExtension(TOrvoStationCatalog* catalog) : FCatalog(catalog) {}
+    explicit TOrvoTunedexMusicLibraryExtension(TNuvWeakRef<TOrvoStationCatalog> catalog)
+        : FCatalog(std::move(catalog)) {}
     template <typename T, typename... Args> friend ComPtr<T> MakeInterfaced(Args&&... args);
 
     void DoGetValue(int32_t propId, TOrvoPropValue& value, HRESULT& result) override;
@@ -125,8 +126,8 @@ private:
     void HideTask();
     void ReloadData();
 
-    std::atomic<TOrvoStationCatalog*> FCatalog;
     mutable std::mutex FLock;
+    TNuvWeakRef<TOrvoStationCatalog> FCatalog;
     ComPtr<IOrvoString> FTaskCaption;
     ComPtr<IOrvoMLDataStorageManager> FStorageManager;
     std::u16string FProgressText;

@@ -4,21 +4,21 @@
 #include "plugin/Orvo.Tunedex.Plugin.UI.h"
 #include "sdk/api/OrvoAPI.MusicLibrary.h"
 
-TOrvoStationCatalog* GetCatalogStorage() {
+TNuvWeakRef<TOrvoStationCatalog>::TPin GetCatalogStorage() {
     ComPtr<IOrvoServiceMusicLibrary> library;
     if (!QueryService(library))
-        return nullptr;
+        return {};
     ComPtr<IOrvoMLStationCatalog> storage;
     if (Failed(library->ActiveStorage(IOrvoMLStationCatalog::IID, storage.put_void())) || !storage)
-        return nullptr;
-    return storage->GetCatalog();
+        return {};
+    return storage->GetCatalog().Lock();
 }
 
 // ---- TOrvoTunedexMusicLibraryTreeMenuController
 
 bool TOrvoTunedexMusicLibraryTreeMenuController::CalculateIsAvailable() {
     SelectedProvider.clear();
-    const bool available = GetCatalogStorage() != nullptr;
+    const bool available = bool(GetCatalogStorage());
     if (available)
         TOrvoUIMusicLibraryBasedMenuItemController::GetGroupingTreeSelection(u"Provider", SelectedProvider);
     return available;
@@ -37,7 +37,7 @@ int32_t TOrvoTunedexEditMenuItem::GetState() {
 }
 
 void TOrvoTunedexEditMenuItem::Execute() {
-    if (TOrvoStationCatalog* catalog = GetCatalogStorage())
+    if (const auto catalog = GetCatalogStorage())
         TOrvoTunedexManagingDialog::Execute(MainWindowHandle(), *catalog);
 }
 
@@ -49,20 +49,20 @@ void TOrvoTunedexRefreshCatalogMenuItem::Execute() {
     const std::u16string title = SelectedProvider();
     if (title.empty())
         return;
-    if (TOrvoStationCatalog* catalog = GetCatalogStorage())
+    if (const auto catalog = GetCatalogStorage())
         catalog->EntriesUpdateByTitle(title);
 }
 
 int32_t TOrvoTunedexRefreshCatalogsMenuItem::GetState() {
     if (!Controller() || !Controller()->IsAvailable())
         return 0;
-    TOrvoStationCatalog* catalog = GetCatalogStorage();
+    const auto catalog = GetCatalogStorage();
     return catalog && !catalog->IsEmpty() ? ORVO_MENU_STATE_ENABLED | ORVO_MENU_STATE_VISIBLE
                                           : ORVO_MENU_STATE_VISIBLE;
 }
 
 void TOrvoTunedexRefreshCatalogsMenuItem::Execute() {
-    if (TOrvoStationCatalog* catalog = GetCatalogStorage())
+    if (const auto catalog = GetCatalogStorage())
         catalog->EntriesUpdateAll();
 }
 

@@ -13,9 +13,9 @@ constexpr std::u16string_view TUNEDEX_ACTION_REFRESH_CATALOGS = u"Orvo.Tunedex.A
 constexpr std::u16string_view TUNEDEX_ACTION_REFRESH_CATALOG = u"Orvo.Tunedex.Actions.RefreshCatalog";
 constexpr std::u16string_view TUNEDEX_ACTION_EDIT = u"Orvo.Tunedex.Actions.Edit";
 
-// The catalogue of the music library's current storage when that storage is this plug-in's;
-// null otherwise (also once the plug-in has torn its catalogue down).
-TOrvoStationCatalog* GetCatalogStorage();
+// The catalogue of the music library's current storage when that storage is this plug-in's; an
+// empty pin otherwise (also once the plug-in has torn its catalogue down).
+TNuvWeakRef<TOrvoStationCatalog>::TPin GetCatalogStorage();
 
 // Decides, as the menu is shown, whether the library shows the catalogue, and which catalogue
 // (its title, by the "Provider" field) the grouping tree has selected.

@@ -95,7 +95,7 @@ TOrvoTunedexEditDialog::TOrvoTunedexEditDialog(TOrvoWindowHandle ownerWindow, TO
 }
 
 TOrvoTunedexEditDialog::~TOrvoTunedexEditDialog() {
-    *FAlive = false;
+    FLifetime.Revoke();
     TaskDispatcher().Cancel(ValueQuery, true);
     UIDisposeForm(Form.get());
 }
@@ -205,34 +205,28 @@ void TOrvoTunedexEditDialog::QueryRadioBrowserData(TOrvoTunedexRadioBrowser::TQu
         FillCombo(ValueCombo.get(), {});
         return;
     }
-    std::weak_ptr<bool> alive = FAlive;
     TOrvoTunedexRadioBrowser::StartQuery(
         ValueQuery, kind,
-        [this, alive, kind](const std::vector<std::u16string>& values) {
-            const std::shared_ptr<bool> living = alive.lock();
-            if (!living || !*living)
+        [dialog = FLifetime.Ref(this), kind](const std::vector<std::u16string>& values) {
+            const auto self = dialog.Lock();
+            if (!self)
                 return;
-            ValueQuery = 0;
-            FillCombo(kind == TOrvoTunedexRadioBrowser::qkServers ? ServerCombo.get() : ValueCombo.get(),
-                      values);
+            self->ValueQuery = 0;
+            self->FillCombo(kind == TOrvoTunedexRadioBrowser::qkServers ? self->ServerCombo.get()
+                                                                        : self->ValueCombo.get(),
+                            values);
         },
         UIGetText(ServerCombo.get(), ORVO_UIP_COMBO_TEXT));
 }
 
 void TOrvoTunedexEditDialog::FillCombo(IOrvoUIControl* combo, const std::vector<std::u16string>& values) {
-    UIBeginUpdate(combo);
-    try {
-        UIComboClear(combo);
-        for (const std::u16string& value : values)
-            UIComboAdd(combo, value);
-        if (UIComboCount(combo) > 0 && UIGetText(combo, ORVO_UIP_COMBO_TEXT).empty())
-            UISetInt(combo, ORVO_UIP_ITEM_INDEX, 0);
-        ListChanged(combo);
-    } catch (...) {
-        UIEndUpdate(combo);
-        throw;
-    }
-    UIEndUpdate(combo);
+    const TOrvoUpdateScope update(UIRequire<IOrvoPropertyList>(combo));
+    UIComboClear(combo);
+    for (const std::u16string& value : values)
+        UIComboAdd(combo, value);
+    if (UIComboCount(combo) > 0 && UIGetText(combo, ORVO_UIP_COMBO_TEXT).empty())
+        UISetInt(combo, ORVO_UIP_ITEM_INDEX, 0);
+    ListChanged(combo);
 }
 
 std::u16string TOrvoTunedexEditDialog::DataText() const {
@@ -342,22 +336,19 @@ void TOrvoTunedexManagingDialog::Execute(TOrvoWindowHandle ownerWindow, TOrvoSta
 
 TOrvoTunedexManagingDialog::TOrvoTunedexManagingDialog(TOrvoWindowHandle ownerWindow,
                                                        TOrvoStationCatalog& catalog)
-    : Catalog(&catalog) {
-    Catalog->Listeners().Add(this);
+    : Catalog(&catalog), FListening(catalog.Listeners(), this) {
     try {
         Build(ownerWindow);
         PopulateProviders();
     } catch (...) {
-        Catalog->Listeners().Remove(this);
-        *FAlive = false;
+        FLifetime.Revoke();
         UIDisposeForm(Form.get());
         throw;
     }
 }
 
 TOrvoTunedexManagingDialog::~TOrvoTunedexManagingDialog() {
-    Catalog->Listeners().Remove(this);
-    *FAlive = false;
+    FLifetime.Revoke();
     UIDisposeForm(Form.get());
 }
 
@@ -412,9 +403,8 @@ std::u16string TOrvoTunedexManagingDialog::UpdatingID() const {
 
 void TOrvoTunedexManagingDialog::PopulateProviders() {
     const std::u16string updating = UpdatingID();
-    ComPtr<IOrvoUITreeList> list = UIRequire<IOrvoUITreeList>(TreeList.get());
-    list->BeginUpdate();
-    try {
+    {
+        const TOrvoUpdateScope update(UIRequire<IOrvoUITreeList>(TreeList.get()));
         ComPtr<IOrvoUITreeListNode> root = UITreeListRoot(TreeList.get());
         root->DeleteChildren();
         Catalog->EnumProviders([&](TOrvoTunedexProvider& provider) {
@@ -424,11 +414,7 @@ void TOrvoTunedexManagingDialog::PopulateProviders() {
                                 {provider.Title, busy ? LocalizedText(u"Tunedex\\S1") : provider.DateAsText(),
                                  busy ? std::u16string() : IntToStr(provider.Count), id});
         });
-    } catch (...) {
-        list->EndUpdate();
-        throw;
     }
-    list->EndUpdate();
     UpdateButtons();
 }
 
@@ -475,13 +461,10 @@ void TOrvoTunedexManagingDialog::Reset(IUnknown*) {
 }
 
 void TOrvoTunedexManagingDialog::QueuePopulate() {
-    // The notifying thread must not touch FAlive's flag: only the main thread reads and clears it.
-    std::weak_ptr<bool> alive = FAlive;
     TNuvMainThread::Run(
-        [this, alive] {
-            const std::shared_ptr<bool> living = alive.lock();
-            if (living && *living)
-                PopulateProviders();
+        [dialog = FLifetime.Ref(this)] {
+            if (const auto self = dialog.Lock())
+                self->PopulateProviders();
         },
         false);
 }

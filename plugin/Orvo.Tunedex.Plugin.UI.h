@@ -67,8 +67,8 @@ private:
     void Save(IUnknown* sender);
     void OpenHomePage(IUnknown* sender);
 
-    // Cleared when the dialog goes, so a late query callback does nothing.
-    std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
+    // Revoked when the dialog goes, so a late query callback does nothing.
+    TNuvLifetime FLifetime;
 };
 
 // Lists the catalogues with their last update and station count, and adds, edits, refreshes and
@@ -79,7 +79,8 @@ public:
     static void Execute(TOrvoWindowHandle ownerWindow, TOrvoStationCatalog& catalog);
 
     TOrvoTunedexManagingDialog(TOrvoWindowHandle ownerWindow, TOrvoStationCatalog& catalog);
-    // Stops listening first, so that no notification arrives while the form goes.
+    // Revokes queued rebuilds first, then destroys the form; it stops listening before its
+    // members go.
     ~TOrvoTunedexManagingDialog();
     TOrvoTunedexManagingDialog(const TOrvoTunedexManagingDialog&) = delete;
     TOrvoTunedexManagingDialog& operator=(const TOrvoTunedexManagingDialog&) = delete;
@@ -120,6 +121,8 @@ private:
     // Written by notifications on the update's thread, read by rebuilds on the main thread.
     mutable std::mutex FUpdatingLock;
     std::u16string FUpdatingID;
-    // Main thread only: a queued rebuild runs only while this lives and holds true.
-    std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
+    // Main thread only: a queued rebuild runs only while the dialog is not revoked.
+    TNuvLifetime FLifetime;
+    // Last, so that the dialog listens from before Build until its members start to go.
+    TNuvListenerScope<IOrvoStationCatalogListener> FListening;
 };

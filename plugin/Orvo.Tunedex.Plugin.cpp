@@ -70,15 +70,15 @@ void TOrvoTunedexPlugin::StartUp(const std::u16string& profileFolder) {
     // The host's profile folder ends with a separator.
     FCatalog = std::make_unique<TOrvoStationCatalog>(profileFolder + u"Tunedex.db");
 
-    FFileManager = MakeInterfaced<TOrvoTunedexFileManager>(FCatalog.get());
+    FFileManager = MakeInterfaced<TOrvoTunedexFileManager>(FCatalog->WeakRef());
     RegisterExtension(IOrvoServiceFileManager::IID,
                       static_cast<IOrvoExtensionFileInfoProvider*>(FFileManager.get()),
                       u"the station file manager");
-    FFileSystem = MakeInterfaced<TOrvoTunedexFakeFileSystem>(FCatalog.get());
+    FFileSystem = MakeInterfaced<TOrvoTunedexFakeFileSystem>(FCatalog->WeakRef());
     RegisterExtension(IOrvoServiceFileSystem::IID,
                       static_cast<IOrvoFileSystemCommandOpenFileFolder*>(FFileSystem.get()),
                       u"the settings address");
-    FMusicLibrary = MakeInterfaced<TOrvoTunedexMusicLibraryExtension>(FCatalog.get());
+    FMusicLibrary = MakeInterfaced<TOrvoTunedexMusicLibraryExtension>(FCatalog->WeakRef());
     RaiseIfFailed(HostCore()->AddExtension(IOrvoServiceMusicLibrary::IID,
                                            static_cast<IOrvoMLExtensionDataStorage*>(FMusicLibrary.get())),
                   u"Tunedex: the music library storage could not be registered (%d)");
@@ -108,16 +108,11 @@ void TOrvoTunedexPlugin::ApplyConnectionSettings() {
 }
 
 void TOrvoTunedexPlugin::TearDown() {
-    // The field is empty before the catalogue goes, so nothing reaches a catalogue being
-    // destroyed; destroying it waits for a running update.
-    if (FFileManager) {
-        FFileManager->Detach();
-        FFileManager = nullptr;
-    }
-    if (FFileSystem) {
-        FFileSystem->Detach();
-        FFileSystem = nullptr;
-    }
+    // The host keeps the extensions and may still call them on any thread. Destroying the
+    // catalogue empties their references to it and waits for the calls that hold one, then for a
+    // running update; the storage stops listening first.
+    FFileManager = nullptr;
+    FFileSystem = nullptr;
     if (FMusicLibrary) {
         FMusicLibrary->Detach();
         FMusicLibrary = nullptr;

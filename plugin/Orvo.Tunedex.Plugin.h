@@ -50,10 +50,10 @@ private:
     // StartUp creates the catalogue in the profile folder and TearDown destroys it.
     std::unique_ptr<TOrvoStationCatalog> FCatalog;
     // The stream addresses' file manager and the settings address's file system; the host keeps its own
-    // reference, so TearDown detaches them from the catalogue before the catalogue goes.
+    // reference, and they reach the catalogue only through its weak references.
     ComPtr<TOrvoTunedexFileManager> FFileManager;
     ComPtr<TOrvoTunedexFakeFileSystem> FFileSystem;
-    // The music library's storage; detached likewise.
+    // The music library's storage; TearDown also stops it listening to the catalogue.
     ComPtr<TOrvoTunedexMusicLibraryExtension> FMusicLibrary;
 };
 

@@ -61,21 +61,53 @@ private:
     std::vector<TOrvoVariant> FItems;
 };
 
+// Texts quoted, the floating-point kinds (currency and date among them) as numbers with ".",
+// NULL for no value, and every other kind as its integer.
 void QuoteVariantTo(std::u16string& out, const TOrvoVariant& value) {
     switch (value.Kind) {
     case TOrvoVariant::Text:
         QuoteValueTo(out, FromHostString(value.AsText));
         break;
     case TOrvoVariant::Float:
+    case TOrvoVariant::Date:
         QuoteValueTo(out, value.AsFloat);
+        break;
+    case TOrvoVariant::Single:
+        QuoteValueTo(out, double(value.AsSingle));
+        break;
+    case TOrvoVariant::Currency:
+        QuoteValueTo(out, double(value.AsInt64) / 10000);
+        break;
+    case TOrvoVariant::Int8:
+        QuoteValueTo(out, value.AsInt8);
+        break;
+    case TOrvoVariant::UInt8:
+        QuoteValueTo(out, value.AsUInt8);
+        break;
+    case TOrvoVariant::Int16:
+        QuoteValueTo(out, value.AsInt16);
+        break;
+    case TOrvoVariant::UInt16:
+        QuoteValueTo(out, value.AsUInt16);
         break;
     case TOrvoVariant::Int32:
         QuoteValueTo(out, value.AsInt32);
         break;
+    case TOrvoVariant::UInt32:
+        QuoteValueTo(out, value.AsUInt32);
+        break;
     case TOrvoVariant::Int64:
         QuoteValueTo(out, value.AsInt64);
         break;
+    case TOrvoVariant::UInt64:
+        QuoteValueTo(out, value.AsUInt64);
+        break;
+    case TOrvoVariant::Boolean:
+        // The variant's own integer for true is -1, whatever bits a host set.
+        QuoteValueTo(out, value.AsInt16 != 0 ? -1 : 0);
+        break;
     case TOrvoVariant::Empty:
+    case TOrvoVariant::Null:
         // No value at all: NULL, which equals nothing, rather than the number 0.
         QuoteValueTo(out, nullptr);
         break;
@@ -410,7 +442,8 @@ ComPtr<TOrvoMLSQLTableDataProvider> TOrvoMLSQLTableDataProvider::Create(TNuvSQLi
 }
 
 TOrvoMLSQLTableDataProvider::TOrvoMLSQLTableDataProvider(TNuvSQLiteBase& database,
-                                                         std::u16string_view statement) {
+                                                         std::u16string_view statement)
+    : FDatabase(database.WeakRef()) {
     if (database.Query(statement, FTable)) {
         FColumnCount = FTable->ColumnCount();
         FOnRow = true;
@@ -423,12 +456,15 @@ void* TOrvoMLSQLTableDataProvider::GetInterface(const TGUID& iid) {
     return TOrvoInterfaces::GetInterface(iid);
 }
 
-bool TOrvoMLSQLTableDataProvider::ValidColumn(int32_t index) const {
-    return FOnRow && index >= 0 && index < FColumnCount;
+TNuvWeakRef<TNuvSQLiteBase>::TPin TOrvoMLSQLTableDataProvider::PinForColumn(int32_t index) const {
+    if (!FOnRow || index < 0 || index >= FColumnCount)
+        return {};
+    return FDatabase.Lock();
 }
 
 double ORVO_CALL TOrvoMLSQLTableDataProvider::GetValueAsFloat(int32_t index) {
-    return ValidColumn(index) ? FTable->ReadDouble(index) : 0.0;
+    const auto pin = PinForColumn(index);
+    return pin ? FTable->ReadDouble(index) : 0.0;
 }
 
 int32_t ORVO_CALL TOrvoMLSQLTableDataProvider::GetValueAsInt32(int32_t index) {
@@ -436,11 +472,13 @@ int32_t ORVO_CALL TOrvoMLSQLTableDataProvider::GetValueAsInt32(int32_t index) {
 }
 
 int64_t ORVO_CALL TOrvoMLSQLTableDataProvider::GetValueAsInt64(int32_t index) {
-    return ValidColumn(index) ? FTable->ReadInt64(index) : 0;
+    const auto pin = PinForColumn(index);
+    return pin ? FTable->ReadInt64(index) : 0;
 }
 
 const char16_t* ORVO_CALL TOrvoMLSQLTableDataProvider::GetValueAsString(int32_t index, int32_t* length) {
-    const std::u16string_view text = ValidColumn(index) ? FTable->ReadText(index) : std::u16string_view();
+    const auto pin = PinForColumn(index);
+    const std::u16string_view text = pin ? FTable->ReadText(index) : std::u16string_view();
     if (length)
         *length = int32_t(text.size());
     return text.empty() ? u"" : text.data();
@@ -449,10 +487,16 @@ const char16_t* ORVO_CALL TOrvoMLSQLTableDataProvider::GetValueAsString(int32_t 
 bool ORVO_CALL TOrvoMLSQLTableDataProvider::NextRow() {
     if (!FOnRow)
         return false;
+    const auto pin = FDatabase.Lock();
     try {
-        FOnRow = FTable->NextRow();
-    } catch (...) {
+        // A database that has gone has no more rows to give.
+        FOnRow = pin && FTable->NextRow();
+    } catch (const std::exception& e) {
         // The host can only stop reading; stepping again after an error would restart the query.
+        LogHostCallError(u"", e);
+        FOnRow = false;
+    } catch (...) {
+        LogHostCallError(u"");
         FOnRow = false;
     }
     return FOnRow;

@@ -96,10 +96,12 @@ bool IsPlainSQLIdentifier(std::u16string_view name);
 // The rows of one statement as a host cursor. The statement runs when the object is made (its
 // first step under the database lock); when it yields no row the object offers no
 // IOrvoMLDataProviderSelection, so the host sees none. Releasing the object finalises the
-// statement.
+// statement. The host may keep a cursor past the database: the cursor holds only a weak
+// reference, and once the database has gone it has no more rows and reads as empty.
 //
 // Thread-safety: the host uses one cursor from one thread at a time. Later steps run without the
-// database lock, which SQLite's serialized mode allows.
+// database lock, which SQLite's serialized mode allows; each step and read pins the database, so
+// its destruction waits for them.
 class TOrvoMLSQLTableDataProvider
     : public TOrvoInterfaces<TInterfacedObjectEx, IOrvoMLDataProviderSelection> {
 public:
@@ -123,8 +125,11 @@ protected:
     void* GetInterface(const TGUID& iid) override;
 
 private:
-    bool ValidColumn(int32_t index) const;
+    // The database pinned for one read, or an empty pin when there is nothing to read at `index`
+    // (or the database has gone).
+    TNuvWeakRef<TNuvSQLiteBase>::TPin PinForColumn(int32_t index) const;
 
+    TNuvWeakRef<TNuvSQLiteBase> FDatabase;
     std::unique_ptr<TNuvSQLiteTable> FTable;
     int32_t FColumnCount = 0;
     bool FOnRow = false;

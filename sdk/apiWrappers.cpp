@@ -377,28 +377,25 @@ void TOrvoPropertyList::DoSetValueAsObject(int32_t propId, IUnknown* object, HRE
     result = E_NOTIMPL;
 }
 
-// Runs one interface operation: CanAccess first, and every error raised inside becomes
-// E_UNEXPECTED so that it never reaches the host.
+// Runs one interface operation through the host boundary's guard: CanAccess first, and every
+// error raised inside is logged and answered E_UNEXPECTED.
 template <typename Body> HRESULT TOrvoPropertyList::Guarded(Body&& body) {
-    try {
+    return GuardedHostCall(u"", [&]() -> HRESULT {
         HRESULT access = S_OK;
         if (!CanAccess(access))
             return access;
         return body();
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    });
 }
 
 // The update hooks answer nothing, so a failure inside one can only be logged.
 void TOrvoPropertyList::RunUpdateHook(void (TOrvoPropertyList::*hook)(), std::u16string_view name) {
-    try {
+    GuardedHostCall(std::u16string(name) + u" failed: ", [&]() -> HRESULT {
         HRESULT access = S_OK;
         if (CanAccess(access))
             (this->*hook)();
-    } catch (...) {
-        NuvLogError(u"App", std::u16string(name) + u" failed");
-    }
+        return S_OK;
+    });
 }
 
 void ORVO_CALL TOrvoPropertyList::BeginUpdate() {
@@ -524,6 +521,14 @@ HRESULT ORVO_CALL TOrvoPropertyList::SetValueAsVariant(int32_t propId, const TOr
 void LogHostCallError(std::u16string_view logPrefix, const std::exception& error) noexcept {
     try {
         NuvLogError(u"App", std::u16string(logPrefix) + ExceptionMessage(error));
+    } catch (...) {
+        // Nothing is left to tell it with.
+    }
+}
+
+void LogHostCallError(std::u16string_view logPrefix) noexcept {
+    try {
+        NuvLogError(u"App", std::u16string(logPrefix) + u"An unknown error was raised");
     } catch (...) {
         // Nothing is left to tell it with.
     }

@@ -166,15 +166,31 @@ ComPtr<IOrvoString> LocalizedFormat(std::u16string_view key, const Args&... args
 // raised inside is written to the error log (tag "App", `logPrefix` before its message) and
 // answered E_UNEXPECTED.
 void LogHostCallError(std::u16string_view logPrefix, const std::exception& error) noexcept;
+// The same for an error that is no std::exception: "<logPrefix>An unknown error was raised".
+void LogHostCallError(std::u16string_view logPrefix) noexcept;
 template <typename Body> HRESULT GuardedHostCall(std::u16string_view logPrefix, Body&& body) noexcept {
     try {
         return body();
     } catch (const std::exception& e) {
         LogHostCallError(logPrefix, e);
     } catch (...) {
+        LogHostCallError(logPrefix);
     }
     return E_UNEXPECTED;
 }
+
+// Calls BeginUpdate on the object now and EndUpdate when the scope is left, by return or by an
+// exception, so the two always pair.
+template <typename T> class TOrvoUpdateScope {
+public:
+    explicit TOrvoUpdateScope(ComPtr<T> object) : FObject(std::move(object)) { FObject->BeginUpdate(); }
+    ~TOrvoUpdateScope() { FObject->EndUpdate(); }
+    TOrvoUpdateScope(const TOrvoUpdateScope&) = delete;
+    TOrvoUpdateScope& operator=(const TOrvoUpdateScope&) = delete;
+
+private:
+    ComPtr<T> FObject;
+};
 
 // ---- host messages
 

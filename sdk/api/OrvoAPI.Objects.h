@@ -21,14 +21,41 @@ struct IOrvoString : IUnknown {
 
 // A value crossing the property-list boundary as a variant. The slot numbers follow the
 // Windows variant kinds so a host can map them one to one. A Text value carries one reference to
-// a host string, which the receiver releases.
+// a host string, which the receiver releases. Null is the database's NULL, unlike Empty (no
+// value at all); Single is 32-bit floating point; Currency is a count of ten-thousandths in
+// AsInt64; Date is days since 30 December 1899 in AsFloat; Boolean is 0 for false and -1 for
+// true in AsInt16.
 struct TOrvoVariant {
-    enum : uint16_t { Empty = 0, Int32 = 3, Float = 5, Text = 8, Int64 = 20 };
+    enum : uint16_t {
+        Empty = 0,
+        Null = 1,
+        Int16 = 2,
+        Int32 = 3,
+        Single = 4,
+        Float = 5,
+        Currency = 6,
+        Date = 7,
+        Text = 8,
+        Boolean = 11,
+        Int8 = 16,
+        UInt8 = 17,
+        UInt16 = 18,
+        UInt32 = 19,
+        Int64 = 20,
+        UInt64 = 21,
+    };
     uint16_t Kind;
     uint16_t Reserved[3];
     union {
+        int8_t AsInt8;
+        uint8_t AsUInt8;
+        int16_t AsInt16;
+        uint16_t AsUInt16;
         int32_t AsInt32;
+        uint32_t AsUInt32;
         int64_t AsInt64;
+        uint64_t AsUInt64;
+        float AsSingle;
         double AsFloat;
         IOrvoString* AsText;
     };

@@ -4,6 +4,7 @@
 #include "nuv/Nuv.Strings.h"
 #include "platform/Platform.System.h"
 #include "platform/Platform.Threads.h"
+#include "sdk/api/OrvoAPI.Tunedex.h"
 #include "tests/TestSupport.h"
 #include "tests/nuv/Nuv.Web.TestServer.h"
 #include "tests/plugin/Orvo.Tunedex.TestProvider.h"
@@ -360,20 +361,27 @@ TEST_F(CatalogUpdate, AFailedFetchKeepsRowsCountAndDateAndTheRunGoesOn) {
 TEST_F(CatalogUpdate, ADocumentThatStopsKeepsWhatWasReadOnlyAfterAStation) {
     const std::string log = (FFolder.Path() / "update.log").string();
     NuvLogSetFile(log);
-    const std::u16string a = Add(u"Alpha", "a");
+    // A title that reads like the log's own separators still comes back whole.
+    const std::u16string title = u"Alpha: \"B\" \\ C";
+    const std::u16string a = Add(title, "a");
     FCatalog.EntriesUpdate(a);
     WaitForRuns(1);
     const struct {
         std::string Body;
         int32_t Count;
         std::string Logged;
+        TTunedexRefreshOutcome Outcome;
+        std::u16string Reason;
     } cases[] = {
         // Nothing read: the catalogue keeps its three stations and the refresh fails.
-        {"!unreadable\n", 3, "[App] Tunedex: Alpha: unreadable"},
-        {"# a comment only\n!cut short\n", 3, "[App] Tunedex: Alpha: cut short"},
+        {"!unreadable\n", 3, "[App] Tunedex: Alpha: \"B\" \\ C: unreadable", TTunedexRefreshOutcome::Failed,
+         u"unreadable"},
+        {"# a comment only\n!cut short\n", 3, "[App] Tunedex: Alpha: \"B\" \\ C: cut short",
+         TTunedexRefreshOutcome::Failed, u"cut short"},
         // Stopped after two: those two are the catalogue, and the reason is a warning.
         {Document("new", 2) + "!stopped at line 3\n" + Document("lost", 1), 2,
-         "[App] Tunedex warning: Alpha: stopped at line 3"},
+         "[App] Tunedex warning: Alpha: \"B\" \\ C: stopped at line 3", TTunedexRefreshOutcome::Warning,
+         u"stopped at line 3"},
     };
     int runs = 1;
     for (const auto& c : cases) {
@@ -387,6 +395,13 @@ TEST_F(CatalogUpdate, ADocumentThatStopsKeepsWhatWasReadOnlyAfterAStation) {
         std::string line;
         std::getline(in, line);
         EXPECT_NE(line.find(c.Logged), std::string::npos) << line;
+        // Beside the line for people, the entry a host reads back.
+        std::getline(in, line);
+        TTunedexRefreshLogEntry entry;
+        ASSERT_TRUE(ParseTunedexRefreshLogLine(FromUtf8(line), entry)) << line;
+        EXPECT_EQ(int(entry.Outcome), int(c.Outcome)) << line;
+        EXPECT_EQ(entry.Title, title) << line;
+        EXPECT_EQ(entry.Reason, c.Reason) << line;
     }
     NuvLogSetFile("");
 }

@@ -34,14 +34,13 @@ protected:
         FCore->RegisterService(IOrvoServiceFileManager::IID, FService);
         TOrvoAPIWrappers::Initialize(FCore.get());
         FCatalog = std::make_unique<TOrvoStationCatalog>(FFolder.File("Tunedex.db"));
-        FManager = MakeInterfaced<TOrvoTunedexFileManager>(FCatalog.get());
+        FManager = MakeInterfaced<TOrvoTunedexFileManager>(FCatalog->WeakRef());
         ASSERT_EQ(FCore->AddExtension(IOrvoServiceFileManager::IID,
                                       static_cast<IOrvoExtensionFileInfoProvider*>(FManager.get())),
                   S_OK);
     }
     void TearDown() override {
         FCore->ClearExtensions();
-        FManager->Detach();
         FCatalog.reset();
         TOrvoAPIWrappers::Finalize();
     }
@@ -134,9 +133,9 @@ TEST_F(StationFileManager, OpensTheHomePageWithASchemeWhereItHasNone) {
               (std::vector<std::string>{"http://a.example/home", "https://b.example/about?x=1"}));
 }
 
-TEST_F(StationFileManager, ADetachedManagerKnowsNoStations) {
+TEST_F(StationFileManager, AManagerWhoseCatalogueHasGoneKnowsNoStations) {
     AddStation(u"http://radio.example/a", u"http://a.example/home");
-    FManager->Detach();
+    FCatalog.reset();
     TRecordedShell shell;
     EXPECT_EQ(FManager->Handle(ToHostString(u"http://radio.example/a").get()), E_FAIL);
     ComPtr<IOrvoPropertyList> info;

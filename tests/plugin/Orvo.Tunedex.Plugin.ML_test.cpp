@@ -271,7 +271,7 @@ protected:
         FCore->RegisterService(IOrvoServiceMUI::IID, TOrvoHostLocalization::Create(kLanguage));
         TOrvoAPIWrappers::Initialize(FCore.get());
         TCatalogQueryTest::SetUp();
-        FExtension = MakeInterfaced<TOrvoTunedexMusicLibraryExtension>(&catalog);
+        FExtension = MakeInterfaced<TOrvoTunedexMusicLibraryExtension>(catalog.WeakRef());
         FManager = MakeInterfaced<TRecordingManager>();
     }
     void TearDown() override {
@@ -334,7 +334,7 @@ TEST_F(MLExtension, DescribesItselfByProperty) {
     // The way back to the catalogue, as the menu items take it.
     auto own = FExtension.As<IOrvoMLStationCatalog>();
     ASSERT_TRUE(own);
-    EXPECT_EQ(own->GetCatalog(), &catalog);
+    EXPECT_EQ(own->GetCatalog().Lock().get(), &catalog);
     for (const TGUID& iid : {IOrvoMLDataStorageCommandAddFilesDialog::IID, IOrvoMLDataProvider::IID,
                              IOrvoMLAlbumArtProvider2::IID, IOrvoPropertyList2::IID}) {
         ComPtr<IUnknown> found;

@@ -64,7 +64,7 @@ protected:
         FCore->RegisterService(IOrvoServiceMessageDispatcher::IID, TOrvoHostMessageDispatcher::Create(0x777));
         TOrvoAPIWrappers::Initialize(FCore.get());
         FCatalog = std::make_unique<TOrvoStationCatalog>(FFolder.File("Tunedex.db"));
-        FStorage = MakeInterfaced<TOrvoTunedexMusicLibraryExtension>(FCatalog.get());
+        FStorage = MakeInterfaced<TOrvoTunedexMusicLibraryExtension>(FCatalog->WeakRef());
         FLibrary->Current = QueryAs<IUnknown>(static_cast<IOrvoMLStationCatalog*>(FStorage.get()));
         RegisterTunedexMenuItems();
     }

@@ -504,7 +504,7 @@ class SettingsAddress : public EditDialog {
 protected:
     void SetUp() override {
         EditDialog::SetUp();
-        FFileSystem = MakeInterfaced<TOrvoTunedexFakeFileSystem>(FCatalog.get());
+        FFileSystem = MakeInterfaced<TOrvoTunedexFakeFileSystem>(FCatalog->WeakRef());
         FFileSystems = TOrvoHostFileSystems::Create(*FCore);
         FCore->RegisterService(IOrvoServiceFileSystem::IID, FFileSystems);
         ASSERT_EQ(FCore->AddExtension(IOrvoServiceFileSystem::IID,

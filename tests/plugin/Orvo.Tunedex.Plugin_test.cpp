@@ -5,6 +5,7 @@
 #include "host/Orvo.Host.FileManager.h"
 #include "host/Orvo.Host.FileSystem.h"
 #include "host/Orvo.Host.Menus.h"
+#include "host/Orvo.Host.MusicLibrary.Query.h"
 #include "host/Orvo.Host.MusicLibrary.h"
 #include "host/Orvo.Host.String.h"
 #include "host/Orvo.Host.VersionInfo.h"
@@ -17,10 +18,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -227,10 +231,10 @@ TEST_F(TunedexPlugin, RegistersTheStorageWhichHasNoRowsOnceFinalised) {
     EXPECT_EQ(FromHostString(id), u"Orvo.Tunedex.ML.Storage");
     auto own = QueryAs<IOrvoMLStationCatalog>(extensions[0].get());
     ASSERT_TRUE(own);
-    EXPECT_TRUE(own->GetCatalog());
+    EXPECT_TRUE(own->GetCatalog().Lock());
     FPlugin->Finalize();
     // The host still holds the storage; the catalogue it showed is gone.
-    EXPECT_EQ(own->GetCatalog(), nullptr);
+    EXPECT_FALSE(own->GetCatalog().Lock());
     ComPtr<IUnknown> data;
     EXPECT_EQ(QueryAs<IOrvoMLDataProvider>(extensions[0].get())->QueryRows(nullptr, nullptr, data.put()),
               E_FAIL);
@@ -357,3 +361,75 @@ TEST_F(TunedexPlugin, CopiesTheHostsConnectionSettings) {
 }
 
 } // namespace
+
+// ---- the catalogue's lifetime across threads
+
+// Host threads keep asking for rows and reading cursors while the main thread finalises the
+// plug-in: every call either sees the whole catalogue or is refused, and none reads freed memory.
+class CatalogLifetime : public TunedexPlugin {};
+
+TEST_F(CatalogLifetime, RowRequestsAndCursorsOnOtherThreadsOutlastFinalize) {
+    {
+        TOrvoStationCatalog catalog(FromUtf8((FProfile.Path() / "Tunedex.db").string()));
+        catalog.Exec(TOrvoStationCatalog::SqlProviderStore(u"p", u"TOrvoTunedexCustom", 0, u"", u"P", 0));
+        catalog.Transaction([&] {
+            for (int i = 0; i < 400; ++i) {
+                TOrvoRadioStationInfo station;
+                station.Name = Format(u"Station %d", i);
+                station.FileName = Format(u"http://stream.example/%d", i);
+                catalog.AddEntry(station, u"p");
+            }
+        });
+    }
+    ASSERT_EQ(FPlugin->Initialize(FCore.get()), S_OK);
+    const auto extensions = FCore->Extensions(IOrvoServiceMusicLibrary::IID);
+    ASSERT_EQ(extensions.size(), 1u);
+    const ComPtr<IOrvoMLDataProvider> storage = QueryAs<IOrvoMLDataProvider>(extensions[0].get());
+    ASSERT_TRUE(storage);
+    TOrvoHostMLRequest request;
+    request.Fields = {u"Name", u"FileName"};
+    const TOrvoHostMLQuery query = BuildMLQuery(request);
+
+    // A cursor the host keeps past the end, read to its last row afterwards.
+    ComPtr<IUnknown> kept;
+    ASSERT_EQ(storage->QueryRows(query.Fields.get(), nullptr, kept.put()), S_OK);
+    const auto keptRows = kept.As<IOrvoMLDataProviderSelection>();
+    ASSERT_TRUE(keptRows);
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> started{0};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 3; ++t)
+        readers.emplace_back([&] {
+            bool counted = false;
+            while (!stop.load()) {
+                ComPtr<IUnknown> data;
+                const HRESULT result = storage->QueryRows(query.Fields.get(), nullptr, data.put());
+                if (result != S_OK) {
+                    EXPECT_EQ(result, E_FAIL);
+                    continue;
+                }
+                auto rows = data.As<IOrvoMLDataProviderSelection>();
+                if (!rows)
+                    continue;
+                int32_t length = 0;
+                do
+                    rows->GetValueAsString(1, &length);
+                while (rows->NextRow());
+                if (!counted)
+                    ++started;
+                counted = true;
+            }
+        });
+    while (started.load() < 3)
+        std::this_thread::yield();
+    FPlugin->Finalize();
+    int32_t length = 0;
+    while (keptRows->NextRow())
+        keptRows->GetValueAsString(0, &length);
+    ComPtr<IUnknown> late;
+    EXPECT_EQ(storage->QueryRows(query.Fields.get(), nullptr, late.put()), E_FAIL);
+    stop = true;
+    for (std::thread& reader : readers)
+        reader.join();
+}

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 namespace {
 
 // Genre is a key list; Provider stands for the provider's title.
@@ -200,6 +203,61 @@ TEST(MLSQLConditions, ValueListsQuoteEveryKindOfValue) {
     TTestAdapter noValues;
     noValues.AddArrayFilter(values.get());
     EXPECT_EQ(noValues.ToString(), u"Name IN ()");
+}
+
+TEST(MLSQLConditions, ValueListsWriteEveryVariantKindAsItsLiteral) {
+    // Hands out the variants as given, whatever their kind.
+    class TRawValues : public TOrvoHostPropertyBag<IOrvoMLFieldFilterArray> {
+    public:
+        std::vector<TOrvoVariant> Items;
+        HRESULT ORVO_CALL GetValues(TOrvoVariant* values, int32_t* count) override {
+            if (values)
+                std::copy_n(Items.begin(), std::min(size_t(*count), Items.size()), values);
+            *count = int32_t(Items.size());
+            return S_OK;
+        }
+        HRESULT ORVO_CALL SetValues(const TOrvoVariant*, int32_t) override { return E_NOTIMPL; }
+    };
+    const auto variant = [](uint16_t kind, auto set) {
+        TOrvoVariant v{};
+        v.Kind = kind;
+        set(v);
+        return v;
+    };
+    const struct {
+        TOrvoVariant Value;
+        std::u16string Literal;
+    } cases[] = {
+        {variant(TOrvoVariant::Empty, [](auto&) {}), u"NULL"},
+        {variant(TOrvoVariant::Null, [](auto& v) { v.AsInt64 = 5; }), u"NULL"},
+        {variant(TOrvoVariant::Int8, [](auto& v) { v.AsInt8 = -5; }), u"-5"},
+        {variant(TOrvoVariant::UInt8, [](auto& v) { v.AsUInt8 = 200; }), u"200"},
+        {variant(TOrvoVariant::Int16, [](auto& v) { v.AsInt16 = -300; }), u"-300"},
+        {variant(TOrvoVariant::UInt16, [](auto& v) { v.AsUInt16 = 65535; }), u"65535"},
+        {variant(TOrvoVariant::Int32, [](auto& v) { v.AsInt32 = -70000; }), u"-70000"},
+        {variant(TOrvoVariant::UInt32, [](auto& v) { v.AsUInt32 = 4000000000u; }), u"4000000000"},
+        {variant(TOrvoVariant::Int64, [](auto& v) { v.AsInt64 = -9000000000; }), u"-9000000000"},
+        {variant(TOrvoVariant::UInt64, [](auto& v) { v.AsUInt64 = ~uint64_t(0); }), u"18446744073709551615"},
+        {variant(TOrvoVariant::Single, [](auto& v) { v.AsSingle = 0.75f; }), u"0.75"},
+        {variant(TOrvoVariant::Float, [](auto& v) { v.AsFloat = -1.25; }), u"-1.25"},
+        {variant(TOrvoVariant::Currency, [](auto& v) { v.AsInt64 = 123456; }), u"12.3456"},
+        {variant(TOrvoVariant::Date, [](auto& v) { v.AsFloat = 45000.5; }), u"45000.5"},
+        {variant(TOrvoVariant::Boolean, [](auto& v) { v.AsInt16 = -1; }), u"-1"},
+        {variant(TOrvoVariant::Boolean, [](auto& v) { v.AsInt16 = 1; }), u"-1"},
+        {variant(TOrvoVariant::Boolean, [](auto& v) { v.AsInt16 = 0; }), u"0"},
+    };
+    auto values = MakeInterfaced<TRawValues>();
+    values->SetValueAsObject(ORVO_ML_CONDITION_FIELD, TOrvoHostString::Create(u"Bitrate").get());
+    for (const auto& c : cases) {
+        values->Items = {c.Value};
+        TTestAdapter adapter;
+        adapter.AddArrayFilter(values.get());
+        EXPECT_EQ(adapter.ToString(), u"Bitrate IN (" + c.Literal + u")") << c.Value.Kind;
+    }
+    // An object or an error code has no literal.
+    values->Items = {variant(13, [](auto&) {})};
+    EXPECT_EQ(ErrorOf([&] { TTestAdapter().AddArrayFilter(values.get()); }),
+              u"The value kind 13 cannot be recognized");
 }
 
 TEST(MLSQLConditions, AFailingValueListRaisesItsResultCode) {

@@ -4,10 +4,13 @@
 #include "host/Orvo.Host.Localization.h"
 #include "host/Orvo.Host.MessageDispatcher.h"
 #include "host/Orvo.Host.String.h"
+#include "nuv/Nuv.Log.h"
+#include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
 #include <thread>
 #include <vector>
 
@@ -237,6 +240,29 @@ protected:
         result = S_OK;
     }
 };
+
+// The property lists answer through the same guard as every other boundary call: what is
+// raised inside is logged, and the host gets E_UNEXPECTED.
+TEST(GuardedHostCall, LogsWhatItCatchesAlsoForPropertyLists) {
+    testsupport::TScopedFolder folder;
+    const std::string path = (folder.Path() / "guard.log").string();
+    NuvLogSetFile(path);
+    EXPECT_EQ(GuardedHostCall(u"x: ", []() -> HRESULT { throw EInvalidOperation(u"refused"); }),
+              E_UNEXPECTED);
+    EXPECT_EQ(GuardedHostCall(u"x: ", []() -> HRESULT { throw 42; }), E_UNEXPECTED);
+    auto list = MakeInterfaced<TSampleList>();
+    int32_t value = 1;
+    EXPECT_EQ(list->GetValueAsInt32(3, &value), E_UNEXPECTED);
+    EXPECT_EQ(value, 0);
+    EXPECT_EQ(list->SetValueAsInt32(3, 1), E_UNEXPECTED);
+    NuvLogSetFile("");
+    std::ifstream in(path);
+    std::vector<std::string> messages;
+    for (std::string line; std::getline(in, line);)
+        messages.push_back(line.substr(line.find(']') + 2));
+    EXPECT_EQ(messages,
+              (std::vector<std::string>{"x: refused", "x: An unknown error was raised", "broken", "broken"}));
+}
 
 TEST_F(HostWrappers, PropertyListThatAnswersNothingRejectsEveryRead) {
     auto list = MakeInterfaced<TOrvoPropertyList>();

@@ -1,0 +1,119 @@
+#pragma once
+// What the Tunedex plug-in and a host that drives it agree on beyond the host API: the music
+// library's background task that shows a refresh, and the error-log entry that gives each
+// catalogue's outcome. The plug-in writes the entries; a host reads them back to tell a person
+// why a catalogue failed, so their form is pinned here for both sides.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// The background task under which the music library shows a refresh.
+constexpr int32_t TUNEDEX_ML_UPDATE_TASK = 42;
+
+// The log tag of refresh outcomes. An entry is one log line "<time> [TunedexRefresh] <message>";
+// the message is the outcome's word, then the catalogue's title and the reason, each quoted:
+//   failed "<title>" "<reason>"
+//   warning "<title>" "<reason>"
+// Inside quotes "\" and """ are escaped with "\", and a line break is written "\n" (carriage
+// return "\r"), so any title and reason fit on one line and read back exactly.
+constexpr std::u16string_view TUNEDEX_REFRESH_LOG_TAG = u"TunedexRefresh";
+
+enum class TTunedexRefreshOutcome {
+    // The catalogue kept its stations: the reason is why the refresh failed.
+    Failed,
+    // The document stopped short after some stations, which were stored: the reason is where.
+    Warning,
+};
+
+struct TTunedexRefreshLogEntry {
+    TTunedexRefreshOutcome Outcome = TTunedexRefreshOutcome::Failed;
+    std::u16string Title;
+    std::u16string Reason;
+};
+
+namespace tunedex_refresh_log {
+
+inline void AppendQuoted(std::u16string& out, std::u16string_view text) {
+    out += u'"';
+    for (const char16_t c : text) {
+        if (c == u'\\' || c == u'"')
+            out += u'\\';
+        if (c == u'\n')
+            out += u"\\n";
+        else if (c == u'\r')
+            out += u"\\r";
+        else
+            out += c;
+    }
+    out += u'"';
+}
+
+// Reads one quoted text at `at` into `text` and moves `at` past it; false when there is none.
+inline bool ReadQuoted(std::u16string_view line, size_t& at, std::u16string& text) {
+    if (at >= line.size() || line[at] != u'"')
+        return false;
+    text.clear();
+    for (++at; at < line.size(); ++at) {
+        char16_t c = line[at];
+        if (c == u'"') {
+            ++at;
+            return true;
+        }
+        if (c == u'\\') {
+            if (++at == line.size())
+                return false;
+            c = line[at];
+            if (c == u'n')
+                c = u'\n';
+            else if (c == u'r')
+                c = u'\r';
+            else if (c != u'\\' && c != u'"')
+                return false;
+        }
+        text += c;
+    }
+    return false;
+}
+
+} // namespace tunedex_refresh_log
+
+// The message of an entry, to be logged under TUNEDEX_REFRESH_LOG_TAG.
+inline std::u16string FormatTunedexRefreshLogMessage(const TTunedexRefreshLogEntry& entry) {
+    std::u16string message = entry.Outcome == TTunedexRefreshOutcome::Failed ? u"failed " : u"warning ";
+    tunedex_refresh_log::AppendQuoted(message, entry.Title);
+    message += u' ';
+    tunedex_refresh_log::AppendQuoted(message, entry.Reason);
+    return message;
+}
+
+// Reads an entry from one whole log line (without its line end); false for a line that is not
+// exactly an entry, and for entries of other tags. The tag must be the line's first "[", so a
+// title quoted inside another entry cannot pass for one.
+inline bool ParseTunedexRefreshLogLine(std::u16string_view line, TTunedexRefreshLogEntry& entry) {
+    const size_t open = line.find(u'[');
+    if (open == std::u16string_view::npos)
+        return false;
+    std::u16string_view rest = line.substr(open + 1);
+    if (rest.substr(0, TUNEDEX_REFRESH_LOG_TAG.size()) != TUNEDEX_REFRESH_LOG_TAG)
+        return false;
+    rest.remove_prefix(TUNEDEX_REFRESH_LOG_TAG.size());
+    TTunedexRefreshLogEntry read;
+    if (rest.substr(0, 9) == u"] failed ") {
+        read.Outcome = TTunedexRefreshOutcome::Failed;
+        rest.remove_prefix(9);
+    } else if (rest.substr(0, 10) == u"] warning ") {
+        read.Outcome = TTunedexRefreshOutcome::Warning;
+        rest.remove_prefix(10);
+    } else {
+        return false;
+    }
+    size_t at = 0;
+    if (!tunedex_refresh_log::ReadQuoted(rest, at, read.Title) || at >= rest.size() || rest[at] != u' ')
+        return false;
+    ++at;
+    if (!tunedex_refresh_log::ReadQuoted(rest, at, read.Reason) || at != rest.size())
+        return false;
+    entry = std::move(read);
+    return true;
+}
