@@ -219,6 +219,10 @@ std::u16string TOrvoCliPluginLog::WarningOf(std::u16string_view title) const {
     return Find(TTunedexRefreshOutcome::Warning, title);
 }
 
+std::u16string TOrvoCliPluginLog::LookUpErrorOf(std::u16string_view address) const {
+    return Find(TTunedexRefreshOutcome::LookUpFailed, address);
+}
+
 std::u16string TOrvoCliPluginLog::Find(TTunedexRefreshOutcome outcome, std::u16string_view title) const {
     std::ifstream in(FPath, std::ios::binary);
     in.seekg(std::streamoff(FStart));

@@ -70,6 +70,9 @@ public:
     // The warning of the catalogue titled `title`: where a document stopped short after some
     // stations were read; the last one, or empty.
     std::u16string WarningOf(std::u16string_view title) const;
+    // Why the catalogue editor's look-up of `address` failed since the command began; empty when
+    // it did not.
+    std::u16string LookUpErrorOf(std::u16string_view address) const;
 
 private:
     std::u16string Find(TTunedexRefreshOutcome outcome, std::u16string_view title) const;

@@ -80,7 +80,7 @@ public:
         // A failed look-up and an empty list look alike in the editor; the plug-in logs why one
         // failed.
         if (values.empty()) {
-            if (const std::u16string reason = log.ErrorOf(server + u"/json/" + list); !reason.empty())
+            if (const std::u16string reason = log.LookUpErrorOf(server + u"/json/" + list); !reason.empty())
                 throw Exception(Format(u"The server %s did not list its %s: %s", server, list, reason));
             throw Exception(Format(u"The server %s listed no %s", server, list));
         }

@@ -9,6 +9,7 @@
 #include "nuv/Nuv.Web.DNS.h"
 #include "nuv/Nuv.Web.Http.h"
 #include "platform/Platform.Locale.h"
+#include "sdk/api/OrvoAPI.Tunedex.h"
 
 #include <algorithm>
 #include <array>
@@ -155,9 +156,14 @@ void TOrvoTunedexRadioBrowser::QueryValues(std::vector<std::u16string>& list, st
                     list.push_back(std::move(name));
             },
             &failure);
-    if (outcome.ErrorCode != 0 || !failure.empty())
-        NuvLogError(u"App", Format(u"Tunedex: %s/json/%s: %s", server, kindName,
-                                   failure.empty() ? u"the download failed" : failure));
+    if (outcome.ErrorCode != 0 || !failure.empty()) {
+        if (failure.empty())
+            failure = u"the download failed";
+        const std::u16string address = std::u16string(server) + u"/json/" + std::u16string(kindName);
+        NuvLogError(u"App", Format(u"Tunedex: %s: %s", address, failure));
+        NuvLogError(TUNEDEX_REFRESH_LOG_TAG,
+                    FormatTunedexRefreshLogMessage({TTunedexRefreshOutcome::LookUpFailed, address, failure}));
+    }
     RemoveDuplicatesKeepingLast(list);
     std::stable_sort(list.begin(), list.end(), [](const std::u16string& a, const std::u16string& b) {
         return platform::CompareStringLocale(a, b) < 0;

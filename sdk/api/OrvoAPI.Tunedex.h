@@ -12,9 +12,11 @@
 constexpr int32_t TUNEDEX_ML_UPDATE_TASK = 42;
 
 // The log tag of refresh outcomes. An entry is one log line "<time> [TunedexRefresh] <message>";
-// the message is the outcome's word, then the catalogue's title and the reason, each quoted:
+// the message is the outcome's word, then the catalogue's title (for a look-up, the address looked
+// up) and the reason, each quoted:
 //   failed "<title>" "<reason>"
 //   warning "<title>" "<reason>"
+//   lookup-failed "<address>" "<reason>"
 // Inside quotes "\" and """ are escaped with "\", and a line break is written "\n" (carriage
 // return "\r"), so any title and reason fit on one line and read back exactly.
 constexpr std::u16string_view TUNEDEX_REFRESH_LOG_TAG = u"TunedexRefresh";
@@ -24,6 +26,9 @@ enum class TTunedexRefreshOutcome {
     Failed,
     // The document stopped short after some stations, which were stored: the reason is where.
     Warning,
+    // A list the catalogue editor looks up (a server's tags, say) could not be read: the editor
+    // shows it as an empty list, and the reason is why.
+    LookUpFailed,
 };
 
 struct TTunedexRefreshLogEntry {
@@ -33,6 +38,18 @@ struct TTunedexRefreshLogEntry {
 };
 
 namespace tunedex_refresh_log {
+
+constexpr std::u16string_view WordOf(TTunedexRefreshOutcome outcome) {
+    switch (outcome) {
+    case TTunedexRefreshOutcome::Failed:
+        return u"failed";
+    case TTunedexRefreshOutcome::Warning:
+        return u"warning";
+    case TTunedexRefreshOutcome::LookUpFailed:
+        return u"lookup-failed";
+    }
+    return u"failed";
+}
 
 inline void AppendQuoted(std::u16string& out, std::u16string_view text) {
     out += u'"';
@@ -80,7 +97,7 @@ inline bool ReadQuoted(std::u16string_view line, size_t& at, std::u16string& tex
 
 // The message of an entry, to be logged under TUNEDEX_REFRESH_LOG_TAG.
 inline std::u16string FormatTunedexRefreshLogMessage(const TTunedexRefreshLogEntry& entry) {
-    std::u16string message = entry.Outcome == TTunedexRefreshOutcome::Failed ? u"failed " : u"warning ";
+    std::u16string message = std::u16string(tunedex_refresh_log::WordOf(entry.Outcome)) + u' ';
     tunedex_refresh_log::AppendQuoted(message, entry.Title);
     message += u' ';
     tunedex_refresh_log::AppendQuoted(message, entry.Reason);
@@ -99,15 +116,23 @@ inline bool ParseTunedexRefreshLogLine(std::u16string_view line, TTunedexRefresh
         return false;
     rest.remove_prefix(TUNEDEX_REFRESH_LOG_TAG.size());
     TTunedexRefreshLogEntry read;
-    if (rest.substr(0, 9) == u"] failed ") {
-        read.Outcome = TTunedexRefreshOutcome::Failed;
-        rest.remove_prefix(9);
-    } else if (rest.substr(0, 10) == u"] warning ") {
-        read.Outcome = TTunedexRefreshOutcome::Warning;
-        rest.remove_prefix(10);
-    } else {
+    if (rest.substr(0, 2) != u"] ")
         return false;
+    rest.remove_prefix(2);
+    bool known = false;
+    for (const TTunedexRefreshOutcome outcome :
+         {TTunedexRefreshOutcome::Failed, TTunedexRefreshOutcome::Warning,
+          TTunedexRefreshOutcome::LookUpFailed}) {
+        const std::u16string_view word = tunedex_refresh_log::WordOf(outcome);
+        if (rest.size() > word.size() && rest.substr(0, word.size()) == word && rest[word.size()] == u' ') {
+            read.Outcome = outcome;
+            rest.remove_prefix(word.size() + 1);
+            known = true;
+            break;
+        }
     }
+    if (!known)
+        return false;
     size_t at = 0;
     if (!tunedex_refresh_log::ReadQuoted(rest, at, read.Title) || at >= rest.size() || rest[at] != u' ')
         return false;

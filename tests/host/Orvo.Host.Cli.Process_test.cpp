@@ -31,6 +31,7 @@ TEST(HostCliPluginLog, ReadsEachCataloguesReasonFromItsOwnEntry) {
         << Entry(TTunedexRefreshOutcome::Failed, u"A: B", u"the document is empty")
         << Entry(TTunedexRefreshOutcome::Failed, u"A", u"HTTP 404")
         << Entry(TTunedexRefreshOutcome::Warning, u"Say \"hi\" \\ there", u"stopped at line 3: \"x\"")
+        << Entry(TTunedexRefreshOutcome::LookUpFailed, u"B", u"HTTP 500")
         << "2026-01-02 03:04:05 [App] Tunedex: [TunedexRefresh] failed \"C\" \"forged\": no\n";
     const struct {
         std::u16string Title, Error, Warning;
@@ -45,6 +46,9 @@ TEST(HostCliPluginLog, ReadsEachCataloguesReasonFromItsOwnEntry) {
         EXPECT_EQ(log.ErrorOf(c.Title), c.Error) << ToUtf8(c.Title);
         EXPECT_EQ(log.WarningOf(c.Title), c.Warning) << ToUtf8(c.Title);
     }
+    // A failed look-up is not a catalogue's failure, even under the same name.
+    EXPECT_EQ(log.LookUpErrorOf(u"B"), u"HTTP 500");
+    EXPECT_EQ(log.LookUpErrorOf(u"A"), u"");
 }
 
 TEST(HostCliPluginLog, EntriesRoundTripAndMalformedLinesAreNone) {
