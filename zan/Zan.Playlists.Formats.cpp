@@ -1,0 +1,17 @@
+#include "zan/Zan.FileFormats.M3U.h"
+#include "zan/Zan.FileFormats.PLS.h"
+#include "zan/Zan.Playlists.h"
+
+const TZanPlaylistFormats& ZanPlaylistFormats() {
+    static const TZanPlaylistFormats formats = [] {
+        TZanPlaylistFormats made;
+        made.Register(u"*.m3u;", u"M3U Playlists", u"#EXTM3U", &kM3UPlaylistReaderClass,
+                      &kM3UPlaylistWriterClass);
+        made.Register(u"*.m3u8;", u"M3U Playlists (Unicode)", u"#EXTM3U", &kM3UPlaylistReaderClass,
+                      &kM3U8PlaylistWriterClass);
+        made.Register(u"*.pls;", u"Winamp Playlists", u"[playlist]", &kPLSPlaylistReaderClass,
+                      &kPLSPlaylistWriterClass);
+        return made;
+    }();
+    return formats;
+}
