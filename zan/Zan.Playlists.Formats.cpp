@@ -1,5 +1,6 @@
 #include "zan/Zan.FileFormats.M3U.h"
 #include "zan/Zan.FileFormats.PLS.h"
+#include "zan/Zan.FileFormats.XSPF.h"
 #include "zan/Zan.Playlists.h"
 
 const TZanPlaylistFormats& ZanPlaylistFormats() {
@@ -11,6 +12,9 @@ const TZanPlaylistFormats& ZanPlaylistFormats() {
                       &kM3U8PlaylistWriterClass);
         made.Register(u"*.pls;", u"Winamp Playlists", u"[playlist]", &kPLSPlaylistReaderClass,
                       &kPLSPlaylistWriterClass);
+        // The signature is the host part of the XSPF namespace.
+        made.Register(u"*.xspf;", u"XML Sharable Playlists", u"xspf.org", &kXSPFReaderClass,
+                      &kXSPFWriterClass);
         return made;
     }();
     return formats;

@@ -158,6 +158,10 @@ const std::u16string* TZanSettingsSection::Find(std::u16string_view name) const 
     return nullptr;
 }
 
+bool ZanDecodeUtf8Strict(std::string_view bytes, std::u16string& text) {
+    return DecodeStrict(bytes, "UTF-8", text);
+}
+
 std::u16string ZanDecodeText(std::string_view bytes, TZanTextEncoding fallback) {
     TZanTextEncoding encoding = fallback;
     if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {

@@ -31,6 +31,8 @@ public:
     size_t Count() const { return FLines.size(); }
     const std::pair<std::u16string, std::u16string>& operator[](size_t index) const { return FLines[index]; }
     void Add(std::u16string_view name, std::u16string_view value) { FLines.emplace_back(name, value); }
+    // The value of the last line; call only after Add.
+    std::u16string& LastValue() { return FLines.back().second; }
     // The value of the first line of that name, or null.
     const std::u16string* Find(std::u16string_view name) const;
     void Clear() { FLines.clear(); }
@@ -97,6 +99,8 @@ enum class TZanTextEncoding : uint8_t {
 // Bytes invalid in the chosen encoding make the whole text decode again as Default8Bit, so
 // decoding never fails. A UTF-16 text with an odd byte count loses its last byte.
 std::u16string ZanDecodeText(std::string_view bytes, TZanTextEncoding fallback);
+// Decodes UTF-8; false at the first invalid sequence.
+bool ZanDecodeUtf8Strict(std::string_view bytes, std::u16string& text);
 // Encodes text; Default8Bit and Legacy write '?' for characters the code page lacks.
 std::string ZanEncodeText(std::u16string_view text, TZanTextEncoding encoding);
 
