@@ -114,9 +114,11 @@ void TM3UPlaylistReader::Load(TZanPlaylistSummary*, IZanPlaylistItemsReceiver* r
                     continue;
                 }
                 title = line.substr(comma + 1);
+                // Full-width digits belong to the run too, or their parse could never see them.
                 size_t run = 8;
                 while (run < comma &&
-                       (line[run] == u'+' || line[run] == u'-' || (line[run] >= u'0' && line[run] <= u'9')))
+                       (line[run] == u'+' || line[run] == u'-' || (line[run] >= u'0' && line[run] <= u'9') ||
+                        (line[run] >= 0xFF10 && line[run] <= 0xFF19)))
                     ++run;
                 duration = ParseDuration(line.substr(8, run - 8));
                 if (run + 1 < comma) {

@@ -455,7 +455,8 @@ public:
         if (!fileUri && platform::HasUrlForm(base))
             Root(context).Reader->SetBaseAddress(base);
         else
-            Root(context).Reader->AddBaseFolder(TXSPFSchema::URIToPath(base));
+            // As a link resolves against its base: the base's last segment is no folder.
+            Root(context).Reader->AddBaseFolder(paths::Folder(TXSPFSchema::URIToPath(base)));
     }
 };
 
@@ -531,7 +532,12 @@ void TXSPFReader::Load(TZanPlaylistSummary* summary, IZanPlaylistItemsReceiver* 
 }
 
 std::u16string TXSPFReader::ResolveFileName(const std::u16string& name) {
-    std::u16string path = TZanPlaylistReader::ResolveFileName(TXSPFSchema::URIToPath(name));
+    // A file URI names a local file whatever address the playlist came from.
+    bool fileUri = false;
+    paths::FileUriToPath(name, &fileUri);
+    std::u16string path = TXSPFSchema::URIToPath(name);
+    if (!fileUri)
+        path = TZanPlaylistReader::ResolveFileName(path);
     if (FRelocation == 1 && paths::StartsWithFolder(FStoredFolder, path)) {
         const std::u16string moved = FCurrentFolder + path.substr(FStoredFolder.size());
         FRelocation = !platform::FileExists(path) && platform::FileExists(moved) ? 2 : 0;
