@@ -2,6 +2,7 @@
 
 #include "nuv/Nuv.Strings.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -110,10 +111,11 @@ void TM3UPlaylistReader::Load(TZanPlaylistSummary*, IZanPlaylistItemsReceiver* r
                 extended = true;
                 const size_t comma = TitleComma(line);
                 if (comma == std::u16string_view::npos) {
-                    title = line.size() > 9 ? std::u16string(line.substr(9)) : std::u16string();
+                    title = line.size() > 9 ? std::u16string(line.substr(9, kZanMaxNameLength))
+                                            : std::u16string();
                     continue;
                 }
-                title = line.substr(comma + 1);
+                title = line.substr(comma + 1, kZanMaxNameLength);
                 // Full-width digits belong to the run too, or their parse could never see them.
                 size_t run = 8;
                 while (run < comma &&
@@ -122,18 +124,26 @@ void TM3UPlaylistReader::Load(TZanPlaylistSummary*, IZanPlaylistItemsReceiver* r
                     ++run;
                 duration = ParseDuration(line.substr(8, run - 8));
                 if (run + 1 < comma) {
-                    const std::u16string_view area = line.substr(run + 1, comma - run - 1);
+                    const std::u16string_view area =
+                        line.substr(run + 1, std::min(comma - run - 1, kZanMaxNameLength));
                     const std::u16string lower = AsciiLower(area);
                     picture = QuotedAttribute(area, lower, u"logo=");
                     group = QuotedAttribute(area, lower, u"group-title=");
                 }
             } else if (line.starts_with(u"#EXTGRP:")) {
-                group = line.substr(8);
+                group = line.substr(8, kZanMaxNameLength);
                 extended = true;
             } else if (line.starts_with(u"#EXTALBUMARTURL:")) {
-                picture = line.substr(16);
+                picture = line.substr(16, kZanMaxNameLength);
                 extended = true;
             }
+            continue;
+        }
+        if (line.size() > kZanMaxNameLength) {
+            duration = 0;
+            title.clear();
+            picture.clear();
+            extended = false;
             continue;
         }
         const std::u16string name = ResolveFileName(std::u16string(line));

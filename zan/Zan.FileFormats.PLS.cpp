@@ -85,6 +85,8 @@ void TPLSPlaylistReader::Load(TZanPlaylistSummary*, IZanPlaylistItemsReceiver* r
         const std::u16string n = IntToStr(i);
         auto item = std::make_unique<TZanPlaylistItem>();
         const auto file = keys.find(u"file" + n);
+        if (file != keys.end() && file->second.size() > kZanMaxNameLength)
+            continue;
         item->SetFileName(ResolveFileName(file == keys.end() ? std::u16string() : file->second));
         if (const auto title = keys.find(u"title" + n); title != keys.end())
             item->SetValue(zitTitle, title->second);

@@ -385,8 +385,10 @@ public:
                                                                          {u"publisher", zitPublisher},
                                                                          {u"url", zitLink},
                                                                          {u"year", zitDate}};
-        for (const auto& [rel, index] : kTexts)
-            loaders.AddText(rel, [index](void* c, const std::u16string& t) { SetText(c, index, t); });
+        for (const auto& text : kTexts) {
+            const int index = text.second;
+            loaders.AddText(text.first, [index](void* c, const std::u16string& t) { SetText(c, index, t); });
+        }
         loaders.AddText(u"bitrate", [](void* c, const std::u16string& t) {
             Track(c).StreamInfo().Bitrate = IntegerOr<int32_t>(t, 0);
         });
@@ -403,8 +405,10 @@ public:
         static constexpr std::pair<std::u16string_view, int> kTexts[] = {
             {u"album", zitAlbum}, {u"creator", zitArtist}, {u"annotation", zitComment}, {u"title", zitTitle},
             {u"image", zitLink},  {u"url", zitLink},       {u"info", zitLink}};
-        for (const auto& [name, index] : kTexts)
-            loaders.AddText(name, [index](void* c, const std::u16string& t) { SetText(c, index, t); });
+        for (const auto& text : kTexts) {
+            const int index = text.second;
+            loaders.AddText(text.first, [index](void* c, const std::u16string& t) { SetText(c, index, t); });
+        }
         loaders.AddText(u"duration", [](void* c, const std::u16string& t) {
             Track(c).StreamInfo().Duration = IntegerOr<uint32_t>(t, 0);
         });
@@ -480,6 +484,8 @@ void TXSPFLoaderAccess::Deliver(TXSPFReaderContext& root) {
     std::unique_ptr<TTrackContext> track = std::move(root.Track);
     std::unique_ptr<TGroupContext> group = std::move(root.Group);
     if (!root.Receiver || !track)
+        return;
+    if (track->FileURI.size() > kZanMaxNameLength || track->Location.size() > kZanMaxNameLength)
         return;
     if (group)
         root.Receiver->AddGroup(group->Title, group->Flag);

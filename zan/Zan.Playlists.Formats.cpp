@@ -19,3 +19,14 @@ const TZanPlaylistFormats& ZanPlaylistFormats() {
     }();
     return formats;
 }
+
+bool ZanReadPlaylist(TNuvStream& stream, const std::u16string& baseAddress,
+                     IZanPlaylistItemsReceiver& receiver, TZanPlaylistSummary* summary) {
+    std::unique_ptr<TZanPlaylistReader> reader;
+    if (!ZanPlaylistFormats().Detect(stream, reader))
+        return false;
+    if (!baseAddress.empty())
+        reader->SetBaseAddress(baseAddress);
+    reader->Load(summary, &receiver);
+    return true;
+}

@@ -25,6 +25,11 @@
 
 class TNuvXMLDocument;
 
+// The longest file name or address an entry may have, in UTF-16 units. Real ones are far
+// shorter; a longer line in a playlist is no name, and readers pass it over rather than copy it
+// through every step of an entry.
+constexpr size_t kZanMaxNameLength = 65536;
+
 // Name=value lines of a settings block, in order; names compare ignoring ASCII case.
 class TZanSettingsSection {
 public:
@@ -254,3 +259,9 @@ private:
 
 // The registry with M3U, M3U8, PLS and XSPF, in that order.
 const TZanPlaylistFormats& ZanPlaylistFormats();
+
+// Reads a playlist of any registered format from the stream (from its start; not owned), relative
+// entries resolving against `baseAddress` (the playlist's own address or file name; may be
+// empty). False when the format is not recognised; stream errors propagate.
+bool ZanReadPlaylist(TNuvStream& stream, const std::u16string& baseAddress,
+                     IZanPlaylistItemsReceiver& receiver, TZanPlaylistSummary* summary = nullptr);

@@ -120,6 +120,9 @@ TEST(ZanM3U, BadInputEndsInEntriesOrNone) {
         "#EXTM3U\n#EXTINF:1 logo=\"never closed,T\nx.mp3\n",
         "#EXTM3U\n#EXTINF:99999999999999999999,T\nx.mp3\n",
         "#EXTM3U\n#EXTINF:" + std::string(1 << 20, '9') + "\nx.mp3\n",
+        // A line far longer than any name is passed over, with the directive before it.
+        "#EXTM3U\n#EXTINF:1 logo=\"" + std::string(1 << 20, 'a') + ",T\n" + std::string(1 << 20, 'b') +
+            "\nx.mp3\n",
         // UTF-16 with an odd byte count.
         ZanEncodeText(u"#EXTM3U\nx.mp3", TZanTextEncoding::Utf16LE).insert(0, "\xFF\xFE") + "!",
         ZanEncodeText(u"#EXTM3U\nx.mp3", TZanTextEncoding::Utf16BE).insert(0, "\xFE\xFF") + "!",

@@ -34,30 +34,35 @@ struct TPlaylist {
     std::vector<size_t> GroupAt;
 };
 
+inline TEntry Entry(const std::u16string& name, const std::shared_ptr<IZanFileInfo>& info,
+                    int32_t queueIndex) {
+    TEntry entry;
+    entry.Name = name;
+    entry.QueueIndex = queueIndex;
+    if (info) {
+        const TZanCustomFileInfo& data = *info->GetData();
+        entry.HasInfo = true;
+        entry.Title = data.GetValue(zitTitle);
+        entry.Artist = data.GetValue(zitArtist);
+        entry.Album = data.GetValue(zitAlbum);
+        entry.Comment = data.GetValue(zitComment);
+        entry.Genre = data.GetValue(zitGenre);
+        entry.Link = data.GetValue(zitLink);
+        entry.Duration = data.StreamInfo().Duration;
+        entry.Bitrate = data.StreamInfo().Bitrate;
+        if (auto item = dynamic_cast<const TZanPlaylistItem*>(&data)) {
+            entry.Format = item->Format();
+            entry.Custom = item->Custom();
+            entry.State = item->StateFlag();
+        }
+    }
+    return entry;
+}
+
 inline void Collect(TZanPlaylistReader& reader, TPlaylist& out, TZanPlaylistSummary* summary = nullptr) {
     TZanPlaylistItemsCallback receiver(
         [&](const std::u16string& name, std::shared_ptr<IZanFileInfo> info, int32_t queueIndex) {
-            TEntry entry;
-            entry.Name = name;
-            entry.QueueIndex = queueIndex;
-            if (info) {
-                const TZanCustomFileInfo& data = *info->GetData();
-                entry.HasInfo = true;
-                entry.Title = data.GetValue(zitTitle);
-                entry.Artist = data.GetValue(zitArtist);
-                entry.Album = data.GetValue(zitAlbum);
-                entry.Comment = data.GetValue(zitComment);
-                entry.Genre = data.GetValue(zitGenre);
-                entry.Link = data.GetValue(zitLink);
-                entry.Duration = data.StreamInfo().Duration;
-                entry.Bitrate = data.StreamInfo().Bitrate;
-                if (auto item = dynamic_cast<const TZanPlaylistItem*>(&data)) {
-                    entry.Format = item->Format();
-                    entry.Custom = item->Custom();
-                    entry.State = item->StateFlag();
-                }
-            }
-            out.Entries.push_back(entry);
+            out.Entries.push_back(Entry(name, info, queueIndex));
         },
         [&](const std::u16string& name, bool flag) {
             out.Groups.emplace_back(name, flag);
@@ -71,11 +76,20 @@ inline TPlaylist Read(const std::string& bytes, const TZanPlaylistReaderClass* r
                       const std::u16string& baseAddress = {}) {
     TPlaylist out;
     TNuvMemoryStream stream(bytes.data(), bytes.size());
-    std::unique_ptr<TZanPlaylistReader> reader;
-    if (readerClass)
-        reader = readerClass->FromStream(&stream, false);
-    else if (!ZanPlaylistFormats().Detect(stream, reader))
+    if (!readerClass) {
+        // As the catalogue reads a downloaded playlist.
+        TZanPlaylistItemsCallback receiver(
+            [&](const std::u16string& name, std::shared_ptr<IZanFileInfo> info, int32_t queueIndex) {
+                out.Entries.push_back(Entry(name, info, queueIndex));
+            },
+            [&](const std::u16string& name, bool flag) {
+                out.Groups.emplace_back(name, flag);
+                out.GroupAt.push_back(out.Entries.size());
+            });
+        out.Detected = ZanReadPlaylist(stream, baseAddress, receiver);
         return out;
+    }
+    auto reader = readerClass->FromStream(&stream, false);
     out.Detected = true;
     if (!baseAddress.empty())
         reader->SetBaseAddress(baseAddress);
