@@ -7,7 +7,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <regex>
 
 using zantest::Read;
 
@@ -258,7 +257,6 @@ TEST(ZanXSPF, BadInputEndsQuietly) {
 TEST(ZanPlaylistCorpus, XspfTestCasesAndRealLists) {
     TUNEDEX_REQUIRE_CORPUS("xspf", folder);
     size_t files = 0;
-    const std::regex track("<track[ >]");
     for (const auto& file : std::filesystem::recursive_directory_iterator(folder)) {
         if (file.path().extension() != ".xspf")
             continue;
@@ -266,11 +264,10 @@ TEST(ZanPlaylistCorpus, XspfTestCasesAndRealLists) {
         const std::string bytes = zantest::FileBytes(file.path());
         // Tracks of the track list (an extension may hold elements of any name).
         const size_t from = bytes.find("<trackList"), to = bytes.find("</trackList>");
-        const size_t tracks =
-            from == std::string::npos || to == std::string::npos || to < from
-                ? 0
-                : size_t(std::distance(std::sregex_iterator(bytes.begin() + from, bytes.begin() + to, track),
-                                       std::sregex_iterator()));
+        size_t tracks = 0;
+        if (from != std::string::npos && to != std::string::npos)
+            for (size_t at = bytes.find("<track", from); at < to; at = bytes.find("<track", at + 1))
+                tracks += bytes[at + 6] == '>' || bytes[at + 6] == ' ';
         zantest::TPlaylist list;
         EXPECT_NO_THROW(list = Read(bytes)) << file.path();
         const bool valid = file.path().string().find("/for_version_1/pass/") != std::string::npos;
