@@ -76,34 +76,10 @@ bool HasUrlForm(std::u16string_view name) {
     return a == b && (a == u'/' || a == u'\\');
 }
 
-bool FileExists(std::u16string_view name) {
-    std::string path;
-    path.reserve(name.size());
-    // UTF-16 to UTF-8 without the base library, which sits above this layer.
-    for (size_t i = 0; i < name.size(); ++i) {
-        uint32_t c = name[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < name.size() && name[i + 1] >= 0xDC00 && name[i + 1] < 0xE000)
-            c = 0x10000 + ((c - 0xD800) << 10) + (name[++i] - 0xDC00);
-        if (c == 0)
-            return false;
-        if (c < 0x80)
-            path += char(c);
-        else if (c < 0x800) {
-            path += char(0xC0 | (c >> 6));
-            path += char(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            path += char(0xE0 | (c >> 12));
-            path += char(0x80 | ((c >> 6) & 0x3F));
-            path += char(0x80 | (c & 0x3F));
-        } else {
-            path += char(0xF0 | (c >> 18));
-            path += char(0x80 | ((c >> 12) & 0x3F));
-            path += char(0x80 | ((c >> 6) & 0x3F));
-            path += char(0x80 | (c & 0x3F));
-        }
-    }
+bool FileExists(const std::string& name) {
     struct stat info {};
-    return !path.empty() && stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+    return !name.empty() && name.find('\0') == std::string::npos && stat(name.c_str(), &info) == 0 &&
+           !S_ISDIR(info.st_mode);
 }
 
 // ---------------------------------------------------------------------------------------------

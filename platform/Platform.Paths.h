@@ -15,8 +15,8 @@ namespace platform {
 // empty), ':', then two equal characters that are each '/' or '\'.
 bool HasUrlForm(std::u16string_view name);
 
-// Whether a file of that name (UTF-16) exists and is not a folder.
-bool FileExists(std::u16string_view name);
+// Whether a file of that name (UTF-8) exists and is not a folder.
+bool FileExists(const std::string& name);
 
 // Paths of POSIX systems: '/' only, no drives. File URIs keep their leading slash.
 namespace posixpaths {

@@ -546,7 +546,7 @@ std::u16string TXSPFReader::ResolveFileName(const std::u16string& name) {
         path = TZanPlaylistReader::ResolveFileName(path);
     if (FRelocation == 1 && paths::StartsWithFolder(FStoredFolder, path)) {
         const std::u16string moved = FCurrentFolder + path.substr(FStoredFolder.size());
-        FRelocation = !platform::FileExists(path) && platform::FileExists(moved) ? 2 : 0;
+        FRelocation = !platform::FileExists(ToUtf8(path)) && platform::FileExists(ToUtf8(moved)) ? 2 : 0;
     }
     if (FRelocation == 2 && paths::StartsWithFolder(FStoredFolder, path))
         path = FCurrentFolder + path.substr(FStoredFolder.size());

@@ -343,44 +343,15 @@ void TZanCustomFileInfo::SetRating(int16_t rating) {
     }
 }
 
-std::u16string TZanCustomFileInfo::TrackNumber() const {
-    std::u16string number, total;
-    TZanFileInfoTrackNumbersHelper::SplitNumbers(FValues[zitTrack], number, total);
-    return number;
+std::u16string TZanCustomFileInfo::Half(int index, bool total) const {
+    std::u16string number, rest;
+    TZanFileInfoTrackNumbersHelper::SplitNumbers(FValues[index], number, rest);
+    return total ? rest : number;
 }
 
-std::u16string TZanCustomFileInfo::TrackTotal() const {
-    std::u16string number, total;
-    TZanFileInfoTrackNumbersHelper::SplitNumbers(FValues[zitTrack], number, total);
-    return total;
-}
-
-void TZanCustomFileInfo::SetTrackNumber(std::u16string_view number) {
-    SetValue(zitTrack, TZanFileInfoTrackNumbersHelper::JoinNumbers(number, TrackTotal()));
-}
-
-void TZanCustomFileInfo::SetTrackTotal(std::u16string_view total) {
-    SetValue(zitTrack, TZanFileInfoTrackNumbersHelper::JoinNumbers(TrackNumber(), total));
-}
-
-std::u16string TZanCustomFileInfo::DiskNumber() const {
-    std::u16string number, total;
-    TZanFileInfoTrackNumbersHelper::SplitNumbers(FValues[zitDisk], number, total);
-    return number;
-}
-
-std::u16string TZanCustomFileInfo::DiskTotal() const {
-    std::u16string number, total;
-    TZanFileInfoTrackNumbersHelper::SplitNumbers(FValues[zitDisk], number, total);
-    return total;
-}
-
-void TZanCustomFileInfo::SetDiskNumber(std::u16string_view number) {
-    SetValue(zitDisk, TZanFileInfoTrackNumbersHelper::JoinNumbers(number, DiskTotal()));
-}
-
-void TZanCustomFileInfo::SetDiskTotal(std::u16string_view total) {
-    SetValue(zitDisk, TZanFileInfoTrackNumbersHelper::JoinNumbers(DiskNumber(), total));
+void TZanCustomFileInfo::SetHalf(int index, bool total, std::u16string_view value) {
+    SetValue(index, total ? TZanFileInfoTrackNumbersHelper::JoinNumbers(Half(index, false), value)
+                          : TZanFileInfoTrackNumbersHelper::JoinNumbers(value, Half(index, true)));
 }
 
 float TZanCustomFileInfo::GainOrPeakAsSingle(int index) const {

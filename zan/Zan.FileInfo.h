@@ -118,14 +118,14 @@ public:
     const TZanStreamInfo& StreamInfo() const { return FStreamInfo; }
 
     // The halves of Track and Disk ("3/12").
-    std::u16string TrackNumber() const;
-    std::u16string TrackTotal() const;
-    void SetTrackNumber(std::u16string_view number);
-    void SetTrackTotal(std::u16string_view total);
-    std::u16string DiskNumber() const;
-    std::u16string DiskTotal() const;
-    void SetDiskNumber(std::u16string_view number);
-    void SetDiskTotal(std::u16string_view total);
+    std::u16string TrackNumber() const { return Half(zitTrack, false); }
+    std::u16string TrackTotal() const { return Half(zitTrack, true); }
+    void SetTrackNumber(std::u16string_view number) { SetHalf(zitTrack, false, number); }
+    void SetTrackTotal(std::u16string_view total) { SetHalf(zitTrack, true, total); }
+    std::u16string DiskNumber() const { return Half(zitDisk, false); }
+    std::u16string DiskTotal() const { return Half(zitDisk, true); }
+    void SetDiskNumber(std::u16string_view number) { SetHalf(zitDisk, false, number); }
+    void SetDiskTotal(std::u16string_view total) { SetHalf(zitDisk, true, total); }
     // The leading number of a gain or peak text, and setting it through the text's rule.
     float GainOrPeakAsSingle(int index) const;
     void SetGainOrPeakAsSingle(int index, float value);
@@ -154,6 +154,9 @@ protected:
     void SetFlag(uint16_t mask, bool on);
 
 private:
+    std::u16string Half(int index, bool total) const;
+    void SetHalf(int index, bool total, std::u16string_view value);
+
     int16_t FBPM = 0;
     int16_t FRating = 0;
     uint16_t FFlags = 0;

@@ -272,7 +272,7 @@ std::u16string TZanPlaylistReader::ResolveFileName(const std::u16string& name) {
         FPath = FBaseFolders.front();
         if (FBaseFolders.size() > 1)
             for (const auto& folder : FBaseFolders)
-                if (platform::FileExists(folder + name)) {
+                if (platform::FileExists(ToUtf8(folder + name))) {
                     FPath = folder;
                     break;
                 }

@@ -59,15 +59,20 @@ inline TEntry Entry(const std::u16string& name, const std::shared_ptr<IZanFileIn
     return entry;
 }
 
-inline void Collect(TZanPlaylistReader& reader, TPlaylist& out, TZanPlaylistSummary* summary = nullptr) {
-    TZanPlaylistItemsCallback receiver(
-        [&](const std::u16string& name, std::shared_ptr<IZanFileInfo> info, int32_t queueIndex) {
+// A receiver that records entries and groups into `out`.
+inline TZanPlaylistItemsCallback Recorder(TPlaylist& out) {
+    return TZanPlaylistItemsCallback(
+        [&out](const std::u16string& name, std::shared_ptr<IZanFileInfo> info, int32_t queueIndex) {
             out.Entries.push_back(Entry(name, info, queueIndex));
         },
-        [&](const std::u16string& name, bool flag) {
+        [&out](const std::u16string& name, bool flag) {
             out.Groups.emplace_back(name, flag);
             out.GroupAt.push_back(out.Entries.size());
         });
+}
+
+inline void Collect(TZanPlaylistReader& reader, TPlaylist& out, TZanPlaylistSummary* summary = nullptr) {
+    auto receiver = Recorder(out);
     reader.Load(summary, &receiver);
 }
 
@@ -78,14 +83,7 @@ inline TPlaylist Read(const std::string& bytes, const TZanPlaylistReaderClass* r
     TNuvMemoryStream stream(bytes.data(), bytes.size());
     if (!readerClass) {
         // As the catalogue reads a downloaded playlist.
-        TZanPlaylistItemsCallback receiver(
-            [&](const std::u16string& name, std::shared_ptr<IZanFileInfo> info, int32_t queueIndex) {
-                out.Entries.push_back(Entry(name, info, queueIndex));
-            },
-            [&](const std::u16string& name, bool flag) {
-                out.Groups.emplace_back(name, flag);
-                out.GroupAt.push_back(out.Entries.size());
-            });
+        auto receiver = Recorder(out);
         out.Detected = ZanReadPlaylist(stream, baseAddress, receiver);
         return out;
     }
