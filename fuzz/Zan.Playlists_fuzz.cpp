@@ -61,8 +61,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         xspf.WriteHeader();
         for (const auto& info : infos)
             xspf.WriteItem(*info->GetData(), 0);
-        if (preimage)
-            xspf.WritePreimage(*preimage);
+        try {
+            if (preimage)
+                xspf.WritePreimage(*preimage);
+        } catch (const ENuvXMLException&) {
+            // A preimage whose prefixes no declaration binds: refused, as documented.
+            return 0;
+        }
         if (settings)
             xspf.WriteSettings(*settings);
         xspf.WriteSummary(summary);

@@ -7,6 +7,7 @@
 #include "platform/Platform.Locale.h"
 #include "platform/Platform.Paths.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -182,6 +183,7 @@ struct TXSPFLoaderAccess {
     static void CheckRelocation(TXSPFReader& reader, const std::u16string& location);
     static TNuvXMLDocument& Preimage(TXSPFReader& reader);
     static TZanSettingsSection& Settings(TXSPFReader& reader);
+    static void KeepDeclarations(TXSPFReader& reader, TNuvXMLTextReader& xml);
 };
 
 namespace {
@@ -451,6 +453,7 @@ public:
         loaders.Add(u"extension", NuvXMLLoaderClass<TPlaylistExtension>());
     }
     void OnAttributes(void* context, TNuvXMLTextReader& reader) override {
+        TXSPFLoaderAccess::KeepDeclarations(*Root(context).Reader, reader);
         std::u16string base;
         if (!reader.TryGetAttribute(u"xml:base", base) || base.empty())
             return;
@@ -513,6 +516,16 @@ TNuvXMLDocument& TXSPFLoaderAccess::Preimage(TXSPFReader& reader) {
     return *reader.FPreimage;
 }
 
+void TXSPFLoaderAccess::KeepDeclarations(TXSPFReader& reader, TNuvXMLTextReader& xml) {
+    reader.FDeclarations.clear();
+    while (xml.MoveToNextAttribute()) {
+        const std::u16string& name = xml.QualifiedName();
+        if (name.starts_with(u"xmlns:"))
+            reader.FDeclarations.emplace_back(name.substr(6), xml.RawValueView());
+    }
+    xml.MoveToElement();
+}
+
 TZanSettingsSection& TXSPFLoaderAccess::Settings(TXSPFReader& reader) {
     if (!reader.FSettings)
         reader.FSettings = std::make_unique<TZanSettingsSection>();
@@ -556,6 +569,37 @@ std::u16string TXSPFReader::ResolveFileName(const std::u16string& name) {
 std::unique_ptr<TNuvXMLDocument> TXSPFReader::TakePreimage() {
     if (!FLoaded)
         throw EOrvoXSPFError(u"Content was not loaded");
+    if (FPreimage && FPreimage->Count() > 0) {
+        // The prefixes the subtree uses and declares, walked without recursion.
+        std::vector<std::u16string> used, declared;
+        auto prefixOf = [](const std::u16string& name) {
+            const size_t colon = name.find(u':');
+            return colon == std::u16string::npos ? std::u16string() : name.substr(0, colon);
+        };
+        std::vector<const TNuvXMLNode*> pending{&(*FPreimage)[0]};
+        while (!pending.empty()) {
+            const TNuvXMLNode* node = pending.back();
+            pending.pop_back();
+            used.push_back(prefixOf(node->NodeName));
+            for (const auto& attribute : node->Attributes) {
+                const std::u16string prefix = prefixOf(attribute.Name);
+                if (prefix == u"xmlns")
+                    declared.push_back(attribute.Name.substr(6));
+                else
+                    used.push_back(prefix);
+            }
+            for (size_t i = 0; i < node->Count(); ++i)
+                pending.push_back(&(*node)[i]);
+        }
+        TNuvXMLNode& top = (*FPreimage)[0];
+        for (const auto& [prefix, uri] : FDeclarations) {
+            if (prefix == u"orvo" || std::find(used.begin(), used.end(), prefix) == used.end() ||
+                std::find(declared.begin(), declared.end(), prefix) != declared.end())
+                continue;
+            top.Attributes.SetValue(u"xmlns:" + prefix, uri);
+            declared.push_back(prefix);
+        }
+    }
     return std::move(FPreimage);
 }
 

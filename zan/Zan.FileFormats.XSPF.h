@@ -11,6 +11,8 @@
 #include "nuv/Nuv.FileFormats.XML.Writer.h"
 
 #include <memory>
+#include <utility>
+#include <vector>
 
 // The web origin of the host's namespace and extension addresses.
 inline constexpr std::u16string_view kXSPFHostOrigin = u"https://orvo.tunedex.org";
@@ -46,7 +48,9 @@ public:
     // the load stops at the track list.
     void Load(TZanPlaylistSummary* summary, IZanPlaylistItemsReceiver* receiver) override;
     std::u16string ResolveFileName(const std::u16string& name) override;
-    // Raise EOrvoXSPFError "Content was not loaded" before Load.
+    // Raise EOrvoXSPFError "Content was not loaded" before Load. The preimage declares on its
+    // top element the prefixes it uses from the playlist element (the host's "orvo" aside, which
+    // every playlist declares), so that it stands on its own when written again.
     std::unique_ptr<TNuvXMLDocument> TakePreimage() override;
     std::unique_ptr<TZanSettingsSection> TakeSettings() override;
 
@@ -57,6 +61,9 @@ private:
     int FRelocation = 0; // 0 none or decided against, 1 undecided, 2 relocate
     std::unique_ptr<TNuvXMLDocument> FPreimage;
     std::unique_ptr<TZanSettingsSection> FSettings;
+    // Namespace declarations of the playlist element, for prefixes the preimage uses but does not
+    // declare itself.
+    std::vector<std::pair<std::u16string, std::u16string>> FDeclarations;
 };
 
 class TXSPFWriter : public TZanPlaylistWriter {
@@ -70,6 +77,8 @@ public:
     void BeginGroup(const std::u16string& name, bool flag) override;
     // Raises EOrvoXSPFUnexpectedState after a playlist-level block.
     void WriteItem(const TZanCustomFileInfo& info, int32_t queueIndex) override;
+    // Raises ENuvXMLException when the subtree's names are not namespace-well-formed (a prefix
+    // it never declares); nothing can be written after that.
     void WritePreimage(const TNuvXMLDocument& document) override;
     void WriteSettings(const TZanSettingsSection& lines) override;
     void WriteSummary(const TZanPlaylistSummary& summary) override;

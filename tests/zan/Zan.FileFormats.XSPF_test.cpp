@@ -206,6 +206,27 @@ TEST(ZanXSPF, RoundTripsEverythingItWrites) {
     }
 }
 
+TEST(ZanXSPF, PreimageTakesThePrefixesItBorrowsAlong) {
+    std::string text = Playlist("<extension application=\"" + Uri(u"/playlist/preimage/0") +
+                                "\"><x:y a=\"1\" xmlns:z=\"urn:z\"><z:w orvo:k=\"v\"/></x:y></extension>");
+    text.replace(text.find("<playlist "), 10, "<playlist xmlns:x=\"urn:x\" xmlns:u=\"urn:unused\" ");
+    TNuvMemoryStream input(text.data(), text.size());
+    TXSPFReader reader(&input, false);
+    reader.Load(nullptr, nullptr);
+    auto preimage = reader.TakePreimage();
+    ASSERT_NE(preimage, nullptr);
+    const auto& top = (*preimage)[0];
+    EXPECT_EQ(top.Attributes.GetValue(u"xmlns:x"), u"urn:x");
+    EXPECT_EQ(top.Attributes.Find(u"xmlns:u"), nullptr);
+    EXPECT_EQ(top.Attributes.Find(u"xmlns:orvo"), nullptr);
+    TNuvMemoryStream output;
+    TXSPFWriter writer(&output, false);
+    writer.WritePreimage(*preimage);
+    EXPECT_NO_THROW(writer.Finish());
+    EXPECT_NE(output.View().find("<x:y a=\"1\" xmlns:z=\"urn:z\" xmlns:x=\"urn:x\">"),
+              std::string_view::npos);
+}
+
 TEST(ZanXSPF, MovedPlaylistsFindTheirFiles) {
     testsupport::TScopedFolder folder;
     std::filesystem::create_directories(folder.Path() / "new");
