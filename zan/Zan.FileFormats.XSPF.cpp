@@ -457,13 +457,18 @@ public:
         std::u16string base;
         if (!reader.TryGetAttribute(u"xml:base", base) || base.empty())
             return;
+        TXSPFReader& playlist = *Root(context).Reader;
         bool fileUri = false;
         paths::FileUriToPath(base, &fileUri);
         if (!fileUri && platform::HasUrlForm(base))
-            Root(context).Reader->SetBaseAddress(base);
+            playlist.SetBaseAddress(base);
+        else if (!fileUri && !playlist.BaseAddress().empty())
+            // A relative base of a playlist fetched from the web lies below the playlist's address.
+            playlist.SetBaseAddress(
+                playlist.TZanPlaylistReader::ResolveFileName(TXSPFSchema::URIToPath(base)));
         else
             // As a link resolves against its base: the base's last segment is no folder.
-            Root(context).Reader->AddBaseFolder(paths::Folder(TXSPFSchema::URIToPath(base)));
+            playlist.AddBaseFolder(paths::Folder(TXSPFSchema::URIToPath(base)));
     }
 };
 

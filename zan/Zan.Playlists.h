@@ -151,6 +151,8 @@ public:
     // The playlist's own location: a web address makes relative names resolve against it as
     // links do (RFC 3986); a file name or file URI adds its folder as base folder.
     void SetBaseAddress(const std::u16string& address);
+    // The web address set by SetBaseAddress, or empty.
+    const std::u16string& BaseAddress() const { return FBaseAddress; }
 
 private:
     std::vector<std::u16string> FBaseFolders;
