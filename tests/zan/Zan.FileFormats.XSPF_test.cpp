@@ -318,3 +318,28 @@ TEST(ZanPlaylistCorpus, XspfTestCasesAndRealLists) {
     ASSERT_EQ(base.Entries.size(), 1u);
     EXPECT_EQ(base.Entries[0].Name, u"bar");
 }
+
+TEST(ZanXSPFThreads, LoadsShareOneLoaderTree) {
+    std::string body = "<title>T</title><trackList>";
+    for (int i = 0; i < 50; ++i)
+        body += "<track><location>http://h/" + std::to_string(i) + "</location><meta rel=\"genre\">G" +
+                std::to_string(i) + "</meta><extension application=\"" + Uri(u"/playlist/track/0") +
+                "\"><orvo:queueIndex>" + std::to_string(i) + "</orvo:queueIndex></extension></track>";
+    const std::string text = Playlist(body + "</trackList>");
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            for (int round = 0; round < 20; ++round) {
+                const auto list = Read(text, kXSPF);
+                bool right = list.Entries.size() == 50;
+                for (size_t i = 0; right && i < list.Entries.size(); ++i)
+                    right = list.Entries[i].Genre == u"G" + IntToStr(int64_t(i)) &&
+                            list.Entries[i].QueueIndex == int32_t(i);
+                wrong += !right;
+            }
+        });
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(wrong, 0);
+}
