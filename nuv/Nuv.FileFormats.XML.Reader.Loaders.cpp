@@ -27,7 +27,8 @@ void TNuvXMLCallbackLoader::OnText(void* context, TNuvXMLTextReader& reader) {
 TNuvXMLNodeLoaders::~TNuvXMLNodeLoaders() {
     for (auto& holder : FHolders)
         delete holder->Instance.load();
-    delete FDefault.Instance.load();
+    if (FDefaultOwned)
+        delete FDefault.Instance.load();
 }
 
 TNuvXMLNodeLoaders::THolder& TNuvXMLNodeLoaders::Add(std::u16string_view name,
@@ -77,8 +78,19 @@ TNuvXMLNodeLoaders::THolder& TNuvXMLNodeLoaders::AddAttributes(std::u16string_vi
 }
 
 void TNuvXMLNodeLoaders::SetDefault(const TNuvXMLNodeLoaderClass& cls) {
-    delete FDefault.Instance.exchange(nullptr);
+    TNuvXMLNodeLoader* old = FDefault.Instance.exchange(nullptr);
+    if (FDefaultOwned)
+        delete old;
+    FDefaultOwned = true;
     FDefault.Class = &cls;
+}
+
+void TNuvXMLNodeLoaders::SetDefault(TNuvXMLNodeLoader& loader) {
+    TNuvXMLNodeLoader* old = FDefault.Instance.exchange(&loader);
+    if (FDefaultOwned)
+        delete old;
+    FDefaultOwned = false;
+    FDefault.Class = nullptr;
 }
 
 void TNuvXMLNodeLoaders::SetCapacity(int32_t delta) {
