@@ -459,6 +459,9 @@ public:
     THolder& AddAttributes(std::u16string_view name, TNuvXMLAttributesCallback onAttributes);
     // The class for every name without an entry.
     void SetDefault(const TNuvXMLNodeLoaderClass& cls);
+    // The given instance for every name without an entry: a loader made for one load can chain
+    // tables of a bounded depth this way.
+    void SetDefault(std::unique_ptr<TNuvXMLNodeLoader> loader);
     // Room for delta more entries.
     void SetCapacity(int32_t delta);
     // The loader for the element the reader is on, named by the atom `name`; null when none
@@ -484,7 +487,9 @@ public:
     TNuvXMLNodeLoaders& Loaders() { return FLoaders; }
     TNuvXMLNameTable& NameTable() { return FNames; }
     // Reads the stream from its position to the end, `context` going to the top-level elements.
-    void Load(void* context, TNuvStream& stream);
+    // When the XML is malformed and `stoppedAt` is given, the reader's message (with the place)
+    // is put there; it is left alone otherwise.
+    void Load(void* context, TNuvStream& stream, std::u16string* stoppedAt = nullptr);
 
 private:
     TNuvXMLNameTable FNames;
