@@ -18,8 +18,14 @@ void TNuvRipperRule::Apply(TNuvListOfString& list) const {
 }
 
 TNuvListOfString TNuvRipperRule::Rip(std::u16string_view text) const {
-    TNuvListOfString list{std::u16string(text)};
-    Apply(list);
+    // Apply on a one-text list, without copying the text first: pages can be large.
+    TNuvListOfString list;
+    if (!FInner) {
+        Extract(list, text);
+        return list;
+    }
+    for (const auto& piece : FInner->Rip(text))
+        Extract(list, piece);
     return list;
 }
 

@@ -396,12 +396,13 @@ void TOrvoTunedexParserJSON::Parse(TNuvStream& stream) {
 // per value.
 class TOrvoTunedexParserXML::TLoader final : public TNuvXMLNodeLoader {
 public:
-    TLoader(TNuvXMLNameTable& names, size_t levels) : TNuvXMLNodeLoader(names) {
-        if (levels > 1)
-            ChildLoaders().SetDefault(std::make_unique<TLoader>(names, levels - 1));
-    }
+    TLoader(TNuvXMLNameTable& names, size_t levels) : TNuvXMLNodeLoader(names), FLevels(levels) {}
 
     void OnBegin(void*& context) override {
+        // The next level is made when an element first reaches this one, so a shallow document
+        // builds a short chain.
+        if (FLevels > 1 && !Loaders())
+            ChildLoaders().SetDefault(std::make_unique<TLoader>(FNames, FLevels - 1));
         auto& parser = *static_cast<TOrvoTunedexParserXML*>(context);
         if (parser.FPending)
             parser.FPending->Open(parser);
@@ -460,6 +461,7 @@ private:
         }
     }
 
+    size_t FLevels;
     std::u16string FName;
     std::u16string FValue;
     TOrvoTunedexKeywords::TCode FCode;
