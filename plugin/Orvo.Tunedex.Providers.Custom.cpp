@@ -118,17 +118,24 @@ bool HasSchemeAndSlashes(std::u16string_view text) {
     });
 }
 
-// The key-list items of the text, without empty ones.
-std::u16string DropEmptyItems(std::u16string_view text) {
-    std::u16string out;
-    out.reserve(text.size());
-    for (const auto& item : Split(text, u";"))
-        if (!item.empty()) {
-            if (!out.empty())
-                out += u';';
-            out += item;
-        }
-    return out;
+// Drops the empty items of a key list in place.
+void DropEmptyItems(std::u16string& list) {
+    size_t write = 0;
+    for (size_t read = 0; read < list.size(); ++read)
+        if (list[read] != u';' || (write > 0 && list[write - 1] != u';'))
+            list[write++] = list[read];
+    if (write > 0 && list[write - 1] == u';')
+        --write;
+    list.resize(write);
+}
+
+// Where "kbps" starts in the text, in any letter case, or npos.
+size_t FindKbps(std::u16string_view text) {
+    for (size_t i = 0; i + 4 <= text.size(); ++i)
+        if ((text[i] | 0x20) == u'k' && (text[i + 1] | 0x20) == u'b' && (text[i + 2] | 0x20) == u'p' &&
+            (text[i + 3] | 0x20) == u's')
+            return i;
+    return npos;
 }
 
 } // namespace
@@ -163,14 +170,41 @@ void TOrvoTunedexParser::SetValue(std::u16string_view key, std::u16string_view t
     SetValue(TOrvoTunedexKeywords::Lookup(key), text);
 }
 
+std::u16string* TOrvoTunedexParser::TextField(TOrvoTunedexKeywords::TTarget target) {
+    switch (target) {
+    case K::ktName:
+        return &FStation.Name;
+    case K::ktCountry:
+        return &FStation.Country;
+    case K::ktDescription:
+        return &FStation.Description;
+    case K::ktFileFormat:
+        return &FStation.FileFormat;
+    case K::ktGenre:
+        return &FStation.Genre;
+    case K::ktFileName:
+        return &FStation.FileName;
+    case K::ktHomeURL:
+        return &FStation.HomeURL;
+    case K::ktLogo:
+        return &FStation.Logo;
+    default:
+        return nullptr;
+    }
+}
+
+void TOrvoTunedexParser::SetValue(TOrvoTunedexKeywords::TCode code, std::u16string&& text) {
+    if (std::u16string* field = TextField(code.Target);
+        field && !code.Split && !code.Merge && FIgnoredScopes == 0)
+        *field = std::move(text);
+    else
+        SetValue(code, std::u16string_view(text));
+}
+
 void TOrvoTunedexParser::SetValue(TOrvoTunedexKeywords::TCode code, std::u16string_view text) {
     if (FIgnoredScopes > 0)
         return;
-    std::u16string* field = nullptr;
     switch (code.Target) {
-    case K::ktNone:
-    case K::ktSkip:
-        return;
     case K::ktBitrate:
         FStation.Bitrate = IntOrZero(text);
         return;
@@ -182,31 +216,12 @@ void TOrvoTunedexParser::SetValue(TOrvoTunedexKeywords::TCode code, std::u16stri
                 FDocumentFolder += u'/';
         }
         return;
-    case K::ktName:
-        field = &FStation.Name;
-        break;
-    case K::ktCountry:
-        field = &FStation.Country;
-        break;
-    case K::ktDescription:
-        field = &FStation.Description;
-        break;
-    case K::ktFileFormat:
-        field = &FStation.FileFormat;
-        break;
-    case K::ktGenre:
-        field = &FStation.Genre;
-        break;
-    case K::ktFileName:
-        field = &FStation.FileName;
-        break;
-    case K::ktHomeURL:
-        field = &FStation.HomeURL;
-        break;
-    case K::ktLogo:
-        field = &FStation.Logo;
+    default:
         break;
     }
+    std::u16string* field = TextField(code.Target);
+    if (!field)
+        return;
     if (!code.Split && !code.Merge) {
         field->assign(text);
         return;
@@ -214,16 +229,24 @@ void TOrvoTunedexParser::SetValue(TOrvoTunedexKeywords::TCode code, std::u16stri
     // The separators are found before spaces become ";", or " / " and ", " could never match.
     std::u16string value = code.Split ? SplitSeparators(text) : std::u16string(text);
     std::replace(value.begin(), value.end(), u' ', u';');
-    value = DropEmptyItems(value);
-    *field = code.Merge ? MergeKeyList(*field, value) : std::move(value);
+    DropEmptyItems(value);
+    if (code.Merge && !field->empty())
+        *field = MergeKeyList(*field, value);
+    else
+        *field = std::move(value);
 }
 
 void TOrvoTunedexParser::BeginObject() {
-    if (FIgnoredScopes > 0 || FSaved.size() >= kMaxScopeDepth) {
+    if (FIgnoredScopes > 0 || FSavedCount >= kMaxScopeDepth) {
         ++FIgnoredScopes;
         return;
     }
-    FSaved.push_back(FStation);
+    // Slots outlive their scope, so a saved copy reuses the buffers of an earlier one.
+    if (FSavedCount == FSaved.size())
+        FSaved.push_back(FStation);
+    else
+        FSaved[FSavedCount] = FStation;
+    ++FSavedCount;
 }
 
 void TOrvoTunedexParser::EndObject() {
@@ -231,25 +254,27 @@ void TOrvoTunedexParser::EndObject() {
         --FIgnoredScopes;
         return;
     }
-    if (FSaved.empty()) {
+    if (FSavedCount == 0) {
         EmitStation();
         return;
     }
-    if (FSaved.back().FileName != FStation.FileName) {
+    TOrvoRadioStationInfo& saved = FSaved[--FSavedCount];
+    if (saved.FileName != FStation.FileName) {
         EmitStation();
-        FStation = std::move(FSaved.back());
+        std::swap(FStation, saved);
     }
-    FSaved.pop_back();
 }
 
 void TOrvoTunedexParser::EmitStation() {
     TOrvoRadioStationInfo& s = FStation;
     if (s.FileName.empty())
         return;
-    s.Genre = SplitSeparators(s.Genre);
-    s.Logo = ResolveAddress(s.Logo);
-    s.HomeURL = ResolveAddress(s.HomeURL);
-    s.FileName = ResolveAddress(s.FileName);
+    if (s.Genre.find_first_of(u"/|,") != npos)
+        s.Genre = SplitSeparators(s.Genre);
+    // Most addresses are absolute already: only the others are rebuilt.
+    for (std::u16string* address : {&s.Logo, &s.HomeURL, &s.FileName})
+        if (!address->empty() && !HasSchemeAndSlashes(*address))
+            *address = ResolveAddress(*address);
     s.FileFormat = NormalizeFormat(s.FileFormat);
     if (s.FileFormat.empty()) {
         std::u16string_view name = s.FileName;
@@ -261,8 +286,7 @@ void TOrvoTunedexParser::EmitStation() {
             s.FileFormat = NormalizeFormat(AsciiUpper(name.substr(dot + 1)));
     }
     if (s.Bitrate == 0) {
-        const std::u16string upperName = AsciiUpper(s.Name);
-        if (const size_t kbps = upperName.find(u"KBPS"); kbps != npos)
+        if (const size_t kbps = FindKbps(s.Name); kbps != npos)
             s.Bitrate = ParseBitrate(s.Name, kbps);
         else {
             // The last segment only: digits before it would be the port ("host:80/live").

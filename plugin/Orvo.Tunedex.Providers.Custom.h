@@ -119,6 +119,8 @@ public:
     // Stores the text in the field the key names (see TOrvoTunedexKeywords).
     void SetValue(std::u16string_view key, std::u16string_view text);
     void SetValue(TOrvoTunedexKeywords::TCode code, std::u16string_view text);
+    // The same, taking over the text where it is stored as it is.
+    void SetValue(TOrvoTunedexKeywords::TCode code, std::u16string&& text);
     // Opens a scope: the current station is saved and keeps its values.
     void BeginObject();
     // Closes a scope: when it changed the stream address, emits the station and returns to the
@@ -128,7 +130,7 @@ public:
     // it to the receiver; nothing without a stream address. The station is not cleared.
     void EmitStation();
     // Scopes open now, the ignored ones beyond kMaxScopeDepth included.
-    size_t ScopeDepth() const { return FSaved.size() + FIgnoredScopes; }
+    size_t ScopeDepth() const { return FSavedCount + FIgnoredScopes; }
     // Stations handed to the receiver so far.
     size_t Emitted() const { return FEmitted; }
 
@@ -147,11 +149,16 @@ public:
     static int32_t ParseBitrate(std::u16string_view text, size_t end = std::u16string_view::npos);
 
 private:
+    // The station's text field of a target, or null.
+    std::u16string* TextField(TOrvoTunedexKeywords::TTarget target);
+
     TOrvoStationReceiver FReceiver;
     std::u16string FSiteRoot;
     std::u16string FDocumentFolder;
     TOrvoTunedexProvider* FProvider;
+    // The saved stations are the first FSavedCount.
     std::vector<TOrvoRadioStationInfo> FSaved;
+    size_t FSavedCount = 0;
     TOrvoRadioStationInfo FStation;
     size_t FIgnoredScopes = 0;
     size_t FEmitted = 0;
