@@ -93,6 +93,14 @@ void TNuvXMLNodeLoaders::SetDefault(TNuvXMLNodeLoader& loader) {
     FDefault.Class = nullptr;
 }
 
+void TNuvXMLNodeLoaders::SetDefault(std::unique_ptr<TNuvXMLNodeLoader> loader) {
+    TNuvXMLNodeLoader* old = FDefault.Instance.exchange(loader.release());
+    if (FDefaultOwned)
+        delete old;
+    FDefaultOwned = true;
+    FDefault.Class = nullptr;
+}
+
 void TNuvXMLNodeLoaders::SetCapacity(int32_t delta) {
     if (delta > 0 && FHolders.capacity() < FHolders.size() + size_t(delta))
         FHolders.reserve(FHolders.size() + size_t(delta));
@@ -139,7 +147,7 @@ TNuvXMLDocumentLoader::TNuvXMLDocumentLoader() : FLoaders(FNames) {
     FSettings.NameTable = &FNames;
 }
 
-void TNuvXMLDocumentLoader::Load(void* context, TNuvStream& stream) {
+void TNuvXMLDocumentLoader::Load(void* context, TNuvStream& stream, std::u16string* stoppedAt) {
     if (stream.Position() >= stream.Size())
         return;
     TNuvXMLTextReader reader(FSettings, &stream);
@@ -155,8 +163,12 @@ void TNuvXMLDocumentLoader::Load(void* context, TNuvStream& stream) {
         try {
             if (!reader.Read())
                 break;
-        } catch (...) {
+        } catch (const Exception& e) {
             // Malformed input ends the load quietly; what was delivered stays delivered.
+            if (stoppedAt)
+                *stoppedAt = e.Message();
+            break;
+        } catch (...) {
             break;
         }
         switch (reader.NodeType()) {
