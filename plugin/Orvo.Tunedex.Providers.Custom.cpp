@@ -5,6 +5,7 @@
 #include "nuv/Nuv.Streams.h"
 #include "nuv/Nuv.Strings.h"
 #include "nuv/Nuv.Web.Auth.h"
+#include "nuv/Nuv.Web.Http.h"
 #include "platform/Platform.Encoding.h"
 
 #include <algorithm>
@@ -276,15 +277,8 @@ void TOrvoTunedexParser::EmitStation() {
         if (!address->empty() && !HasSchemeAndSlashes(*address))
             *address = ResolveAddress(*address);
     s.FileFormat = NormalizeFormat(s.FileFormat);
-    if (s.FileFormat.empty()) {
-        std::u16string_view name = s.FileName;
-        if (HasSchemeAndSlashes(name))
-            name = name.substr(0, name.find(u'?'));
-        const size_t dot = name.rfind(u'.');
-        const size_t last = name.find_last_of(u" \\/:");
-        if (dot != npos && (last == npos || dot > last))
-            s.FileFormat = NormalizeFormat(AsciiUpper(name.substr(dot + 1)));
-    }
+    if (s.FileFormat.empty())
+        s.FileFormat = NormalizeFormat(AddressExtension(s.FileName));
     if (s.Bitrate == 0) {
         if (const size_t kbps = FindKbps(s.Name); kbps != npos)
             s.Bitrate = ParseBitrate(s.Name, kbps);
@@ -316,6 +310,16 @@ std::u16string TOrvoTunedexParser::ResolveAddress(std::u16string_view text) cons
     if (text.starts_with(u"./"))
         text.remove_prefix(2);
     return FDocumentFolder + std::u16string(text);
+}
+
+std::u16string TOrvoTunedexParser::AddressExtension(std::u16string_view name) {
+    if (HasSchemeAndSlashes(name))
+        name = name.substr(0, name.find(u'?'));
+    const size_t dot = name.rfind(u'.');
+    const size_t last = name.find_last_of(u" \\/:");
+    if (dot == npos || (last != npos && dot < last))
+        return {};
+    return AsciiUpper(name.substr(dot + 1));
 }
 
 std::u16string TOrvoTunedexParser::SplitSeparators(std::u16string_view text) {
@@ -786,4 +790,109 @@ void TOrvoTunedexParserXSL::ParseText(std::u16string_view page) {
         if (station.FileName.find(u"admin") == npos)
             EmitStation();
     });
+}
+
+// ---- the custom catalogue provider ---------------------------------------------------------------
+
+const TOrvoTunedexProviderClass& TOrvoTunedexCustomProvider::Class() {
+    static const TOrvoTunedexProviderClassOf<TOrvoTunedexCustomProvider> cls(u"TOrvoTunedexCustomProvider");
+    return cls;
+}
+
+namespace {
+
+// The document's first bytes as 8-bit characters; the stream is rewound.
+std::string ReadHead(TNuvStream& stream) {
+    std::string head(1024, '\0');
+    stream.SetPosition(0);
+    int64_t got = 0;
+    while (got < int64_t(head.size())) {
+        const int64_t n = stream.Read(head.data() + got, int64_t(head.size()) - got);
+        if (n <= 0)
+            break;
+        got += n;
+    }
+    head.resize(size_t(got));
+    stream.SetPosition(0);
+    return head;
+}
+
+} // namespace
+
+const TOrvoTunedexParserClass* TOrvoTunedexCustomProvider::ChooseParser(std::u16string_view contentType,
+                                                                        TNuvStream& stream) {
+    const std::string type = ToUtf8(AsciiLower(contentType));
+    if (type.find("/json") != std::string::npos)
+        return &TOrvoTunedexParserJSON::Class();
+    if (type.find("/xml") != std::string::npos) {
+        const std::string head = ReadHead(stream);
+        // The domain of the namespace SPI documents declare.
+        if (head.find("worlddab.org") != std::string::npos)
+            return &TOrvoTunedexParserSPI::Class();
+        if (head.find("html") != std::string::npos)
+            return &TOrvoTunedexParserXSL::Class();
+        return &TOrvoTunedexParserXML::Class();
+    }
+    if (type.find("/html") != std::string::npos) {
+        if (ReadHead(stream).find("Icecast ") != std::string::npos)
+            return &TOrvoTunedexParserXSL::Class();
+        return nullptr;
+    }
+    if (type.find("text/plain") != std::string::npos) {
+        const std::string head = ReadHead(stream);
+        const auto first = std::find_if(head.begin(), head.end(), [](char c) { return uint8_t(c) > 32; });
+        if (first != head.end() && (*first == '[' || *first == '{'))
+            return &TOrvoTunedexParserJSON::Class();
+    }
+    return nullptr;
+}
+
+TNuvWebURL TOrvoTunedexCustomProvider::StatusAddress(const TNuvWebURL& page) {
+    TNuvWebURL status = page;
+    if (page.Path == u"/") {
+        status.Path = u"/json.xsl";
+        return status;
+    }
+    const size_t dot = page.Path.rfind(u'.');
+    const size_t last = page.Path.find_last_of(u" \\/:");
+    if (dot != npos && (last == npos || dot > last))
+        status.Path = page.Path.substr(0, dot) + u"-json.xsl";
+    else
+        status.Path = page.Path + u"-json.xsl";
+    return status;
+}
+
+void TOrvoTunedexCustomProvider::AsyncFetch(TNuvStream& stream, std::u16string_view contentType,
+                                            const TOrvoStationReceiver& receiver) {
+    const TOrvoTunedexParserClass* cls = ChooseParser(contentType, stream);
+    if (!cls)
+        return;
+    const std::u16string address = DocumentURL();
+    if (cls == &TOrvoTunedexParserXSL::Class() && IsRemoteAddress(address)) {
+        // The server's own machine-readable list is exact where the page is only laid out for
+        // people; a page on disk has no server beside it to ask.
+        const TNuvWebURL status = StatusAddress(TNuvWebURL::ParseHttp(address));
+        TNuvTemporaryFileStream document("Tunedex");
+        const TNuvWebErrorInfo outcome =
+            TNuvHttp::Get(status.ToString())->IgnoreCertificateErrors().OnData(document).RunInCurrentThread();
+        if (outcome.ErrorCode == 0) {
+            size_t forwarded = 0;
+            document.SetPosition(0);
+            try {
+                TOrvoTunedexParser::ParseDocument(TOrvoTunedexParserJSON::Class(), document, status, this,
+                                                  [&](const TOrvoRadioStationInfo& station) {
+                                                      ++forwarded;
+                                                      receiver(station);
+                                                  });
+            } catch (const EOrvoTunedexDocumentError&) {
+                // An answer that is no JSON status leaves the page to be read, unless stations
+                // already went out from it.
+                if (forwarded > 0)
+                    throw;
+            }
+            if (forwarded > 0)
+                return;
+        }
+    }
+    TOrvoTunedexParser::ParseDocument(*cls, stream, TNuvWebURL::ParseHttp(address), this, receiver);
 }

@@ -137,6 +137,9 @@ public:
     // An address relative to the document made absolute; "" and addresses with a scheme and "://"
     // stay, "www." gets "http://", "/..." the site root, "./..." and anything else the folder.
     std::u16string ResolveAddress(std::u16string_view text) const;
+    // The upper-case text after the name's last "." that follows its last space, "\\", "/" or
+    // ":", or ""; for an address with a scheme and "://" only the part before its first "?" counts.
+    static std::u16string AddressExtension(std::u16string_view name);
     // The first of " / ", "/", "|" and ", " that the text holds becomes ";" everywhere.
     static std::u16string SplitSeparators(std::u16string_view text);
     // The list with the text appended as an item, unless it is one already.
@@ -226,4 +229,34 @@ public:
     static std::u16string DecodePage(std::string_view bytes);
     // Reads the stations of a page already decoded.
     void ParseText(std::u16string_view page);
+};
+
+// A catalogue at any address the user types: the parser is chosen from the response's content
+// type and the document's first bytes. A streaming server's status page is read from the server's
+// JSON status first, and from the page itself only when that gives no station.
+//
+// Data: the address as typed, possibly followed by request header lines after a CR LF.
+//
+// Thread-safety: a provider object belongs to one thread at a time; the class operations may be
+// called from any thread.
+class TOrvoTunedexCustomProvider : public TOrvoTunedexProvider {
+public:
+    static const TOrvoTunedexProviderClass& Class();
+    const TOrvoTunedexProviderClass& ClassType() const override { return Class(); }
+    static std::u16string DisplayName() { return u"@Tunedex\\CustomCatalog"; }
+    static bool HasAddress() { return true; }
+    static std::u16string SupportedFormats() { return u"JSON, XML, XSL"; }
+
+    std::u16string DocumentURL() const override { return Data; }
+    using TOrvoTunedexProvider::AsyncFetch;
+    // A document no parser is chosen for gives no stations and no error.
+    void AsyncFetch(TNuvStream& stream, std::u16string_view contentType,
+                    const TOrvoStationReceiver& receiver) override;
+
+    // The parser class for the content type and the document's first 1024 bytes, or null; the
+    // stream is left at its start.
+    static const TOrvoTunedexParserClass* ChooseParser(std::u16string_view contentType, TNuvStream& stream);
+    // The address of the JSON status beside a status page: "/status.xsl" gives
+    // "/status-json.xsl", the root "/json.xsl"; header lines stay with it.
+    static TNuvWebURL StatusAddress(const TNuvWebURL& page);
 };
