@@ -9,6 +9,7 @@
 #include "nuv/Nuv.Web.DNS.h"
 #include "nuv/Nuv.Web.Http.h"
 #include "platform/Platform.Locale.h"
+#include "sdk/api/OrvoAPI.Tunedex.h"
 
 #include <algorithm>
 #include <array>
@@ -155,9 +156,15 @@ void TOrvoTunedexRadioBrowser::QueryValues(std::vector<std::u16string>& list, st
                     list.push_back(std::move(name));
             },
             &failure);
-    if (outcome.ErrorCode != 0 || !failure.empty())
-        NuvLogError(u"App", Format(u"Tunedex: %s/json/%s: %s", server, kindName,
-                                   failure.empty() ? u"the download failed" : failure));
+    if (outcome.ErrorCode != 0 || !failure.empty()) {
+        const std::u16string reason = failure.empty() ? u"the download failed" : failure;
+        NuvLogError(u"App", Format(u"Tunedex: %s/json/%s: %s", server, kindName, reason));
+        // The host reads why a look-up failed from the same pinned entries as a refresh's outcome.
+        NuvLogError(TUNEDEX_REFRESH_LOG_TAG,
+                    FormatTunedexRefreshLogMessage(
+                        {TTunedexRefreshOutcome::Failed,
+                         std::u16string(server) + u"/json/" + std::u16string(kindName), reason}));
+    }
     RemoveDuplicatesKeepingLast(list);
     std::stable_sort(list.begin(), list.end(), [](const std::u16string& a, const std::u16string& b) {
         return platform::CompareStringLocale(a, b) < 0;
