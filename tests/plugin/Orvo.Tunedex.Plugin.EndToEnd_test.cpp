@@ -409,3 +409,26 @@ TEST_F(TunedexProgram, EveryKindIsListedAddedRefreshedAndKeepsItsStationsWhenARe
     }
     EXPECT_EQ(Catalogues(), 4);
 }
+
+TEST_F(TunedexProgram, PreviewPrintsWhatARefreshWouldStoreAndStoresNothing) {
+    TDocuments documents;
+    documents.Serve("/list.json", "application/json", R"([{"name":"Json One","url":"http://s/j1"}])");
+    documents.Serve("/broken.xml", "text/xml",
+                    "<directory><entry><server_name>Before</server_name><listen_url>http://s/b</listen_url>"
+                    "</entry><entry><server_name>After</server_name></oops></directory>");
+    const TResult json = Run({"preview", documents.Url("/list.json"), "--format", "json"});
+    EXPECT_EQ(json.Status, 0) << json.Err;
+    EXPECT_NE(json.Out.find("\"Json One\""), std::string::npos) << json.Out;
+
+    const TResult broken = Run({"preview", documents.Url("/broken.xml")});
+    EXPECT_EQ(broken.Status, 0) << broken.Err;
+    EXPECT_NE(broken.Out.find("Before"), std::string::npos) << broken.Out;
+    EXPECT_EQ(std::count(broken.Err.begin(), broken.Err.end(), '\n'), 1) << broken.Err;
+    EXPECT_NE(broken.Err.find("stopped"), std::string::npos) << broken.Err;
+
+    const TResult missing = Run({"preview", documents.Url("/missing.json")});
+    EXPECT_EQ(missing.Status, 1);
+    EXPECT_NE(missing.Err.find("404"), std::string::npos) << missing.Err;
+    EXPECT_EQ(Catalogues(), 1);
+    EXPECT_EQ(Stations(), 0);
+}
