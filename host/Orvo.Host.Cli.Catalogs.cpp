@@ -1,8 +1,9 @@
-// The catalogue commands: `kinds`, `catalogs`, `add`, `edit`, `remove` and `reset`, each done
-// with the catalogue manager and editor as a person would.
+// The catalogue commands: `kinds`, `catalogs`, `add`, `edit`, `remove`, `reset` and `preview`,
+// each done with the catalogue manager and editor as a person would.
 
 #include "host/Orvo.Host.Cli.Dialogs.h"
 #include "platform/Platform.Locale.h"
+#include "platform/Platform.Paths.h"
 
 #include <CLI/CLI.hpp>
 #include <rapidjson/stringbuffer.h>
@@ -12,6 +13,9 @@
 #include <ctime>
 #include <ostream>
 #include <set>
+#include <sstream>
+
+#include <stdlib.h>
 
 namespace {
 
@@ -161,8 +165,10 @@ struct TCatalogueOptions {
 // Saves through the editor of a new catalogue, or of the one `key` names, then waits for the
 // refresh that saving starts and prints the station count. With --no-wait it prints the
 // catalogue's id and detaches, and waits for the refresh in the background.
+// `warning`, when given, receives where the document stopped short, if it did.
 int SaveCatalogue(TOrvoCliContext& context, const TCatalogueOptions& options,
-                  const std::optional<std::string>& key, const TOrvoCliDetach& detach) {
+                  const std::optional<std::string>& key, const TOrvoCliDetach& detach,
+                  std::u16string* warning = nullptr) {
     const TOrvoCliPluginLog log;
     TOrvoCliSession session(context);
     const bool adding = !key;
@@ -203,6 +209,8 @@ int SaveCatalogue(TOrvoCliContext& context, const TCatalogueOptions& options,
         }
         result = manager.WaitForRefresh(savedId, savedUpdated, rebuilds, log,
                                         [&] { session.Progress(Format(u"Refreshing \"%s\"...", title)); });
+        if (warning)
+            *warning = log.WarningOf(result->Title);
     });
     session.Progress({});
     if (const int status = session.Outcome(); status != TUNEDEX_EXIT_OK)
@@ -403,7 +411,97 @@ public:
     }
 };
 
+// Fetches and reads the document as a refresh of such a catalogue does, by adding it to a
+// throw-away profile of its own, so that the provider, download and parser are the refresh's own
+// and the user's catalogues stay untouched.
+class TPreviewCommand : public TOrvoCliCommand {
+public:
+    std::string Name() const override { return "preview"; }
+    std::string Description() const override {
+        return "Fetch and read a catalogue document as a refresh would and print its stations; stores "
+               "nothing";
+    }
+    void DefineOptions(CLI::App& command) override {
+        command.add_option("ADDRESS", FAddress, "Address or file path of the document")->required();
+        command
+            .add_option("--kind", FKind,
+                        "Kind of catalogue as `tunedex kinds` lists it (default: the custom catalogue, "
+                        "which recognises the document by its content)")
+            ->option_text("KIND");
+        command.add_option("--format", FFormat, "Output format")
+            ->check(CLI::IsMember({"table", "json"}))
+            ->option_text("table|json");
+    }
+    int Run(TOrvoCliContext& context) override {
+        const TScratchProfile profile;
+        TCatalogueOptions options;
+        options.Title = "Preview";
+        options.TitleGiven = true;
+        // The custom catalogue is registered last of the four kinds.
+        options.Kind = FKind.empty() ? "4" : FKind;
+        // The scratch catalogue is refreshed by the plug-in, which knows nothing of this
+        // command's working folder.
+        options.Address = platform::HasUrlForm(FromUtf8(FAddress)) || FAddress.empty()
+                              ? FAddress
+                              : std::filesystem::absolute(FAddress).string();
+        std::ostringstream count;
+        TOrvoCliContext scratch{context.Settings, count, context.Err};
+        scratch.Settings.ProfileFolder = profile.Path;
+        std::u16string warning;
+        try {
+            if (const int status = SaveCatalogue(scratch, options, std::nullopt, {}, &warning);
+                status != TUNEDEX_EXIT_OK)
+                return status;
+        } catch (const EOrvoCliUsage&) {
+            throw;
+        } catch (const Exception& e) {
+            // The catalogue saved is the scratch one: only the refresh's reason means anything.
+            const std::u16string& message = e.Message();
+            constexpr std::u16string_view marker = u"its refresh failed: ";
+            if (const size_t at = message.find(marker); at != std::u16string::npos)
+                throw Exception(u"Cannot read the document: " + message.substr(at + marker.size()));
+            throw;
+        }
+        if (!warning.empty())
+            context.Err << "tunedex: the document stopped early: " << TerminalMessage(ToUtf8(warning))
+                        << '\n';
+        std::unique_ptr<TOrvoCliCommand> stations = NewStationsCommand();
+        CLI::App app;
+        stations->DefineOptions(app);
+        app.parse("--format " + FFormat, false);
+        TOrvoCliContext listing{scratch.Settings, context.Out, context.Err};
+        return stations->Run(listing);
+    }
+
+private:
+    // A new profile folder, removed with everything in it at the end.
+    struct TScratchProfile {
+        std::filesystem::path Path;
+        TScratchProfile() {
+            std::string pattern =
+                (std::filesystem::temp_directory_path() / "tunedex-preview-XXXXXX").string();
+            if (!mkdtemp(pattern.data()))
+                throw Exception(u"Cannot make a scratch profile for the preview");
+            Path = pattern;
+        }
+        ~TScratchProfile() {
+            std::error_code ignored;
+            std::filesystem::remove_all(Path, ignored);
+        }
+        TScratchProfile(const TScratchProfile&) = delete;
+        TScratchProfile& operator=(const TScratchProfile&) = delete;
+    };
+
+    std::string FAddress;
+    std::string FKind;
+    std::string FFormat = "table";
+};
+
 } // namespace
+
+std::unique_ptr<TOrvoCliCommand> NewPreviewCommand() {
+    return std::make_unique<TPreviewCommand>();
+}
 
 std::unique_ptr<TOrvoCliCommand> NewKindsCommand() {
     return std::make_unique<TKindsCommand>();

@@ -184,10 +184,12 @@ void TOrvoCliEditor::Save() {
     if (!FSave.Usable()) {
         std::u16string needs = u"a title";
         if (ShowsAddress())
-            needs += u" and an address in URL form, a network path or a drive path";
+            needs += u" and an address in URL form or an absolute file path, on one line without control "
+                     u"characters";
         else if (ShowsRadioBrowser())
             needs += u" and a Radio Browser server";
-        throw EOrvoCliUsage(Format(u"The catalogue cannot be saved: it needs %s", needs));
+        // The values were given as asked; the editor refuses them, so nothing is saved.
+        throw Exception(Format(u"The catalogue cannot be saved: it needs %s", needs));
     }
     FDriver.Press(FSave);
 }

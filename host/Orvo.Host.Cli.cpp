@@ -26,6 +26,7 @@ TOrvoCli::TOrvoCli() {
     AddCommand(NewOpenCommand());
     AddCommand(NewRefreshCommand());
     AddCommand(NewStationsCommand());
+    AddCommand(NewPreviewCommand());
 }
 
 namespace {

@@ -82,6 +82,7 @@ std::unique_ptr<TOrvoCliCommand> NewDescribeCommand();
 std::unique_ptr<TOrvoCliCommand> NewOpenCommand();
 std::unique_ptr<TOrvoCliCommand> NewRefreshCommand();
 std::unique_ptr<TOrvoCliCommand> NewStationsCommand();
+std::unique_ptr<TOrvoCliCommand> NewPreviewCommand();
 
 class TOrvoCli {
 public:

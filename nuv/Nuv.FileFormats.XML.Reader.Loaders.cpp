@@ -27,7 +27,8 @@ void TNuvXMLCallbackLoader::OnText(void* context, TNuvXMLTextReader& reader) {
 TNuvXMLNodeLoaders::~TNuvXMLNodeLoaders() {
     for (auto& holder : FHolders)
         delete holder->Instance.load();
-    delete FDefault.Instance.load();
+    if (FDefaultOwned)
+        delete FDefault.Instance.load();
 }
 
 TNuvXMLNodeLoaders::THolder& TNuvXMLNodeLoaders::Add(std::u16string_view name,
@@ -77,8 +78,27 @@ TNuvXMLNodeLoaders::THolder& TNuvXMLNodeLoaders::AddAttributes(std::u16string_vi
 }
 
 void TNuvXMLNodeLoaders::SetDefault(const TNuvXMLNodeLoaderClass& cls) {
-    delete FDefault.Instance.exchange(nullptr);
+    TNuvXMLNodeLoader* old = FDefault.Instance.exchange(nullptr);
+    if (FDefaultOwned)
+        delete old;
+    FDefaultOwned = true;
     FDefault.Class = &cls;
+}
+
+void TNuvXMLNodeLoaders::SetDefault(TNuvXMLNodeLoader& loader) {
+    TNuvXMLNodeLoader* old = FDefault.Instance.exchange(&loader);
+    if (FDefaultOwned)
+        delete old;
+    FDefaultOwned = false;
+    FDefault.Class = nullptr;
+}
+
+void TNuvXMLNodeLoaders::SetDefault(std::unique_ptr<TNuvXMLNodeLoader> loader) {
+    TNuvXMLNodeLoader* old = FDefault.Instance.exchange(loader.release());
+    if (FDefaultOwned)
+        delete old;
+    FDefaultOwned = true;
+    FDefault.Class = nullptr;
 }
 
 void TNuvXMLNodeLoaders::SetCapacity(int32_t delta) {
@@ -127,7 +147,7 @@ TNuvXMLDocumentLoader::TNuvXMLDocumentLoader() : FLoaders(FNames) {
     FSettings.NameTable = &FNames;
 }
 
-void TNuvXMLDocumentLoader::Load(void* context, TNuvStream& stream) {
+void TNuvXMLDocumentLoader::Load(void* context, TNuvStream& stream, std::u16string* stoppedAt) {
     if (stream.Position() >= stream.Size())
         return;
     TNuvXMLTextReader reader(FSettings, &stream);
@@ -143,8 +163,12 @@ void TNuvXMLDocumentLoader::Load(void* context, TNuvStream& stream) {
         try {
             if (!reader.Read())
                 break;
-        } catch (...) {
+        } catch (const Exception& e) {
             // Malformed input ends the load quietly; what was delivered stays delivered.
+            if (stoppedAt)
+                *stoppedAt = e.Message();
+            break;
+        } catch (...) {
             break;
         }
         switch (reader.NodeType()) {

@@ -315,8 +315,10 @@ bool TNuvXMLTextReader::TryGetAttribute(std::u16string_view name, std::u16string
         TNuvXMLNodeData& a = FNodes[FElementAt + size_t(i)];
         bool match;
         if (colon != std::u16string_view::npos)
-            match = a.Prefix->size() == colon && name.substr(0, colon) == *a.Prefix &&
-                    name.substr(colon + 1) == *a.LocalName;
+            // A reader that does not split names keeps the whole qualified name as local name.
+            match = (a.Prefix->size() == colon && name.substr(0, colon) == *a.Prefix &&
+                     name.substr(colon + 1) == *a.LocalName) ||
+                    (a.Prefix->empty() && *a.LocalName == name);
         else
             match = a.Prefix->empty() && *a.LocalName == name;
         if (match) {

@@ -459,6 +459,12 @@ public:
     THolder& AddAttributes(std::u16string_view name, TNuvXMLAttributesCallback onAttributes);
     // The class for every name without an entry.
     void SetDefault(const TNuvXMLNodeLoaderClass& cls);
+    // A loader the table does not own for every name without an entry; it may be the table's own
+    // owner, so that one loader serves a subtree of any depth.
+    void SetDefault(TNuvXMLNodeLoader& loader);
+    // The given instance for every name without an entry: a loader made for one load can chain
+    // tables of a bounded depth this way.
+    void SetDefault(std::unique_ptr<TNuvXMLNodeLoader> loader);
     // Room for delta more entries.
     void SetCapacity(int32_t delta);
     // The loader for the element the reader is on, named by the atom `name`; null when none
@@ -470,6 +476,7 @@ private:
     TNuvXMLNameTable& FNames;
     std::vector<std::unique_ptr<THolder>> FHolders;
     THolder FDefault;
+    bool FDefaultOwned = true;
 };
 
 // Reads whole documents through a tree of loaders. Malformed XML ends a load quietly at the
@@ -483,8 +490,12 @@ public:
     // The loaders of the top-level element names.
     TNuvXMLNodeLoaders& Loaders() { return FLoaders; }
     TNuvXMLNameTable& NameTable() { return FNames; }
+    // The reader settings of every load; change them before the first.
+    TNuvXMLReaderSettings& Settings() { return FSettings; }
     // Reads the stream from its position to the end, `context` going to the top-level elements.
-    void Load(void* context, TNuvStream& stream);
+    // When the XML is malformed and `stoppedAt` is given, the reader's message (with the place)
+    // is put there; it is left alone otherwise.
+    void Load(void* context, TNuvStream& stream, std::u16string* stoppedAt = nullptr);
 
 private:
     TNuvXMLNameTable FNames;

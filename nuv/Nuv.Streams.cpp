@@ -97,6 +97,10 @@ std::u16string NuvDocumentSizeRefusal(int64_t size) {
 
 std::string TNuvStream::ReadAll() {
     std::string out;
+    // Room for what remains at once: growing by doubling would need twice a large document's
+    // size while the text is moved.
+    if (const int64_t remaining = Size() - Position(); remaining > 0)
+        out.reserve(size_t(remaining));
     char chunk[64 * 1024];
     for (;;) {
         const int64_t n = Read(chunk, sizeof chunk);

@@ -17,6 +17,39 @@ const TValue* AsValue(const void* p) {
     return static_cast<const TValue*>(p);
 }
 
+// Numbers stay as written (no rounding of "1e2" or "128.0").
+constexpr unsigned kParseFlags = rapidjson::kParseNumbersAsStringsFlag;
+// Nesting the recursive parser may take on the call stack; deeper documents are parsed again by
+// the iterative parser, which keeps nesting off the stack but is much slower.
+constexpr unsigned kRecursionBound = 256;
+
+// The document's own event handler, refusing nesting beyond the bound.
+struct TBoundedHandler {
+    rapidjson::Document& Document;
+    unsigned Depth = 0;
+
+    bool Null() { return Document.Null(); }
+    bool Bool(bool b) { return Document.Bool(b); }
+    bool Int(int i) { return Document.Int(i); }
+    bool Uint(unsigned i) { return Document.Uint(i); }
+    bool Int64(int64_t i) { return Document.Int64(i); }
+    bool Uint64(uint64_t i) { return Document.Uint64(i); }
+    bool Double(double d) { return Document.Double(d); }
+    bool RawNumber(const char* text, rapidjson::SizeType length, bool copy) {
+        return Document.RawNumber(text, length, copy);
+    }
+    bool String(const char* text, rapidjson::SizeType length, bool copy) {
+        return Document.String(text, length, copy);
+    }
+    bool Key(const char* text, rapidjson::SizeType length, bool copy) {
+        return Document.Key(text, length, copy);
+    }
+    bool StartObject() { return ++Depth <= kRecursionBound && Document.StartObject(); }
+    bool EndObject(rapidjson::SizeType count) { return --Depth, Document.EndObject(count); }
+    bool StartArray() { return ++Depth <= kRecursionBound && Document.StartArray(); }
+    bool EndArray(rapidjson::SizeType count) { return --Depth, Document.EndArray(count); }
+};
+
 } // namespace
 
 struct TNuvJSONDocument::TImpl {
@@ -138,10 +171,22 @@ std::unique_ptr<TNuvJSONDocument> JSON::Parse(std::string_view bytes, std::u16st
     const size_t bom = bytes.starts_with("\xEF\xBB\xBF") ? 3 : 0;
     bytes.remove_prefix(bom);
     auto impl = std::make_unique<TNuvJSONDocument::TImpl>();
-    // Numbers stay as written (no rounding of "1e2" or "128.0"); the iterative parser keeps deep
-    // nesting off the call stack.
-    constexpr unsigned flags = rapidjson::kParseNumbersAsStringsFlag | rapidjson::kParseIterativeFlag;
-    impl->Document.Parse<flags>(bytes.data(), bytes.size());
+    // The fast recursive parser first; any failure (too deep, or not JSON at all) is decided by
+    // the iterative parser, so deep documents parse and every reason is the same as before.
+    bool parsed = false;
+    const auto recursive = [&](rapidjson::Document& document) {
+        rapidjson::MemoryStream memory(bytes.data(), bytes.size());
+        rapidjson::EncodedInputStream<rapidjson::UTF8<>, rapidjson::MemoryStream> input(memory);
+        TBoundedHandler handler{document};
+        parsed = !rapidjson::Reader().Parse<kParseFlags>(input, handler).IsError();
+        return parsed;
+    };
+    impl->Document.Populate(recursive);
+    if (!parsed) {
+        // A fresh document: the pool of the abandoned attempt would double what is held.
+        impl = std::make_unique<TNuvJSONDocument::TImpl>();
+        impl->Document.Parse<kParseFlags | rapidjson::kParseIterativeFlag>(bytes.data(), bytes.size());
+    }
     if (impl->Document.HasParseError()) {
         if (reason)
             *reason = bytes.find_first_not_of(" \t\r\n") == std::string_view::npos

@@ -54,7 +54,7 @@ std::string TEncodingDecoder::Name() const {
 namespace {
 
 // One converter per thread: converters keep state and are not shared.
-UConverter* LegacyConverter() {
+UConverter* LegacyConverter(int which = 0) {
     struct TOwner {
         UConverter* Converter = nullptr;
         ~TOwner() {
@@ -62,7 +62,8 @@ UConverter* LegacyConverter() {
                 ucnv_close(Converter);
         }
     };
-    thread_local TOwner owner;
+    thread_local TOwner owners[2];
+    TOwner& owner = owners[which];
     if (!owner.Converter) {
         UErrorCode status = U_ZERO_ERROR;
         owner.Converter = ucnv_open(LegacyCodePage().c_str(), &status);
@@ -96,6 +97,28 @@ std::string ToLegacy(std::u16string_view text) {
                         reinterpret_cast<const UChar*>(text.data()), int32_t(text.size()), &status);
     out.resize(U_FAILURE(status) ? 0 : size_t(length));
     return out;
+}
+
+std::string ToLegacy(std::u16string_view text, char substitute) {
+    // A converter of its own, so that the other conversions keep the code page's substitute.
+    UConverter* converter = LegacyConverter(1);
+    if (!converter || text.empty())
+        return {};
+    ucnv_reset(converter);
+    UErrorCode status = U_ZERO_ERROR;
+    ucnv_setSubstChars(converter, &substitute, 1, &status);
+    std::string out(text.size() * size_t(ucnv_getMaxCharSize(converter)), '\0');
+    status = U_ZERO_ERROR;
+    const int32_t length =
+        ucnv_fromUChars(converter, out.data(), int32_t(out.size()),
+                        reinterpret_cast<const UChar*>(text.data()), int32_t(text.size()), &status);
+    out.resize(U_FAILURE(status) ? 0 : size_t(length));
+    return out;
+}
+
+bool LegacyCodePageIsSingleByte() {
+    UConverter* converter = LegacyConverter();
+    return converter && ucnv_getMaxCharSize(converter) == 1;
 }
 
 std::u16string FromLegacy(std::string_view bytes) {

@@ -46,5 +46,9 @@ std::string LegacyCodePage();
 // not define U+FFFD.
 std::string ToLegacy(std::u16string_view text);
 std::u16string FromLegacy(std::string_view bytes);
+// The same with a substitute of our choosing for characters the code page lacks.
+std::string ToLegacy(std::u16string_view text, char substitute);
+// Whether the legacy code page maps every character to one byte.
+bool LegacyCodePageIsSingleByte();
 
 } // namespace platform

@@ -1,10 +1,12 @@
 #include "platform/Platform.Locale.h"
 
+#include <unicode/uchar.h>
 #include <unicode/ucol.h>
 #include <unicode/udat.h>
 #include <unicode/uloc.h>
 #include <unicode/unum.h>
 #include <unicode/ustring.h>
+#include <unicode/utf16.h>
 
 #include <memory>
 
@@ -105,6 +107,17 @@ std::u16string UpperCaseLocale(std::u16string_view text) {
 
 std::u16string LowerCaseLocale(std::u16string_view text) {
     return MapCase(u_strToLower, text);
+}
+
+std::u16string UpperCaseSimple(std::u16string_view text) {
+    std::u16string result(text);
+    for (char16_t& c : result)
+        if (c >= u'a' && c <= u'z')
+            c = char16_t(c - 32);
+        else if (c >= 0x80 && !U16_IS_SURROGATE(c))
+            if (const UChar32 upper = u_toupper(c); upper <= 0xFFFF)
+                c = char16_t(upper);
+    return result;
 }
 
 std::string CollationLocaleName() {

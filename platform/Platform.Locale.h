@@ -21,6 +21,10 @@ int CompareStringLocale(std::u16string_view a, std::u16string_view b);
 // Full case mapping in the default locale (a mapping may change the length).
 std::u16string UpperCaseLocale(std::u16string_view text);
 std::u16string LowerCaseLocale(std::u16string_view text);
+// Upper case one UTF-16 unit at a time with the locale-independent simple mapping, so the result
+// has the text's length and a position in it is the same position in the text (surrogates and
+// characters whose upper case is longer stay as they are).
+std::u16string UpperCaseSimple(std::u16string_view text);
 
 // The locale the functions above use, for example "de_DE" or "" for the root locale.
 std::string CollationLocaleName();

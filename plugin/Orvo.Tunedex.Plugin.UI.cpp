@@ -3,6 +3,9 @@
 #include "nuv/Nuv.Shell.h"
 #include "nuv/Nuv.Strings.h"
 #include "nuv/Nuv.Threading.h"
+#include "platform/Platform.Paths.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -156,11 +159,18 @@ void TOrvoTunedexEditDialog::ValueChanged(IUnknown*) {
 }
 
 bool TOrvoTunedexEditDialog::IsAcceptableAddress(std::u16string_view address) {
-    if (address.starts_with(u"\\\\"))
+    // Request header lines may follow the address after a CR LF; the address itself is one
+    // line, and a control character in it would reach the request or the file system as is.
+    const std::u16string_view line = address.substr(0, address.find(u"\r\n"));
+    if (std::any_of(line.begin(), line.end(), [](char16_t c) { return c < u' ' || c == 0x7F; }))
+        return false;
+    if (line.starts_with(u"\\\\"))
         return true;
-    if (TOrvoTunedexProvider::IsRemoteAddress(address))
+    if (TOrvoTunedexProvider::IsRemoteAddress(line))
         return true;
-    return address.size() >= 2 && IsAsciiLetter(address[0]) && address[1] == u':';
+    if (!platform::nativepaths::IsRelative(line))
+        return true;
+    return line.size() >= 2 && IsAsciiLetter(line[0]) && line[1] == u':';
 }
 
 void TOrvoTunedexEditDialog::Validate() {

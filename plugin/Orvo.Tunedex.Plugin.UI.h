@@ -32,7 +32,8 @@ public:
     void LoadProvider(std::u16string_view providerId);
     // The provider settings the boxes describe.
     std::u16string DataText() const;
-    // Whether an address may be saved: a network path, URL form, or a drive path.
+    // Whether an address may be saved: a network path, URL form, an absolute path of this
+    // system or a drive path, on one line without control characters.
     static bool IsAcceptableAddress(std::u16string_view address);
 
     ComPtr<IOrvoUIForm> Form;

@@ -6,7 +6,10 @@
 #include "plugin/Orvo.Tunedex.Plugin.FileManager.h"
 #include "plugin/Orvo.Tunedex.Plugin.ML.h"
 #include "plugin/Orvo.Tunedex.Plugin.Menus.h"
+#include "plugin/Orvo.Tunedex.Providers.Custom.h"
+#include "plugin/Orvo.Tunedex.Providers.Playlist.h"
 #include "plugin/Orvo.Tunedex.Providers.RadioBrowser.h"
+#include "plugin/Orvo.Tunedex.Providers.XiphDir.h"
 #include "sdk/api/OrvoAPI.MusicLibrary.h"
 
 TOrvoTunedexPlugin::~TOrvoTunedexPlugin() = default;
@@ -64,6 +67,9 @@ void TOrvoTunedexPlugin::StartUp(const std::u16string& profileFolder) {
 
     // The editor lists the classes in this order.
     TOrvoTunedexProviderRepository::RegisterProvider(TOrvoTunedexRadioBrowser::Class());
+    TOrvoTunedexProviderRepository::RegisterProvider(TOrvoTunedexXiphDirectory::Class());
+    TOrvoTunedexProviderRepository::RegisterProvider(TOrvoTunedexPlaylistBasedProvider::Class());
+    TOrvoTunedexProviderRepository::RegisterProvider(TOrvoTunedexCustomProvider::Class());
     ApplyConnectionSettings();
     // Whatever the host said: the token is what a default user agent composed from now on shows.
     TNuvWebSettings::SetProductToken(u"Orvo-Tunedex/1.0");

@@ -185,7 +185,8 @@ TEST_F(CatalogCommands, ServersFailWhenTheNameServerRefuses) {
 TEST_F(CatalogCommands, AddEditRemoveAndResetGoThroughTheManager) {
     const CliRun kinds = Tunedex({"kinds"});
     ASSERT_EQ(kinds.Status, 0) << kinds.Err;
-    EXPECT_EQ(Lines(kinds.Out), std::vector<std::string>{"1  Radio Browser"});
+    EXPECT_EQ(Lines(kinds.Out), (std::vector<std::string>{"1  Radio Browser", "2  Xiph Directory",
+                                                          "3  Remote playlist", "4  Custom catalog"}));
 
     // A refresh slow enough to be seen running: the command waits for its end.
     FStandIn.SetHook([](const std::string& path, httplib::Response&, std::string&) {
@@ -275,7 +276,7 @@ TEST_F(CatalogCommands, KindsAreNamedInAnyCaseOrByPosition) {
         const char* Value;
     };
     for (const Case& c : {Case{"radio BROWSER", 0, "jazz"}, Case{"1", 0, "blues"}, Case{"0", 2, "x"},
-                          Case{"2", 2, "x"}, Case{"Xiph", 2, "x"}}) {
+                          Case{"5", 2, "x"}, Case{"Xiph", 2, "x"}}) {
         std::vector<std::string> args = AddJazz(c.Value);
         args[4] = c.Kind;
         args.back() = c.Value;

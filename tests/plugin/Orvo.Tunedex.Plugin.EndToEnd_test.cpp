@@ -13,10 +13,12 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -326,3 +328,107 @@ TEST_F(TunedexProgram, CommandsThatChangeCataloguesTakeTurns) {
 }
 
 } // namespace
+
+namespace {
+
+// Documents of the other catalogue kinds, each with the content type a server would send.
+class TDocuments {
+public:
+    TDocuments() {
+        FServer->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
+            std::lock_guard lock(FLock);
+            const auto it = FBodies.find(request.path);
+            if (it == FBodies.end() || it->second.first.empty()) {
+                response.status = it == FBodies.end() ? 404 : 500;
+                return;
+            }
+            response.set_content(it->second.second, it->second.first);
+        });
+        FServer.Start();
+    }
+    // An empty content type makes the path answer 500.
+    void Serve(const std::string& path, const std::string& contentType, const std::string& body) {
+        std::lock_guard lock(FLock);
+        FBodies[path] = {contentType, body};
+    }
+    std::string Url(const std::string& path) const { return ToUtf8(FServer.Url(path)); }
+
+private:
+    std::mutex FLock;
+    std::map<std::string, std::pair<std::string, std::string>> FBodies;
+    testsupport::TLoopbackServer FServer;
+};
+
+} // namespace
+
+TEST_F(TunedexProgram, EveryKindIsListedAddedRefreshedAndKeepsItsStationsWhenARefreshFails) {
+    TResult kinds = Run({"kinds"});
+    EXPECT_EQ(kinds.Out, "1  Radio Browser\n2  Xiph Directory\n3  Remote playlist\n4  Custom catalog\n");
+
+    TDocuments documents;
+    documents.Serve(
+        "/yp.xml", "text/xml",
+        "<directory><entry><server_name>Xiph One</server_name><listen_url>http://s/x1</listen_url>"
+        "</entry></directory>");
+    documents.Serve("/lists/a.m3u", "audio/x-mpegurl", "#EXTM3U\n#EXTINF:-1,Rel\nb/s.mp3\nhttp://abs/live\n");
+    documents.Serve("/list.json", "application/json; charset=utf-8",
+                    R"([{"name":"Json One","url":"http://s/j1"}])");
+    const testsupport::TScopedEnvironment listing("TUNEDEX_XIPH_LISTING", documents.Url("/yp.xml"));
+    const struct {
+        std::vector<std::string> Args;
+        std::string Path;
+        std::string Title;
+    } kindsToAdd[] = {
+        {{"--kind", "Xiph Directory"}, "/yp.xml", "Xiph"},
+        {{"--kind", "remote playlist", "--address", documents.Url("/lists/a.m3u")}, "/lists/a.m3u", "Lists"},
+        {{"--kind", "4", "--address", documents.Url("/list.json")}, "/list.json", "Json"},
+    };
+    for (const auto& kind : kindsToAdd) {
+        std::vector<std::string> args{"add", "--title", kind.Title};
+        args.insert(args.end(), kind.Args.begin(), kind.Args.end());
+        const TResult added = Run(args);
+        EXPECT_EQ(added.Status, 0) << kind.Title << ": " << added.Err;
+    }
+    EXPECT_EQ(Stations(), 4);
+    EXPECT_EQ(Stations(u"FileName = '" + FromUtf8(documents.Url("/lists/b/s.mp3")) + u"'"), 1);
+    EXPECT_EQ(Stations(u"Name = 'Xiph One'"), 1);
+
+    for (const auto& kind : kindsToAdd) {
+        documents.Serve(kind.Path, "", "");
+        const TResult failed = Run({"refresh", kind.Title});
+        EXPECT_EQ(failed.Status, 1) << kind.Title;
+        EXPECT_NE(failed.Err.find("was not refreshed: "), std::string::npos) << failed.Err;
+    }
+    EXPECT_EQ(Stations(), 4);
+
+    // An address the editor refuses saves nothing.
+    for (const std::string& address : {std::string("http://h/a\x01.m3u"), std::string("relative/list.m3u")}) {
+        const TResult refused = Run({"add", "--title", "Bad", "--kind", "3", "--address", address});
+        EXPECT_EQ(refused.Status, 1) << refused.Err;
+        EXPECT_NE(refused.Err.find("cannot be saved"), std::string::npos) << refused.Err;
+    }
+    EXPECT_EQ(Catalogues(), 4);
+}
+
+TEST_F(TunedexProgram, PreviewPrintsWhatARefreshWouldStoreAndStoresNothing) {
+    TDocuments documents;
+    documents.Serve("/list.json", "application/json", R"([{"name":"Json One","url":"http://s/j1"}])");
+    documents.Serve("/broken.xml", "text/xml",
+                    "<directory><entry><server_name>Before</server_name><listen_url>http://s/b</listen_url>"
+                    "</entry><entry><server_name>After</server_name></oops></directory>");
+    const TResult json = Run({"preview", documents.Url("/list.json"), "--format", "json"});
+    EXPECT_EQ(json.Status, 0) << json.Err;
+    EXPECT_NE(json.Out.find("\"Json One\""), std::string::npos) << json.Out;
+
+    const TResult broken = Run({"preview", documents.Url("/broken.xml")});
+    EXPECT_EQ(broken.Status, 0) << broken.Err;
+    EXPECT_NE(broken.Out.find("Before"), std::string::npos) << broken.Out;
+    EXPECT_EQ(std::count(broken.Err.begin(), broken.Err.end(), '\n'), 1) << broken.Err;
+    EXPECT_NE(broken.Err.find("stopped"), std::string::npos) << broken.Err;
+
+    const TResult missing = Run({"preview", documents.Url("/missing.json")});
+    EXPECT_EQ(missing.Status, 1);
+    EXPECT_NE(missing.Err.find("404"), std::string::npos) << missing.Err;
+    EXPECT_EQ(Catalogues(), 1);
+    EXPECT_EQ(Stations(), 0);
+}

@@ -140,7 +140,8 @@ TEST_F(EditDialog, SaveWaitsForAnAcceptableAddress) {
     const std::vector<Case> cases = {
         {u"", false},
         {u"stations.txt", false},
-        {u"/home/user/stations.txt", false},
+        {u"/home/user/stations.txt", true},
+        {u"http://example.com/a\x01.pls", false},
         {u"www.example.com/list", false},
         {u"C", false},
         {u"1:\\list", false},
@@ -195,15 +196,15 @@ TEST_F(EditDialog, SavingStoresTheCatalogueAndStartsItsRefresh) {
     EXPECT_FALSE(saved) << "closing without saving saves nothing";
     EXPECT_TRUE(StoredIds().empty());
 
-    // A catalogue stored with a plain path, which the editor would refuse, can only be saved
+    // A catalogue stored with a relative path, which the editor would refuse, can only be saved
     // once its address is corrected.
-    auto seed = TTestLineProvider::Class().Create(u"Seed", document, 0);
+    auto seed = TTestLineProvider::Class().Create(u"Seed", u"lines.txt", 0);
     FCatalog->ProviderUpdate(seed.get(), u"");
     const std::u16string seedId = seed->ID();
     const bool edited = RunEditor(
         [&](TOrvoHostUIDriver& d) {
             EXPECT_EQ(d.Text(d.Edit(ORVO_UI_EDIT, edTitle)), u"Seed");
-            EXPECT_EQ(d.Text(d.Edit(ORVO_UI_EDIT, edAddress)), document);
+            EXPECT_EQ(d.Text(d.Edit(ORVO_UI_EDIT, edAddress)), u"lines.txt");
             EXPECT_FALSE(d.Enabled(d.Find(u"B1")));
             d.Type(d.Edit(ORVO_UI_EDIT, edTitle), u"Renamed");
         },

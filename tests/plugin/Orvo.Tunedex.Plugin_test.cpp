@@ -187,11 +187,13 @@ TEST_F(TunedexPlugin, RegistersTheProviderClassesWhileRunning) {
     std::vector<std::u16string> names;
     TOrvoTunedexProviderRepository::EnumClasses(
         [&](const TOrvoTunedexProviderClass& cls) { names.push_back(cls.ClassName()); });
-    EXPECT_EQ(names, std::vector<std::u16string>{u"TOrvoTunedexRadioBrowser"});
+    EXPECT_EQ(names, (std::vector<std::u16string>{u"TOrvoTunedexRadioBrowser", u"TOrvoTunedexXiphDirectory",
+                                                  u"TOrvoTunedexPlaylistBasedProvider",
+                                                  u"TOrvoTunedexCustomProvider"}));
     FPlugin->Finalize();
     // A second start registers them once, not twice.
     ASSERT_EQ(FPlugin->Initialize(FCore.get()), S_OK);
-    EXPECT_EQ(TOrvoTunedexProviderRepository::Count(), 1);
+    EXPECT_EQ(TOrvoTunedexProviderRepository::Count(), 4);
     FPlugin->Finalize();
     EXPECT_EQ(TOrvoTunedexProviderRepository::Count(), 0);
 }
