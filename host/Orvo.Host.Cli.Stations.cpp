@@ -251,7 +251,11 @@ private:
     // The playlist to the standard output, or to the --output file, replacing it.
     int Deliver(TOrvoCliContext& context, const std::string& bytes) {
         if (FOutput.empty()) {
-            context.Out << bytes;
+            // A full disk or a closed pipe behind the standard output is a playlist not written.
+            if (!context.Out.write(bytes.data(), std::streamsize(bytes.size())).flush()) {
+                context.Err << "tunedex: the playlist could not be written to the standard output\n";
+                return TUNEDEX_EXIT_FAILURE;
+            }
             return TUNEDEX_EXIT_OK;
         }
         try {
