@@ -3,6 +3,7 @@
 
 #include "host/Orvo.Host.Cli.h"
 #include "host/Orvo.Host.MusicLibrary.Browser.h"
+#include "zan/Zan.Playlists.h"
 
 #include <CLI/CLI.hpp>
 #include <rapidjson/stringbuffer.h>
@@ -12,6 +13,7 @@
 #include <climits>
 #include <cstdint>
 #include <ostream>
+#include <string_view>
 
 namespace {
 
@@ -71,6 +73,53 @@ void WriteJson(std::ostream& out, const TOrvoHostMLResult& result,
     }
 }
 
+const char* const kPlaylistFormats[] = {"m3u", "m3u8", "pls", "xspf"};
+
+bool IsPlaylistFormat(std::string_view format) {
+    return std::find(std::begin(kPlaylistFormats), std::end(kPlaylistFormats), format) !=
+           std::end(kPlaylistFormats);
+}
+
+// What a playlist entry is made of, in the storage's field names.
+const std::u16string kExportFields[] = {u"FileName", u"Name", u"Genre", u"Description", u"Bitrate"};
+
+// One playlist entry per row, through the playlist library's writer for the format; the home page
+// is looked up per station only for the format that keeps it.
+std::string WritePlaylist(const std::string& format, const TOrvoHostMLResult& result,
+                          const std::function<std::u16string(const std::u16string&)>& homePage) {
+    TZanPlaylistFormats::TFormatInfo info;
+    if (!ZanPlaylistFormats().FindByExtension(FromUtf8(format), info) || !info.WriterClass)
+        throw EOrvoCliUsage("no playlist writer for --format " + format);
+    std::vector<size_t> column;
+    for (const std::u16string& field : kExportFields)
+        column.push_back(
+            size_t(std::find(result.Fields.begin(), result.Fields.end(), field) - result.Fields.begin()));
+    const bool keepsHomePage = format == "xspf";
+    TNuvMemoryStream stream;
+    {
+        std::unique_ptr<TZanPlaylistWriter> writer = info.WriterClass->FromStream(&stream, false);
+        writer->WriteHeader();
+        for (const auto& row : result.Rows) {
+            const auto value = [&](size_t field) -> const std::u16string& { return row[column[field]]; };
+            TZanPlaylistItem item;
+            item.BeginUpdate();
+            item.SetFileName(value(0));
+            item.SetValue(zitTitle, value(1));
+            item.SetValue(zitGenre, value(2));
+            item.SetValue(zitComment, value(3));
+            int64_t bitrate = 0;
+            if (TryStrToInt(value(4), bitrate) && bitrate > 0 && bitrate <= INT32_MAX)
+                item.StreamInfo().Bitrate = int32_t(bitrate);
+            if (keepsHomePage)
+                item.SetValue(zitLink, homePage(value(0)));
+            item.EndUpdate();
+            writer->WriteItem(item, -1);
+        }
+        writer->Finish();
+    }
+    return std::string(stream.View());
+}
+
 class TStationsCommand : public TOrvoCliCommand {
 public:
     std::string Name() const override { return "stations"; }
@@ -104,8 +153,16 @@ public:
             ->option_text("FIELD[:desc]");
         command.add_option("--offset", FOffset, "Rows to skip")->option_text("N");
         command.add_option("--limit", FLimit, "Rows to show at most (default: all)")->option_text("N");
-        command.add_option("--format", FFormat, "Output: table or json (one object per line)")
+        command
+            .add_option("--format", FFormat,
+                        "Output: table, json (one object per line), or a playlist of the stations: m3u "
+                        "and pls keep the stream address and name only, in the legacy code page (other "
+                        "characters become '?'); m3u8 is m3u in UTF-8; xspf also keeps the genre, "
+                        "description, bit rate and home page. Country, tags and catalogue are lost in "
+                        "every playlist. --search then also looks in Description")
             ->option_text("FORMAT");
+        command.add_option("--output", FOutput, "Write a playlist to FILE instead of the standard output")
+            ->option_text("FILE");
     }
 
     int Run(TOrvoCliContext& context) override {
@@ -119,18 +176,23 @@ public:
 
 private:
     int List(TOrvoCliContext& context) {
-        if (FFormat != "table" && FFormat != "json") {
-            if (FFormat == "m3u" || FFormat == "m3u8" || FFormat == "pls" || FFormat == "xspf")
-                throw EOrvoCliUsage("--format " + FFormat + " is not available yet; use table or json");
-            throw EOrvoCliUsage("unknown --format \"" + FFormat + "\"; use table or json");
-        }
+        const bool playlist = IsPlaylistFormat(FFormat);
+        if (FFormat != "table" && FFormat != "json" && !playlist)
+            throw EOrvoCliUsage("unknown --format \"" + FFormat +
+                                "\"; use table, json, m3u, m3u8, pls or xspf");
+        if (!FOutput.empty() && !playlist)
+            throw EOrvoCliUsage("--output takes a playlist format (m3u, m3u8, pls or xspf)");
         TOrvoHostMLRequest request;
-        for (const std::string& field : FFields.empty() ? kDefaultFields : FFields) {
+        const auto addField = [&](std::u16string name) {
             // A field named twice is one column.
-            std::u16string name = Trim(FromUtf8(field));
             if (std::find(request.Fields.begin(), request.Fields.end(), name) == request.Fields.end())
                 request.Fields.push_back(std::move(name));
-        }
+        };
+        for (const std::string& field : FFields.empty() ? kDefaultFields : FFields)
+            addField(Trim(FromUtf8(field)));
+        if (playlist)
+            for (const std::u16string& field : kExportFields)
+                addField(field);
         for (const auto& where : FWhere) {
             if (where.size() != 3)
                 throw EOrvoCliUsage(WhereMistake(where));
@@ -154,6 +216,7 @@ private:
             return TUNEDEX_EXIT_FAILURE;
         TOrvoHostMLResult result;
         std::vector<TOrvoHostMLField> fields;
+        std::string written;
         {
             TOrvoHostMLBrowser browser(host.Core());
             fields = browser.Fields();
@@ -164,15 +227,45 @@ private:
             } catch (const EArgumentError& e) {
                 throw EOrvoCliUsage(e.what());
             }
+            if (playlist && !result.IsText)
+                written = WritePlaylist(FFormat, result, [&](const std::u16string& address) {
+                    ComPtr<IOrvoPropertyList> info;
+                    return Succeeded(host.FileManager().DescribeFile(address, info))
+                               ? ReadTextProp(info.get(), ORVO_FIP_URL)
+                               : std::u16string();
+                });
         }
         host.Unload();
 
         if (result.IsText)
             return Notice(context, result.Text);
+        if (playlist)
+            return Deliver(context, written);
         if (FFormat == "json")
             WriteJson(context.Out, result, fields);
         else
             WriteTable(context.Out, result);
+        return TUNEDEX_EXIT_OK;
+    }
+
+    // The playlist to the standard output, or to the --output file, replacing it.
+    int Deliver(TOrvoCliContext& context, const std::string& bytes) {
+        if (FOutput.empty()) {
+            // A full disk or a closed pipe behind the standard output is a playlist not written.
+            if (!context.Out.write(bytes.data(), std::streamsize(bytes.size())).flush()) {
+                context.Err << "tunedex: the playlist could not be written to the standard output\n";
+                return TUNEDEX_EXIT_FAILURE;
+            }
+            return TUNEDEX_EXIT_OK;
+        }
+        try {
+            TNuvFileStream file(FOutput, TNuvFileMode::Create);
+            file.WriteBuffer(bytes.data(), int64_t(bytes.size()));
+        } catch (const Exception& e) {
+            context.Err << "tunedex: the playlist could not be written: " << TerminalMessage(e.what())
+                        << '\n';
+            return TUNEDEX_EXIT_FAILURE;
+        }
         return TUNEDEX_EXIT_OK;
     }
 
@@ -273,6 +366,7 @@ private:
     std::string FOffset;
     std::string FLimit;
     std::string FFormat = "table";
+    std::string FOutput;
 };
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "tests/Orvo.Tunedex.Providers.RadioBrowser.TestServers.h"
 #include "tests/TestSupport.h"
 #include "tests/host/Orvo.Host.Cli.TestSupport.h"
+#include "zan/Zan.Playlists.h"
 
 #include <dlfcn.h>
 
@@ -193,6 +194,34 @@ TEST_F(StationCommands, OpenHandsOnlyWebPagesToTheOpener) {
     EXPECT_NE(unopened.Err.find("no program could be started to open https://radio.example/about"),
               std::string::npos)
         << unopened.Err;
+}
+
+TEST_F(StationCommands, PlaylistsReadBackAsTheStationsTheyWereWrittenFrom) {
+    Fill({{"Alpha Jazz", R"(,"homepage":"https://alpha.example/")"}, {"Caf\u00e9 Blues", ""}});
+    const Strings expected = {"http://127.0.0.1:1/0 Alpha Jazz", "http://127.0.0.1:1/1 Caf\u00e9 Blues"};
+    for (const char* format : {"m3u", "m3u8", "pls", "xspf"}) {
+        const std::filesystem::path file = FProfile.Path() / (std::string("export.") + format);
+        const TCliRun run =
+            Tunedex({"stations", "--sort", "Name", "--format", format, "--output", file.string()});
+        ASSERT_EQ(run.Status, 0) << format << ": " << run.Err;
+        EXPECT_EQ(run.Out, "");
+        Strings read;
+        TZanPlaylistItemsCallback receiver([&](const std::u16string& name, std::shared_ptr<IZanFileInfo> info,
+                                               int32_t) {
+            read.push_back(ToUtf8(name) + " " + (info ? ToUtf8(info->GetData()->GetValue(zitTitle)) : ""));
+        });
+        TNuvFileStream stream(file.string(), TNuvFileMode::OpenRead);
+        ASSERT_TRUE(ZanReadPlaylist(stream, u"", receiver)) << format;
+        EXPECT_EQ(read, expected) << format;
+    }
+    // Only the one format that has room for it keeps the home page.
+    const TCliRun xspf = Tunedex({"stations", "--format", "xspf", "--where", "Name", "eq", "Alpha Jazz"});
+    EXPECT_NE(xspf.Out.find("<info>https://alpha.example/</info>"), std::string::npos) << xspf.Out;
+
+    const TCliRun unwritable = Tunedex(
+        {"stations", "--format", "pls", "--output", (FProfile.Path() / "no/such/folder.pls").string()});
+    EXPECT_EQ(unwritable.Status, 1);
+    EXPECT_NE(unwritable.Err.find("the playlist could not be written"), std::string::npos) << unwritable.Err;
 }
 
 TEST_F(StationCommands, ADamagedDatabaseIsNamedAndResetMovesItAside) {

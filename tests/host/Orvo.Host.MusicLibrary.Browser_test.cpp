@@ -382,7 +382,7 @@ TEST_F(HostCliStations, ListsATableOrOneJsonObjectPerRow) {
 
 TEST_F(HostCliStations, UsageErrorsSayWhatIsWrong) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        {{"--format", "m3u"}, "--format m3u is not available yet; use table or json"},
+        {{"--output", "list.m3u"}, "--output takes a playlist format"},
         {{"--format", "csv"}, "unknown --format \"csv\""},
         {{"--fields", "Name,Nope"}, "unknown field \"Nope\"; the fields are ID, FileName, Name"},
         {{"--where", "Genre", "like", "x"}, "Unknown operator \"like\""},

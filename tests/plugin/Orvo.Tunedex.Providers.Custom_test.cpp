@@ -4,6 +4,7 @@
 #include "nuv/Nuv.Strings.h"
 #include "nuv/Nuv.Web.Auth.h"
 #include "tests/TestSupport.h"
+#include "zan/Zan.Playlists.h"
 
 #include <gtest/gtest.h>
 
@@ -521,4 +522,59 @@ TEST(CustomCorpus, RadioBrowserResponses) {
         total += expected.size();
     }
     EXPECT_GT(total, 0u);
+}
+
+// ---- the project's own sample documents
+
+TEST(CustomSamples, EverySampleGivesItsStations) {
+    const fs::path samples = fs::path(TUNEDEX_SOURCE_DIR) / "samples";
+    struct Case {
+        const char* File;
+        const TOrvoTunedexParserClass* Class; // none: a playlist
+        std::vector<std::string> Names;       // of the stations, in order
+    };
+    const Case cases[] = {
+        {"json/harbour-light.json",
+         &TOrvoTunedexParserJSON::Class(),
+         {"Harbour Light Jazz", "Harbour Light Jazz", "Harbour Light Classical", "Harbour Light Classical",
+          "Harbour Light Kids"}},
+        {"xml/northwind-directory.xml",
+         &TOrvoTunedexParserXML::Class(),
+         {"Northwind Folk", "Northwind Sessions", "Valley Community Radio", "Campus Wave 87.9"}},
+        {"spi/meridian.xml",
+         &TOrvoTunedexParserSPI::Class(),
+         {"Meridian FM", "Meridian FM", "Meridian Talk", "Meridian Gold"}},
+        {"server-status/status.xml",
+         &TOrvoTunedexParserXSL::Class(),
+         {"Lakeside Morning Show", "Lakeside Chill"}},
+        {"server-status/status-json.json",
+         &TOrvoTunedexParserJSON::Class(),
+         {"Lakeside Morning Show", "Lakeside Chill"}},
+        {"playlists/coast.m3u",
+         nullptr,
+         {"Coastline Radio", "Coastline Radio (mobile)", "Tidewater Blues", "Lighthouse Oldies"}},
+        {"playlists/mountain.pls", nullptr, {"Summit Rock", "Summit Metal", "Alpine Beats"}},
+        {"playlists/city.xspf", nullptr, {"City Nights Soul", "City Nights Hip-Hop", "Metro Latino"}},
+    };
+    for (const auto& c : cases) {
+        const std::string document = ReadFile(samples / c.File);
+        std::vector<std::string> names;
+        if (c.Class) {
+            const TResult r = Parse(*c.Class, document, u"http://stream.lakeside.example:8000/status.xsl");
+            EXPECT_TRUE(r.Error.empty()) << c.File << ": " << ToUtf8(r.Error);
+            for (const auto& s : r.Stations) {
+                names.push_back(ToUtf8(s.Name));
+                EXPECT_TRUE(s.FileName.starts_with(u"http")) << c.File << ": " << ToUtf8(s.FileName);
+            }
+        } else {
+            TNuvMemoryStream stream(document.data(), document.size());
+            TZanPlaylistItemsCallback receiver(
+                [&](const std::u16string& name, std::shared_ptr<IZanFileInfo> info, int32_t) {
+                    names.push_back(info ? ToUtf8(info->GetData()->GetValue(zitTitle)) : "");
+                    EXPECT_TRUE(name.starts_with(u"http")) << c.File << ": " << ToUtf8(name);
+                });
+            EXPECT_TRUE(ZanReadPlaylist(stream, (samples / c.File).u16string(), receiver)) << c.File;
+        }
+        EXPECT_EQ(names, c.Names) << c.File;
+    }
 }
