@@ -687,16 +687,10 @@ bool TNuvXMLTextReader::Reference(size_t& pos, size_t& write, bool inAttribute) 
         size_t digits = 0;
         for (;; ++p) {
             const char16_t c = At(p);
-            uint32_t d;
-            if (c >= u'0' && c <= u'9')
-                d = c - u'0';
-            else if (hex && c >= u'a' && c <= u'f')
-                d = c - u'a' + 10;
-            else if (hex && c >= u'A' && c <= u'F')
-                d = c - u'A' + 10;
-            else
+            const int d = hex ? AsciiHexDigitValue(c) : IsAsciiDigit(c) ? c - u'0' : -1;
+            if (d < 0)
                 break;
-            code = std::min<uint32_t>(code * (hex ? 16 : 10) + d, 0x110000);
+            code = std::min<uint32_t>(code * (hex ? 16 : 10) + uint32_t(d), 0x110000);
             ++digits;
         }
         if (digits == 0 || FChars[p] != u';' || p >= FEnd)

@@ -1,5 +1,7 @@
 #include "nuv/Nuv.Parsers.Ripper.h"
 
+#include "nuv/Nuv.Strings.h"
+
 #include "platform/Platform.Locale.h"
 
 #include <algorithm>
@@ -163,17 +165,7 @@ void AppendCode(std::u16string& out, uint32_t code) {
 }
 
 bool IsNameChar(char16_t c) {
-    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'#';
-}
-
-int HexDigit(char16_t c) {
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
-    return -1;
+    return IsAsciiAlphaNumeric(c) || c == u'#';
 }
 
 // The code of "#123" or "#x7B"; 0 when the rest is no number. Saturates above U+10FFFF.
@@ -188,7 +180,7 @@ uint32_t NumericReference(std::u16string_view name) {
         return 0;
     uint32_t code = 0;
     for (char16_t c : digits) {
-        const int digit = HexDigit(c);
+        const int digit = AsciiHexDigitValue(c);
         if (digit < 0 || uint32_t(digit) >= base)
             return 0;
         code = std::min<uint32_t>(code * base + uint32_t(digit), 0x110000);
@@ -263,10 +255,12 @@ void TNuvRipperRuleRemoveHtmlTags::Extract(TNuvListOfString& output, std::u16str
         } else if (c == u'\\' && i + 1 < s.size() && s[i + 1] == u'n') {
             out += u"\r\n";
             ++i;
-        } else if (c == u'\\' && i + 5 < s.size() && s[i + 1] == u'u' && HexDigit(s[i + 2]) >= 0 &&
-                   HexDigit(s[i + 3]) >= 0 && HexDigit(s[i + 4]) >= 0 && HexDigit(s[i + 5]) >= 0) {
-            const char16_t code = char16_t(HexDigit(s[i + 2]) << 12 | HexDigit(s[i + 3]) << 8 |
-                                           HexDigit(s[i + 4]) << 4 | HexDigit(s[i + 5]));
+        } else if (c == u'\\' && i + 5 < s.size() && s[i + 1] == u'u' && AsciiHexDigitValue(s[i + 2]) >= 0 &&
+                   AsciiHexDigitValue(s[i + 3]) >= 0 && AsciiHexDigitValue(s[i + 4]) >= 0 &&
+                   AsciiHexDigitValue(s[i + 5]) >= 0) {
+            const char16_t code =
+                char16_t(AsciiHexDigitValue(s[i + 2]) << 12 | AsciiHexDigitValue(s[i + 3]) << 8 |
+                         AsciiHexDigitValue(s[i + 4]) << 4 | AsciiHexDigitValue(s[i + 5]));
             out += code == 0 ? u'\uFFFD' : code;
             i += 5;
         } else

@@ -78,6 +78,16 @@ constexpr bool IsAsciiLetter(char16_t c) {
 constexpr bool IsAsciiAlphaNumeric(char16_t c) {
     return IsAsciiLetter(c) || IsAsciiDigit(c);
 }
+// The value of an ASCII hexadecimal digit of either case; -1 for any other character.
+constexpr int AsciiHexDigitValue(char16_t c) {
+    if (IsAsciiDigit(c))
+        return c - u'0';
+    if (c >= u'a' && c <= u'f')
+        return c - u'a' + 10;
+    if (c >= u'A' && c <= u'F')
+        return c - u'A' + 10;
+    return -1;
+}
 // Whether every character of the text is below U+0080.
 bool IsAscii(std::u16string_view text);
 

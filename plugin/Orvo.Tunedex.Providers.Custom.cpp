@@ -114,8 +114,7 @@ bool HasSchemeAndSlashes(std::u16string_view text) {
     if (colon == npos || colon == 0)
         return false;
     return std::all_of(text.begin(), text.begin() + colon, [](char16_t c) {
-        return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
-               c == u'+' || c == u'-' || c == u'.';
+        return IsAsciiAlphaNumeric(c) || c == u'+' || c == u'-' || c == u'.';
     });
 }
 
@@ -551,9 +550,7 @@ bool IsBroadcastBearer(std::u16string_view id) {
     const size_t colon = id.find(u':');
     if (colon == npos || colon == 0 || id.substr(colon).starts_with(u"://"))
         return false;
-    return std::all_of(id.begin(), id.begin() + colon, [](char16_t c) {
-        return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9');
-    });
+    return std::all_of(id.begin(), id.begin() + colon, IsAsciiAlphaNumeric);
 }
 
 class TSPIMedia final : public TNuvXMLNodeLoader {

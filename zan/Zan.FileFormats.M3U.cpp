@@ -23,7 +23,7 @@ int32_t ParseDuration(std::u16string_view run) {
     int64_t value = 0;
     for (char16_t c : run) {
         int digit;
-        if (c >= u'0' && c <= u'9')
+        if (IsAsciiDigit(c))
             digit = c - u'0';
         else if (c >= 0xFF10 && c <= 0xFF19)
             digit = c - 0xFF10;

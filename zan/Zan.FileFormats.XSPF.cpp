@@ -44,16 +44,6 @@ const std::u16string& SummaryUri() {
     return uri;
 }
 
-int HexDigit(char16_t c) {
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
-    return -1;
-}
-
 template <typename T> T IntegerOr(std::u16string_view text, T fallback) {
     int64_t value = 0;
     if (!TryStrToInt(text, value) || value < int64_t(std::numeric_limits<T>::min()) ||
@@ -69,7 +59,7 @@ bool DecimalValue(std::u16string_view text, double& value) {
     for (char16_t c : Trim(text)) {
         if (c == u'.' || (separator.size() == 1 && c == separator[0]))
             ascii += '.';
-        else if ((c >= u'0' && c <= u'9') || c == u'-' || c == u'+' || c == u'e' || c == u'E')
+        else if (IsAsciiDigit(c) || c == u'-' || c == u'+' || c == u'e' || c == u'E')
             ascii += char(c);
         else
             return false;
@@ -100,8 +90,8 @@ std::u16string TXSPFSchema::URIToPath(std::u16string_view text) {
     bool highByte = false, wide = false;
     for (size_t i = 0; i < path.size(); ++i) {
         int hi, lo;
-        if (path[i] == u'%' && i + 2 < path.size() && (hi = HexDigit(path[i + 1])) >= 0 &&
-            (lo = HexDigit(path[i + 2])) >= 0) {
+        if (path[i] == u'%' && i + 2 < path.size() && (hi = AsciiHexDigitValue(path[i + 1])) >= 0 &&
+            (lo = AsciiHexDigitValue(path[i + 2])) >= 0) {
             const char16_t byte = char16_t(hi * 16 + lo);
             highByte = highByte || byte >= 0x80;
             decoded += byte;

@@ -93,10 +93,9 @@ std::u16string RemoveDotSegments(std::u16string_view path) {
 size_t SchemeLength(std::u16string_view text) {
     for (size_t i = 0; i < text.size(); ++i) {
         const char16_t c = text[i];
-        const bool alpha = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
         if (c == u':')
             return i;
-        if (!(alpha || (i > 0 && ((c >= u'0' && c <= u'9') || c == u'+' || c == u'-' || c == u'.'))))
+        if (!(IsAsciiLetter(c) || (i > 0 && (IsAsciiDigit(c) || c == u'+' || c == u'-' || c == u'.'))))
             return 0;
     }
     return 0;
