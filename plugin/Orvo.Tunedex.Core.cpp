@@ -69,18 +69,37 @@ void TOrvoTunedexProvider::AsyncFetch(const THttpProgressProc& progress,
     // The file goes with the stream, also when the download or the parser fails.
     TNuvTemporaryFileStream document("Tunedex", kDocumentBufferSize);
     THttpResponse response;
-    TNuvHttp::RaiseOnError(TNuvHttp::Get(address)
-                               ->OnAccept(
-                                   [&response](const THttpResponse& accepted) {
-                                       response = accepted;
-                                       return true;
-                                   },
-                                   false)
-                               .OnProgress(progress, false)
-                               .OnData(document)
-                               .RunInCurrentThread());
+    TNuvHttp::RaiseOnError(DownloadDocument(TNuvHttp::Get(address)
+                                                ->OnAccept(
+                                                    [&response](const THttpResponse& accepted) {
+                                                        response = accepted;
+                                                        return true;
+                                                    },
+                                                    false)
+                                                .OnProgress(progress, false),
+                                            document));
     document.SetPosition(0);
     AsyncFetch(document, response.ContentType, receiver);
+}
+
+TNuvWebErrorInfo TOrvoTunedexProvider::DownloadDocument(INuvHttpRequest& request, TNuvStream& document) {
+    const int64_t limit = NuvMaxDocumentSize();
+    int64_t written = 0;
+    int64_t refused = 0;
+    const TNuvWebErrorInfo outcome = request
+                                         .OnData([&](const void* buffer, int64_t count) {
+                                             if (count > limit - written) {
+                                                 refused = written + count;
+                                                 return false;
+                                             }
+                                             written += count;
+                                             return document.Write(buffer, count) == count;
+                                         })
+                                         .RunInCurrentThread();
+    if (refused > 0)
+        throw EOrvoTunedexDocumentError(NuvDocumentSizeRefusal(refused) +
+                                        u"; its download was stopped there");
+    return outcome;
 }
 
 std::u16string TOrvoTunedexProvider::ID() const {

@@ -132,8 +132,13 @@ public:
     // download), then parsed with the response's content type; a local path is parsed in place
     // with the content type "application/" + its upper-case extension. `progress` may stop the
     // download by answering false. Download failures raise ENuvWebError before anything reached
-    // `receiver`.
+    // `receiver`. A body longer than NuvMaxDocumentSize() is cut off with
+    // EOrvoTunedexDocumentError.
     virtual void AsyncFetch(const THttpProgressProc& progress, const TOrvoStationReceiver& receiver);
+    // Runs a configured download into `document`, stopping it once the body would exceed
+    // NuvMaxDocumentSize(): no source may fill the disk or memory. Raises EOrvoTunedexDocumentError
+    // for such a body; other outcomes are returned as they are.
+    static TNuvWebErrorInfo DownloadDocument(INuvHttpRequest& request, TNuvStream& document);
     // Parses a readable stream positioned at its start, handing each station to `receiver`.
     virtual void AsyncFetch(TNuvStream& stream, std::u16string_view contentType,
                             const TOrvoStationReceiver& receiver) = 0;

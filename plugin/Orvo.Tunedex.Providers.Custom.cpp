@@ -871,7 +871,7 @@ void TOrvoTunedexCustomProvider::AsyncFetch(TNuvStream& stream, std::u16string_v
         const TNuvWebURL status = StatusAddress(TNuvWebURL::ParseHttp(address));
         TNuvTemporaryFileStream document("Tunedex");
         const TNuvWebErrorInfo outcome =
-            TNuvHttp::Get(status.ToString())->IgnoreCertificateErrors().OnData(document).RunInCurrentThread();
+            DownloadDocument(TNuvHttp::Get(status.ToString())->IgnoreCertificateErrors(), document);
         if (outcome.ErrorCode == 0) {
             size_t forwarded = 0;
             document.SetPosition(0);

@@ -230,6 +230,21 @@ TEST(PlaylistProvider, OddDocuments) {
     }
 }
 
+// A source cannot fill the disk with an endless answer: the download stops at the document limit.
+TEST(PlaylistProvider, ABodyLongerThanTheDocumentLimitStopsItsDownload) {
+    TDocumentServer server;
+    std::string body = "#EXTM3U\n";
+    while (body.size() < 64 * 1024)
+        body += "http://s.example/stream\n";
+    server.Serve("/long.m3u", {200, "audio/x-mpegurl", body, ""});
+    const int64_t previous = NuvSetMaxDocumentSize(16 * 1024);
+    TOrvoTunedexPlaylistBasedProvider provider;
+    const TFetched fetched = Fetch(provider, server.Url("/long.m3u"));
+    NuvSetMaxDocumentSize(previous);
+    EXPECT_TRUE(fetched.Stations.empty());
+    EXPECT_NE(fetched.Error.find("too large"), std::string::npos) << fetched.Error;
+}
+
 TEST(XiphDirectory, ListingFromTheOverriddenAddressUnderTheFixedIdentifier) {
     TDocumentServer server;
     server.Serve("/yp.xml", {200, "text/xml",
