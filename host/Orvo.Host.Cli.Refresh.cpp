@@ -24,9 +24,6 @@
 
 namespace {
 
-constexpr std::u16string_view RefreshCatalogs = u"Orvo.Tunedex.Actions.RefreshCatalogs";
-constexpr std::u16string_view RefreshCatalog = u"Orvo.Tunedex.Actions.RefreshCatalog";
-
 // One row of the catalogue manager's list.
 struct TCatalogueRow {
     std::u16string Title, Date, Count, ID;
@@ -153,7 +150,8 @@ private:
         library.SelectGroupingNode(
             title.empty() ? std::vector<TOrvoHostMusicLibraryUI::TGroupingLevel>{}
                           : std::vector<TOrvoHostMusicLibraryUI::TGroupingLevel>{{u"Provider", title}});
-        const std::u16string_view action = title.empty() ? RefreshCatalogs : RefreshCatalog;
+        const std::u16string_view action =
+            title.empty() ? TUNEDEX_ACTION_REFRESH_CATALOGS : TUNEDEX_ACTION_REFRESH_CATALOG;
         const std::vector<TOrvoHostMenuEntry> menu = host.Menus().Show(ORVO_MENU_MUSIC_LIBRARY);
         const auto item = std::find_if(menu.begin(), menu.end(),
                                        [&](const TOrvoHostMenuEntry& entry) { return entry.ID == action; });

@@ -4,13 +4,13 @@
 // the library shows this plug-in's storage.
 
 #include "plugin/Orvo.Tunedex.Core.h"
+#include "sdk/api/OrvoAPI.Tunedex.h"
 #include "sdk/apiWrappersMenus.h"
 
 #include <string>
 
-// The identifiers of the three commands.
-constexpr std::u16string_view TUNEDEX_ACTION_REFRESH_CATALOGS = u"Orvo.Tunedex.Actions.RefreshCatalogs";
-constexpr std::u16string_view TUNEDEX_ACTION_REFRESH_CATALOG = u"Orvo.Tunedex.Actions.RefreshCatalog";
+// The identifier of the command that opens the manager (the refresh commands' are shared with
+// hosts).
 constexpr std::u16string_view TUNEDEX_ACTION_EDIT = u"Orvo.Tunedex.Actions.Edit";
 
 // The catalogue of the music library's current storage when that storage is this plug-in's; an

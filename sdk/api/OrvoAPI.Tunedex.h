@@ -1,8 +1,9 @@
 #pragma once
 // What the Tunedex plug-in and a host that drives it agree on beyond the host API: the music
-// library's background task that shows a refresh, and the error-log entry that gives each
-// catalogue's outcome. The plug-in writes the entries; a host reads them back to tell a person
-// why a catalogue failed, so their form is pinned here for both sides.
+// library's background task that shows a refresh, the refresh commands of its menu, and the
+// error-log entry that gives each catalogue's outcome. The plug-in writes the entries; a host
+// reads them back to tell a person why a catalogue failed, so their form is pinned here for both
+// sides.
 
 #include <cstdint>
 #include <string>
@@ -10,6 +11,11 @@
 
 // The background task under which the music library shows a refresh.
 constexpr int32_t TUNEDEX_ML_UPDATE_TASK = 42;
+
+// The menu commands that refresh every catalogue and the one selected in the grouping tree; a host
+// that refreshes on a person's behalf chooses them.
+constexpr std::u16string_view TUNEDEX_ACTION_REFRESH_CATALOGS = u"Orvo.Tunedex.Actions.RefreshCatalogs";
+constexpr std::u16string_view TUNEDEX_ACTION_REFRESH_CATALOG = u"Orvo.Tunedex.Actions.RefreshCatalog";
 
 // The log tag of refresh outcomes. An entry is one log line "<time> [TunedexRefresh] <message>";
 // the message is the outcome's word, then the catalogue's title (for a look-up, the address looked
