@@ -4,6 +4,7 @@
 // measurements in child processes of their own.
 
 #include "nuv/Nuv.Strings.h"
+#include "platform/Platform.Threads.h"
 #include "plugin/Orvo.Tunedex.Core.h"
 
 #include <sqlite3.h>
@@ -228,5 +229,23 @@ inline double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
 }
+
+// One refresh measured in a child process: its time, peak growth and the stations it stored.
+struct TRun {
+    double Seconds = 0;
+    double PeakMiB = 0;
+    int32_t Stations = 0;
+};
+
+// Signals when the catalogue's background refresh has finished.
+class TFinished : public IOrvoStationCatalogListener {
+public:
+    void CatalogChanged() override {}
+    void AsyncUpdateStarted() override {}
+    void UpdateProgress(std::u16string_view, int64_t, int64_t) override {}
+    void ProviderUpdateStarted(std::u16string_view) override {}
+    void AsyncUpdateFinished() override { Done.Set(); }
+    platform::Event Done;
+};
 
 } // namespace bench

@@ -5,6 +5,7 @@
 // members into the same records. Then the peak memory growth while the XML parser reads the 50 MB
 // listing from a file, against libxml2 doing the same, each in a process of its own.
 
+#include "bench/BenchCatalog.h"
 #include "nuv/Nuv.Streams.h"
 #include "nuv/Nuv.Strings.h"
 #include "plugin/Orvo.Tunedex.Providers.Custom.h"
@@ -206,37 +207,16 @@ size_t XmlPair(TPrepared& document, bool ours) {
         xmlReaderForMemory(document.Text.data(), int(document.Text.size()), nullptr, nullptr, 0));
 }
 
-// The process's resident high-water mark in KiB.
-long PeakKiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::atol(line.c_str() + 6);
-    return 0;
-}
-
 // Peak growth in MiB while `work` runs, measured in a child process so nothing else counts.
 template <typename F> double PeakGrowth(F&& work) {
-    int channel[2];
-    if (pipe(channel) != 0)
-        std::exit(1);
-    const pid_t child = fork();
-    if (child == 0) {
-        close(channel[0]);
-        std::ofstream("/proc/self/clear_refs") << "5";
-        const long before = PeakKiB();
-        work();
-        const double growth = double(PeakKiB() - before) / 1024.0;
-        (void)!write(channel[1], &growth, sizeof growth);
-        _exit(0);
-    }
-    close(channel[1]);
-    double growth = -1;
-    (void)!read(channel[0], &growth, sizeof growth);
-    close(channel[0]);
-    waitpid(child, nullptr, 0);
-    return growth;
+    struct TPeak {
+        double PeakMiB = 0;
+    };
+    return bench::InChild<TPeak>([&] {
+               work();
+               return TPeak{};
+           })
+        .PeakMiB;
 }
 
 } // namespace

@@ -32,22 +32,6 @@ constexpr int kStations = 50000;
 constexpr int kRepeats = 3;
 constexpr double kMemoryBudgetMiB = 200;
 
-struct TRun {
-    double Seconds = 0;
-    double PeakMiB = 0;
-    int32_t Stations = 0;
-};
-
-class TFinished : public IOrvoStationCatalogListener {
-public:
-    void CatalogChanged() override {}
-    void AsyncUpdateStarted() override {}
-    void UpdateProgress(std::u16string_view, int64_t, int64_t) override {}
-    void ProviderUpdateStarted(std::u16string_view) override {}
-    void AsyncUpdateFinished() override { Done.Set(); }
-    platform::Event Done;
-};
-
 std::string Escaped(const std::u16string& text) {
     std::string out;
     for (const char c : ToUtf8(text)) {
