@@ -154,16 +154,19 @@
         params.set('offset', String(state.offset));
         params.set('limit', String(state.limit));
         updateExportLink();
+        $('stations').setAttribute('aria-busy', 'true');
         let answer;
         try {
             answer = await api(`/api/stations?${params}`);
         } catch (error) {
             if (ticket !== stationRequest) return;
+            $('stations').removeAttribute('aria-busy');
             renderStations(null);
             showError(error);
             return;
         }
         if (ticket !== stationRequest) return; // a newer request replaces this answer
+        $('stations').removeAttribute('aria-busy');
         clearError();
         state.total = answer.total;
         // A window past the end (the list shrank) moves back to the last page.
@@ -217,9 +220,9 @@
                 if (field === 'Name') {
                     const open = el('button', { type: 'button', class: 'link station-name' }, text || url);
                     open.addEventListener('click', () => guarded(() => openDetails(url)));
-                    tr.append(el('td', { class: 'name' }, open));
+                    tr.append(el('td', { class: 'name', 'data-field': field }, open));
                 } else {
-                    tr.append(el('td', { class: fieldType(field) === 'number' ? 'num' : null, title: text.length > 40 ? text : null }, text));
+                    tr.append(el('td', { class: fieldType(field) === 'number' ? 'num' : null, 'data-field': field, title: text.length > 40 ? text : null }, text));
                 }
             }
             body.append(tr);
@@ -740,6 +743,14 @@
     function wire() {
         for (const tab of document.querySelectorAll('.tab')) tab.addEventListener('click', () => showView(tab.dataset.view));
         $('error-close').addEventListener('click', clearError);
+        // "/" jumps to the search box, as on many sites, unless one is typing already.
+        document.addEventListener('keydown', (event) => {
+            const typing = event.target instanceof HTMLElement && event.target.closest('input, select, textarea, dialog');
+            if (event.key === '/' && !typing && state.view === 'stations') {
+                event.preventDefault();
+                $('search').focus();
+            }
+        });
 
         let searchTimer;
         $('search').addEventListener('input', () => {
