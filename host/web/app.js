@@ -92,9 +92,10 @@
             data = null;
         }
         if (!response.ok) {
-            const words = data && typeof data.error === 'string' && data.error
-                ? data.error
-                : `The request failed (${response.status} ${response.statusText}).`;
+            const words =
+                data && typeof data.error === 'string' && data.error
+                    ? data.error
+                    : `The request failed (${response.status} ${response.statusText}).`;
             throw new ApiError(words, response.status);
         }
         return data;
@@ -141,7 +142,8 @@
         }
         if (state.any && state.conditions.length > 1) params.set('any', '1');
         if (state.catalog) params.set('catalog', state.catalog);
-        if (state.sort) params.append('sort', state.sort.desc ? `${state.sort.field}:desc` : state.sort.field);
+        if (state.sort)
+            params.append('sort', state.sort.desc ? `${state.sort.field}:desc` : state.sort.field);
         return params;
     }
 
@@ -179,14 +181,36 @@
     }
 
     function renderHead(fields) {
-        const row = el('tr', {}, el('th', { scope: 'col', class: 'play-col' }, el('span', { class: 'visually-hidden' }, 'Play')));
+        const row = el(
+            'tr',
+            {},
+            el('th', { scope: 'col', class: 'play-col' }, el('span', { class: 'visually-hidden' }, 'Play')),
+        );
         for (const name of fields) {
             const sorted = state.sort && state.sort.field === name;
             const direction = sorted ? (state.sort.desc ? 'descending' : 'ascending') : null;
-            const button = el('button', { type: 'button', class: 'sort', 'data-field': name },
-                fieldTitle(name), el('span', { class: 'arrow', 'aria-hidden': 'true' }, sorted ? (state.sort.desc ? '▼' : '▲') : ''));
+            const button = el(
+                'button',
+                { type: 'button', class: 'sort', 'data-field': name },
+                fieldTitle(name),
+                el(
+                    'span',
+                    { class: 'arrow', 'aria-hidden': 'true' },
+                    sorted ? (state.sort.desc ? '▼' : '▲') : '',
+                ),
+            );
             button.addEventListener('click', () => toggleSort(name));
-            row.append(el('th', { scope: 'col', 'aria-sort': direction, class: fieldType(name) === 'number' ? 'num' : null }, button));
+            row.append(
+                el(
+                    'th',
+                    {
+                        scope: 'col',
+                        'aria-sort': direction,
+                        class: fieldType(name) === 'number' ? 'num' : null,
+                    },
+                    button,
+                ),
+            );
         }
         const head = $('stations').tHead;
         head.replaceChildren(row);
@@ -201,7 +225,9 @@
 
     function renderStations(answer) {
         const body = $('stations').tBodies[0];
-        const fields = answer ? answer.fields.filter((f) => f !== 'FileName' || state.columns.includes('FileName')) : state.columns;
+        const fields = answer
+            ? answer.fields.filter((f) => f !== 'FileName' || state.columns.includes('FileName'))
+            : state.columns;
         renderHead(fields);
         body.replaceChildren();
         if (!answer) {
@@ -212,7 +238,11 @@
         for (const row of answer.rows) {
             const url = row.FileName;
             const name = row.Name || url;
-            const play = el('button', { type: 'button', class: 'icon play', 'aria-label': `Play ${name}`, title: 'Play' }, '▶');
+            const play = el(
+                'button',
+                { type: 'button', class: 'icon play', 'aria-label': `Play ${name}`, title: 'Play' },
+                '▶',
+            );
             play.addEventListener('click', () => guarded(() => playStation(url, name)));
             const tr = el('tr', {}, el('td', { class: 'play-col' }, play));
             for (const field of fields) {
@@ -222,16 +252,27 @@
                     open.addEventListener('click', () => guarded(() => openDetails(url)));
                     tr.append(el('td', { class: 'name', 'data-field': field }, open));
                 } else {
-                    tr.append(el('td', { class: fieldType(field) === 'number' ? 'num' : null, 'data-field': field, title: text.length > 40 ? text : null }, text));
+                    tr.append(
+                        el(
+                            'td',
+                            {
+                                class: fieldType(field) === 'number' ? 'num' : null,
+                                'data-field': field,
+                                title: text.length > 40 ? text : null,
+                            },
+                            text,
+                        ),
+                    );
                 }
             }
             body.append(tr);
         }
         const empty = $('stations-empty');
         empty.hidden = answer.rows.length > 0;
-        empty.textContent = state.search || state.conditions.length || state.catalog
-            ? 'No station matches. Change the search or the conditions.'
-            : 'No stations yet. Add a catalogue under Catalogues.';
+        empty.textContent =
+            state.search || state.conditions.length || state.catalog
+                ? 'No station matches. Change the search or the conditions.'
+                : 'No stations yet. Add a catalogue under Catalogues.';
         const first = answer.rows.length ? state.offset + 1 : 0;
         const last = state.offset + answer.rows.length;
         const where = state.catalog ? ` in ${catalogTitle(state.catalog)}` : '';
@@ -259,7 +300,11 @@
         if (state.sort && state.sort.field === field) state.sort = { field, desc: !state.sort.desc };
         else state.sort = { field, desc: false };
         state.offset = 0;
-        loadStations().then(() => $('stations').querySelector(`button.sort[data-field="${CSS.escape(field)}"]`)?.focus());
+        loadStations().then(() =>
+            $('stations')
+                .querySelector(`button.sort[data-field="${CSS.escape(field)}"]`)
+                ?.focus(),
+        );
     }
 
     function reloadFromStart() {
@@ -275,16 +320,40 @@
         state.conditions.forEach((condition, index) => {
             const fieldSelect = el('select', { 'aria-label': `Field of condition ${index + 1}` });
             for (const f of state.fields)
-                fieldSelect.append(el('option', { value: f.name, selected: f.name === condition.field }, f.title || f.name));
+                fieldSelect.append(
+                    el('option', { value: f.name, selected: f.name === condition.field }, f.title || f.name),
+                );
             const opSelect = el('select', { 'aria-label': `Operator of condition ${index + 1}` });
             for (const [op, words] of OPERATORS)
                 opSelect.append(el('option', { value: op, selected: op === condition.op }, words));
-            const value = el('input', { type: 'text', value: condition.value, 'aria-label': `Value of condition ${index + 1}`, placeholder: 'empty means no value', autocomplete: 'off', spellcheck: 'false' });
+            const value = el('input', {
+                type: 'text',
+                value: condition.value,
+                'aria-label': `Value of condition ${index + 1}`,
+                placeholder: 'empty means no value',
+                autocomplete: 'off',
+                spellcheck: 'false',
+            });
             value.value = condition.value;
-            const remove = el('button', { type: 'button', class: 'icon', 'aria-label': `Remove condition ${index + 1}`, title: 'Remove' }, '×');
+            const remove = el(
+                'button',
+                {
+                    type: 'button',
+                    class: 'icon',
+                    'aria-label': `Remove condition ${index + 1}`,
+                    title: 'Remove',
+                },
+                '×',
+            );
 
-            fieldSelect.addEventListener('change', () => { condition.field = fieldSelect.value; reloadFromStart(); });
-            opSelect.addEventListener('change', () => { condition.op = opSelect.value; reloadFromStart(); });
+            fieldSelect.addEventListener('change', () => {
+                condition.field = fieldSelect.value;
+                reloadFromStart();
+            });
+            opSelect.addEventListener('change', () => {
+                condition.op = opSelect.value;
+                reloadFromStart();
+            });
             let timer;
             value.addEventListener('input', () => {
                 condition.value = value.value;
@@ -292,7 +361,11 @@
                 timer = setTimeout(reloadFromStart, 350);
             });
             value.addEventListener('keydown', (event) => {
-                if (event.key === 'Enter') { event.preventDefault(); clearTimeout(timer); reloadFromStart(); }
+                if (event.key === 'Enter') {
+                    event.preventDefault();
+                    clearTimeout(timer);
+                    reloadFromStart();
+                }
             });
             remove.addEventListener('click', () => {
                 state.conditions.splice(index, 1);
@@ -320,11 +393,22 @@
         box.querySelectorAll('label').forEach((n) => n.remove());
         for (const f of state.fields) {
             if (f.name === 'Name') continue; // the name opens the details: always shown
-            const box2 = el('input', { type: 'checkbox', value: f.name, checked: state.columns.includes(f.name) });
+            const box2 = el('input', {
+                type: 'checkbox',
+                value: f.name,
+                checked: state.columns.includes(f.name),
+            });
             box2.addEventListener('change', () => {
                 const chosen = [...box.querySelectorAll('input:checked')].map((i) => i.value);
-                state.columns = ['Name', ...state.fields.map((x) => x.name).filter((n) => chosen.includes(n))];
-                try { localStorage.setItem(COLUMN_KEY, JSON.stringify(state.columns)); } catch { /* private mode */ }
+                state.columns = [
+                    'Name',
+                    ...state.fields.map((x) => x.name).filter((n) => chosen.includes(n)),
+                ];
+                try {
+                    localStorage.setItem(COLUMN_KEY, JSON.stringify(state.columns));
+                } catch {
+                    /* private mode */
+                }
                 loadStations();
             });
             box.append(el('label', {}, box2, ` ${f.title || f.name}`));
@@ -339,7 +423,9 @@
                 const columns = saved.filter((n) => known.has(n));
                 if (columns.length) return columns.includes('Name') ? columns : ['Name', ...columns];
             }
-        } catch { /* unreadable: use the defaults */ }
+        } catch {
+            /* unreadable: use the defaults */
+        }
         return DEFAULT_COLUMNS.filter((n) => known.has(n));
     }
 
@@ -350,8 +436,16 @@
         const list = $('groups');
         const all = answer.groups.reduce((sum, g) => sum + (g.stations || 0), 0);
         const item = (id, title, count) => {
-            const button = el('button', { type: 'button', class: 'group', 'aria-current': (state.catalog || null) === id ? 'true' : null },
-                el('span', { class: 'group-title' }, title), el('span', { class: 'count' }, number.format(count)));
+            const button = el(
+                'button',
+                {
+                    type: 'button',
+                    class: 'group',
+                    'aria-current': (state.catalog || null) === id ? 'true' : null,
+                },
+                el('span', { class: 'group-title' }, title),
+                el('span', { class: 'count' }, number.format(count)),
+            );
             button.addEventListener('click', () => {
                 state.catalog = id;
                 list.querySelectorAll('button.group').forEach((b) => b.removeAttribute('aria-current'));
@@ -371,9 +465,11 @@
     }
 
     function catalogTitle(id) {
-        return state.catalogs.find((c) => c.id === id)?.title
-            || $('groups').querySelector('button[aria-current] .group-title')?.textContent
-            || 'the catalogue';
+        return (
+            state.catalogs.find((c) => c.id === id)?.title ||
+            $('groups').querySelector('button[aria-current] .group-title')?.textContent ||
+            'the catalogue'
+        );
     }
 
     // ---- export ----
@@ -414,8 +510,12 @@
         logo.hidden = true;
         logo.removeAttribute('src');
         if (typeof answer.logo === 'string' && answer.logo.startsWith('/api/logo?')) {
-            logo.onload = () => { logo.hidden = false; };
-            logo.onerror = () => { logo.hidden = true; };
+            logo.onload = () => {
+                logo.hidden = false;
+            };
+            logo.onerror = () => {
+                logo.hidden = true;
+            };
             logo.setAttribute('alt', `Logo of ${name}`);
             logo.setAttribute('src', answer.logo);
         }
@@ -445,8 +545,13 @@
         try {
             await audio.play();
         } catch (error) {
-            if (error && error.name === 'NotAllowedError') return; // the browser waits for a click on its controls
-            throw new Error(`The browser cannot play this stream (${error && error.name === 'NotSupportedError' ? 'a format or address it does not support' : 'the stream did not answer'}).`);
+            // Not allowed: the browser waits for a click on its own controls.
+            if (error?.name === 'NotAllowedError') return;
+            const why =
+                error?.name === 'NotSupportedError'
+                    ? 'its format or address is one the browser does not support'
+                    : 'the stream did not answer';
+            throw new Error(`The browser cannot play this stream: ${why}.`);
         }
     }
 
@@ -464,23 +569,53 @@
         const body = $('catalogs').tBodies[0];
         body.replaceChildren();
         for (const c of answer.catalogs) {
-            const refresh = el('button', { type: 'button', 'aria-label': `Refresh ${c.title}`, disabled: c.updating }, 'Refresh');
-            refresh.addEventListener('click', () => guarded(() => api('/api/refresh', { method: 'POST', body: { id: c.id } }).then(() => showTask(`${c.title}: waiting to refresh`, null, null))));
+            const refresh = el(
+                'button',
+                { type: 'button', 'aria-label': `Refresh ${c.title}`, disabled: c.updating },
+                'Refresh',
+            );
+            refresh.addEventListener('click', () =>
+                guarded(() =>
+                    api('/api/refresh', { method: 'POST', body: { id: c.id } }).then(() =>
+                        showTask(`${c.title}: waiting to refresh`, null, null),
+                    ),
+                ),
+            );
             const edit = el('button', { type: 'button', 'aria-label': `Edit ${c.title}` }, 'Edit');
             edit.addEventListener('click', () => guarded(() => openEditor(c)));
-            const remove = el('button', { type: 'button', class: 'danger', 'aria-label': `Remove ${c.title}` }, 'Remove');
-            remove.addEventListener('click', () => guarded(async () => {
-                if (!(await confirmAction(`Remove the catalogue “${c.title}” and its ${number.format(c.stations || 0)} stations?`, 'Remove'))) return;
-                await api(`/api/catalogs/${encodeURIComponent(c.id)}/remove`, { method: 'POST', body: {} });
-                await refreshEverything();
-            }));
+            const remove = el(
+                'button',
+                { type: 'button', class: 'danger', 'aria-label': `Remove ${c.title}` },
+                'Remove',
+            );
+            remove.addEventListener('click', () =>
+                guarded(async () => {
+                    if (
+                        !(await confirmAction(
+                            `Remove the catalogue “${c.title}” and its ${number.format(c.stations || 0)} stations?`,
+                            'Remove',
+                        ))
+                    )
+                        return;
+                    await api(`/api/catalogs/${encodeURIComponent(c.id)}/remove`, {
+                        method: 'POST',
+                        body: {},
+                    });
+                    await refreshEverything();
+                }),
+            );
             const status = c.updating ? el('span', { class: 'badge' }, 'updating…') : null;
-            body.append(el('tr', { 'data-id': c.id },
-                el('td', { class: 'title' }, c.title || '(untitled)', status ? ' ' : null, status),
-                el('td', {}, c.kind || ''),
-                el('td', {}, el('time', { datetime: c.updated || null }, formatDate(c.updated))),
-                el('td', { class: 'num' }, number.format(c.stations || 0)),
-                el('td', { class: 'actions' }, refresh, edit, remove)));
+            body.append(
+                el(
+                    'tr',
+                    { 'data-id': c.id },
+                    el('td', { class: 'title' }, c.title || '(untitled)', status ? ' ' : null, status),
+                    el('td', {}, c.kind || ''),
+                    el('td', {}, el('time', { datetime: c.updated || null }, formatDate(c.updated))),
+                    el('td', { class: 'num' }, number.format(c.stations || 0)),
+                    el('td', { class: 'actions' }, refresh, edit, remove),
+                ),
+            );
         }
         $('catalogs-empty').hidden = answer.catalogs.length > 0;
         $('refresh-all').disabled = answer.catalogs.length === 0;
@@ -522,8 +657,12 @@
         const kind = $('editor-kind').value;
         const radio = isRadioBrowser(kind);
         const address = !radio && !takesNoAddress(kind);
-        document.querySelectorAll('#editor [data-for="radio"]').forEach((n) => { n.hidden = !radio; });
-        document.querySelectorAll('#editor [data-for="address"]').forEach((n) => { n.hidden = !address; });
+        document.querySelectorAll('#editor [data-for="radio"]').forEach((n) => {
+            n.hidden = !radio;
+        });
+        document.querySelectorAll('#editor [data-for="address"]').forEach((n) => {
+            n.hidden = !address;
+        });
         if (radio) loadServers();
         if (!address) $('preview').hidden = true;
     }
@@ -537,7 +676,8 @@
         try {
             const answer = await api('/api/servers');
             const chosen = select.value;
-            for (const s of answer.servers) select.append(el('option', { value: s, selected: s === chosen }, s));
+            for (const s of answer.servers)
+                select.append(el('option', { value: s, selected: s === chosen }, s));
             serversLoaded = true;
             state2.textContent = '';
             loadValues();
@@ -558,11 +698,13 @@
             const answer = await api(`/api/values?${params}`);
             if (ticket !== valuesRequest) return;
             $('editor-values').replaceChildren(...answer.values.map((v) => el('option', { value: v })));
-            $('editor-values-state').textContent = `${number.format(answer.values.length)} values to choose from; type to narrow them.`;
+            $('editor-values-state').textContent =
+                `${number.format(answer.values.length)} values to choose from; type to narrow them.`;
         } catch (error) {
             if (ticket !== valuesRequest) return;
             $('editor-values').replaceChildren();
-            $('editor-values-state').textContent = `No values from the server: ${error.message} You can still type one.`;
+            $('editor-values-state').textContent =
+                `No values from the server: ${error.message} You can still type one.`;
         }
     }
 
@@ -573,17 +715,24 @@
         kind.replaceChildren(...state.kinds.map((k) => el('option', { value: k }, k)));
         $('editor-title').textContent = catalog ? `Edit “${catalog.title}”` : 'Add a catalogue';
         $('editor-name').value = catalog?.title || '';
-        kind.value = catalog?.kind || state.kinds.find((k) => !isRadioBrowser(k) && !takesNoAddress(k)) || state.kinds[0] || '';
+        kind.value =
+            catalog?.kind ||
+            state.kinds.find((k) => !isRadioBrowser(k) && !takesNoAddress(k)) ||
+            state.kinds[0] ||
+            '';
         $('editor-address').value = catalog?.address || '';
         $('editor-value').value = catalog?.value ?? '';
         if (catalog?.list) {
             const list = String(catalog.list).toLowerCase();
-            const option = [...$('editor-list').options].find((o) => o.value.startsWith(list.replace(/(ies|s)$/, '')));
+            const option = [...$('editor-list').options].find((o) =>
+                o.value.startsWith(list.replace(/(ies|s)$/, '')),
+            );
             if (option) $('editor-list').value = option.value;
         }
         if (catalog?.server) {
             const select = $('editor-server');
-            if (![...select.options].some((o) => o.value === catalog.server)) select.append(el('option', { value: catalog.server }, catalog.server));
+            if (![...select.options].some((o) => o.value === catalog.server))
+                select.append(el('option', { value: catalog.server }, catalog.server));
             select.value = catalog.server;
         } else {
             $('editor-server').value = '';
@@ -619,13 +768,22 @@
     async function saveEditor(event) {
         event.preventDefault();
         const body = editorBody();
-        if (!body.title.trim()) { editorError('Give the catalogue a title.'); $('editor-name').focus(); return; }
-        if ('address' in body && !body.address) { editorError('Give the address of the catalogue’s document.'); $('editor-address').focus(); return; }
+        if (!body.title.trim()) {
+            editorError('Give the catalogue a title.');
+            $('editor-name').focus();
+            return;
+        }
+        if ('address' in body && !body.address) {
+            editorError('Give the address of the catalogue’s document.');
+            $('editor-address').focus();
+            return;
+        }
         editorError('');
         const save = $('editor-save');
         save.disabled = true;
         try {
-            if (state.editing) await api(`/api/catalogs/${encodeURIComponent(state.editing.id)}`, { method: 'POST', body });
+            if (state.editing)
+                await api(`/api/catalogs/${encodeURIComponent(state.editing.id)}`, { method: 'POST', body });
             else await api('/api/catalogs', { method: 'POST', body });
             $('editor').close();
             showTask(`${body.title}: waiting to refresh`, null, null);
@@ -639,7 +797,11 @@
 
     async function previewAddress() {
         const address = $('editor-address').value.trim();
-        if (!address) { editorError('Give an address to preview.'); $('editor-address').focus(); return; }
+        if (!address) {
+            editorError('Give an address to preview.');
+            $('editor-address').focus();
+            return;
+        }
         editorError('');
         const section = $('preview');
         const summary = $('preview-summary');
@@ -650,17 +812,26 @@
         const button = $('editor-preview');
         button.disabled = true;
         try {
-            const answer = await api('/api/preview', { method: 'POST', body: { address, kind: $('editor-kind').value } });
+            const answer = await api('/api/preview', {
+                method: 'POST',
+                body: { address, kind: $('editor-kind').value },
+            });
             const shown = answer.stations.slice(0, 200);
             for (const s of shown) {
-                body.append(el('tr', {},
-                    el('td', {}, s.Name || ''),
-                    el('td', {}, cellText('Genre', s.Genre)),
-                    el('td', { class: 'num' }, s.Bitrate ? String(s.Bitrate) : ''),
-                    el('td', { class: 'stream' }, s.FileName || '')));
+                body.append(
+                    el(
+                        'tr',
+                        {},
+                        el('td', {}, s.Name || ''),
+                        el('td', {}, cellText('Genre', s.Genre)),
+                        el('td', { class: 'num' }, s.Bitrate ? String(s.Bitrate) : ''),
+                        el('td', { class: 'stream' }, s.FileName || ''),
+                    ),
+                );
             }
             let words = `${number.format(answer.stations.length)} station${answer.stations.length === 1 ? '' : 's'} in this document`;
-            if (shown.length < answer.stations.length) words += ` (the first ${number.format(shown.length)} shown)`;
+            if (shown.length < answer.stations.length)
+                words += ` (the first ${number.format(shown.length)} shown)`;
             words += '.';
             if (answer.stoppedAt) words += ` Reading stopped: ${answer.stoppedAt}`;
             summary.textContent = words;
@@ -695,24 +866,36 @@
         bar.value = 1;
         $('task-cancel').hidden = true;
         $('task').classList.toggle('failed', !result.ok);
-        hideTaskTimer = setTimeout(() => { $('task').hidden = true; $('task').classList.remove('failed'); }, 8000);
+        hideTaskTimer = setTimeout(() => {
+            $('task').hidden = true;
+            $('task').classList.remove('failed');
+        }, 8000);
 
         $('last-run').hidden = false;
         $('last-run-summary').textContent = result.summary || '';
         const failures = Array.isArray(result.failures) ? result.failures : [];
-        $('last-run-failures').replaceChildren(...failures.map((f) =>
-            el('li', {}, el('strong', {}, f.title || 'A catalogue'), `: ${f.reason || 'failed'}`)));
+        $('last-run-failures').replaceChildren(
+            ...failures.map((f) =>
+                el('li', {}, el('strong', {}, f.title || 'A catalogue'), `: ${f.reason || 'failed'}`),
+            ),
+        );
     }
 
     function listen() {
         const events = new EventSource('/api/events');
         const parse = (event) => {
-            try { return JSON.parse(event.data); } catch { return null; }
+            try {
+                return JSON.parse(event.data);
+            } catch {
+                return null;
+            }
         };
         events.addEventListener('progress', (event) => {
             const p = parse(event);
             if (!p) return;
-            const caption = p.catalog ? `${p.catalog}: ${p.caption || 'updating'}` : (p.caption || 'Refreshing…');
+            const caption = p.catalog
+                ? `${p.catalog}: ${p.caption || 'updating'}`
+                : p.caption || 'Refreshing…';
             showTask(caption, p.position, p.total);
         });
         events.addEventListener('finished', (event) => {
@@ -741,11 +924,14 @@
     // ---- wiring ----
 
     function wire() {
-        for (const tab of document.querySelectorAll('.tab')) tab.addEventListener('click', () => showView(tab.dataset.view));
+        for (const tab of document.querySelectorAll('.tab'))
+            tab.addEventListener('click', () => showView(tab.dataset.view));
         $('error-close').addEventListener('click', clearError);
         // "/" jumps to the search box, as on many sites, unless one is typing already.
         document.addEventListener('keydown', (event) => {
-            const typing = event.target instanceof HTMLElement && event.target.closest('input, select, textarea, dialog');
+            const typing =
+                event.target instanceof HTMLElement &&
+                event.target.closest('input, select, textarea, dialog');
             if (event.key === '/' && !typing && state.view === 'stations') {
                 event.preventDefault();
                 $('search').focus();
@@ -755,7 +941,10 @@
         let searchTimer;
         $('search').addEventListener('input', () => {
             clearTimeout(searchTimer);
-            searchTimer = setTimeout(() => { state.search = $('search').value.trim(); reloadFromStart(); }, 300);
+            searchTimer = setTimeout(() => {
+                state.search = $('search').value.trim();
+                reloadFromStart();
+            }, 300);
         });
         $('filters').addEventListener('submit', (event) => {
             event.preventDefault();
@@ -764,32 +953,49 @@
             reloadFromStart();
         });
         $('add-condition').addEventListener('click', addCondition);
-        $('match').addEventListener('change', () => { state.any = $('match').value === 'any'; reloadFromStart(); });
+        $('match').addEventListener('change', () => {
+            state.any = $('match').value === 'any';
+            reloadFromStart();
+        });
 
         $('page-first').addEventListener('click', () => goToPage(0));
         $('page-prev').addEventListener('click', () => goToPage(state.offset - state.limit));
         $('page-next').addEventListener('click', () => goToPage(state.offset + state.limit));
-        $('page-last').addEventListener('click', () => goToPage(Math.floor(Math.max(0, state.total - 1) / state.limit) * state.limit));
-        $('page-size').addEventListener('change', () => { state.limit = Number($('page-size').value); reloadFromStart(); });
+        $('page-last').addEventListener('click', () =>
+            goToPage(Math.floor(Math.max(0, state.total - 1) / state.limit) * state.limit),
+        );
+        $('page-size').addEventListener('change', () => {
+            state.limit = Number($('page-size').value);
+            reloadFromStart();
+        });
         $('export-format').addEventListener('change', updateExportLink);
 
         $('details-close').addEventListener('click', () => $('details').close());
-        $('details-play').addEventListener('click', () => guarded(() => playStation(detailsUrl, $('details-title').textContent)));
+        $('details-play').addEventListener('click', () =>
+            guarded(() => playStation(detailsUrl, $('details-title').textContent)),
+        );
         $('audio').addEventListener('error', () => {
             if ($('audio').getAttribute('src')) showError('The stream stopped or could not be played.');
         });
 
         $('catalog-add').addEventListener('click', () => guarded(() => openEditor(null)));
-        $('refresh-all').addEventListener('click', () => guarded(async () => {
-            await api('/api/refresh', { method: 'POST', body: {} });
-            showTask('Waiting to refresh every catalogue', null, null);
-        }));
-        $('reset').addEventListener('click', () => guarded(async () => {
-            if (!(await confirmAction('Remove every catalogue and all their stations?', 'Remove all'))) return;
-            await api('/api/reset', { method: 'POST', body: {} });
-            await refreshEverything();
-        }));
-        $('task-cancel').addEventListener('click', () => guarded(() => api('/api/refresh/cancel', { method: 'POST', body: {} })));
+        $('refresh-all').addEventListener('click', () =>
+            guarded(async () => {
+                await api('/api/refresh', { method: 'POST', body: {} });
+                showTask('Waiting to refresh every catalogue', null, null);
+            }),
+        );
+        $('reset').addEventListener('click', () =>
+            guarded(async () => {
+                if (!(await confirmAction('Remove every catalogue and all their stations?', 'Remove all')))
+                    return;
+                await api('/api/reset', { method: 'POST', body: {} });
+                await refreshEverything();
+            }),
+        );
+        $('task-cancel').addEventListener('click', () =>
+            guarded(() => api('/api/refresh/cancel', { method: 'POST', body: {} })),
+        );
 
         $('editor-form').addEventListener('submit', (event) => saveEditor(event));
         $('editor-close').addEventListener('click', () => $('editor').close());
@@ -799,7 +1005,10 @@
         $('editor-server').addEventListener('change', loadValues);
         $('editor-preview').addEventListener('click', previewAddress);
         $('editor-address').addEventListener('keydown', (event) => {
-            if (event.key === 'Enter') { event.preventDefault(); previewAddress(); }
+            if (event.key === 'Enter') {
+                event.preventDefault();
+                previewAddress();
+            }
         });
     }
 
