@@ -10,6 +10,7 @@
 #include <functional>
 #include <iosfwd>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -87,6 +88,14 @@ private:
     bool FTerminal;
     std::string FShown;
 };
+
+// A task caption's parts: "WORDS RECEIVED/TOTAL" or "WORDS RECEIVED" with sizes as the storage
+// writes them ("Jazz: Updating 1.21 MB/3.40 MB"), in bytes; or only words.
+struct TOrvoHostTaskProgress {
+    std::u16string Words;
+    std::optional<double> Received, Total;
+};
+TOrvoHostTaskProgress ParseTaskCaption(const std::u16string& caption);
 
 // A task's caption written line by line, for a file or a pipe: a line whenever its words change
 // (another catalogue, waiting turned to updating), and while only its sizes change, a line per
@@ -174,6 +183,9 @@ public:
     // EArgumentError for a request the command line got wrong, and the storage's result code
     // when it fails.
     TOrvoHostMLResult Query(const TOrvoHostMLRequest& request);
+    // How many rows the request selects without its window (its sort order aside); 0 when the
+    // storage answers a text instead. Raises as Query does.
+    int64_t Count(TOrvoHostMLRequest request);
     // Runs the last request again when the storage has asked for a reload since; false when it
     // has not (or nothing was asked yet).
     bool ReloadIfAsked(TOrvoHostMLResult& result);
