@@ -21,8 +21,8 @@
         ['ge', 'is at least'],
         ['between', 'is between (low,high)'],
     ];
-    // The columns `tunedex stations` shows when it is given no --fields.
-    const DEFAULT_COLUMNS = ['Name', 'Bitrate', 'FileFormat', 'Genre', 'Country', 'Provider'];
+    // The columns `tunedex stations` shows when it is given no --fields, unless the host names them.
+    let defaultColumns = ['Name', 'Bitrate', 'FileFormat', 'Genre', 'Country', 'Provider'];
     const COLUMN_KEY = 'tunedex.columns';
 
     const state = {
@@ -68,7 +68,22 @@
         }
     }
 
-    async function api(path, { method = 'GET', body } = {}) {
+    const pause = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+
+    // A read that finds the host's dialogs busy with another request (409) is asked again a few
+    // times before the page gives up; a change is never repeated behind the person's back.
+    async function api(path, options = {}) {
+        for (let attempt = 1; ; attempt++) {
+            try {
+                return await request(path, options);
+            } catch (error) {
+                if ((options.method ?? 'GET') !== 'GET' || error.status !== 409 || attempt === 6) throw error;
+                await pause(100 * attempt);
+            }
+        }
+    }
+
+    async function request(path, { method = 'GET', body } = {}) {
         const headers = { Accept: 'application/json' };
         if (method !== 'GET') {
             headers['X-Tunedex-Token'] = token;
@@ -124,8 +139,17 @@
 
     // ---- the station list ----
 
+    // Words for the music library's field names where the host gives the bare name as the title.
+    const FIELD_WORDS = {
+        FileName: 'Stream',
+        Bitrate: 'Bit rate',
+        FileFormat: 'Format',
+        Provider: 'Catalogue',
+    };
+
     function fieldTitle(name) {
-        return state.fields.find((f) => f.name === name)?.title || name;
+        const title = state.fields.find((f) => f.name === name)?.title;
+        return (title && title !== name ? title : FIELD_WORDS[name]) || name;
     }
 
     function fieldType(name) {
@@ -136,11 +160,14 @@
     function selectionParams() {
         const params = new URLSearchParams();
         if (state.search) params.set('search', state.search);
-        for (const c of state.conditions) {
+        // An empty value asks for "no value" with is / is not; with the other operators it is a
+        // condition still being written, which would match everything or nothing.
+        const conditions = state.conditions.filter((c) => c.value.trim() !== '' || c.op === 'eq' || c.op === 'ne');
+        for (const c of conditions) {
             const value = c.value.trim() === '' ? '""' : c.value.trim();
             params.append('where', `${c.field} ${c.op} ${value}`);
         }
-        if (state.any && state.conditions.length > 1) params.set('any', '1');
+        if (state.any && conditions.length > 1) params.set('any', '1');
         if (state.catalog) params.set('catalog', state.catalog);
         if (state.sort)
             params.append('sort', state.sort.desc ? `${state.sort.field}:desc` : state.sort.field);
@@ -321,7 +348,7 @@
             const fieldSelect = el('select', { 'aria-label': `Field of condition ${index + 1}` });
             for (const f of state.fields)
                 fieldSelect.append(
-                    el('option', { value: f.name, selected: f.name === condition.field }, f.title || f.name),
+                    el('option', { value: f.name, selected: f.name === condition.field }, fieldTitle(f.name)),
                 );
             const opSelect = el('select', { 'aria-label': `Operator of condition ${index + 1}` });
             for (const [op, words] of OPERATORS)
@@ -411,7 +438,7 @@
                 }
                 loadStations();
             });
-            box.append(el('label', {}, box2, ` ${f.title || f.name}`));
+            box.append(el('label', {}, box2, ` ${fieldTitle(f.name)}`));
         }
     }
 
@@ -426,7 +453,8 @@
         } catch {
             /* unreadable: use the defaults */
         }
-        return DEFAULT_COLUMNS.filter((n) => known.has(n));
+        // The stream address is in every row, and shown in the details: no column unless chosen.
+        return defaultColumns.filter((n) => known.has(n) && n !== 'FileName');
     }
 
     // ---- grouping by catalogue ----
@@ -582,7 +610,9 @@
                 ),
             );
             const edit = el('button', { type: 'button', 'aria-label': `Edit ${c.title}` }, 'Edit');
-            edit.addEventListener('click', () => guarded(() => openEditor(c)));
+            edit.addEventListener('click', () =>
+                guarded(async () => openEditor(await api(`/api/catalogs/${encodeURIComponent(c.id)}`))),
+            );
             const remove = el(
                 'button',
                 { type: 'button', class: 'danger', 'aria-label': `Remove ${c.title}` },
@@ -610,7 +640,6 @@
                     'tr',
                     { 'data-id': c.id },
                     el('td', { class: 'title' }, c.title || '(untitled)', status ? ' ' : null, status),
-                    el('td', {}, c.kind || ''),
                     el('td', {}, el('time', { datetime: c.updated || null }, formatDate(c.updated))),
                     el('td', { class: 'num' }, number.format(c.stations || 0)),
                     el('td', { class: 'actions' }, refresh, edit, remove),
@@ -624,7 +653,8 @@
     }
 
     async function refreshEverything() {
-        await Promise.all([loadCatalogs(), loadGroups()]);
+        await loadCatalogs();
+        await loadGroups();
         await loadStations();
     }
 
@@ -1017,13 +1047,14 @@
         try {
             const info = await api('/api/info');
             state.fields = info.fields;
+            if (Array.isArray(info.defaultFields) && info.defaultFields.length) defaultColumns = info.defaultFields;
             state.columns = initialColumns();
             renderColumnChooser();
             renderConditions();
             const view = location.hash === '#catalogs' ? 'catalogs' : 'stations';
             showView(view);
             listen();
-            await Promise.all([loadGroups(), loadStations(), loadCatalogs()]);
+            await Promise.all([loadStations(), loadGroups().then(loadCatalogs)]);
             document.body.dataset.ready = 'true';
         } catch (error) {
             showError(error);
