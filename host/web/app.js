@@ -459,8 +459,11 @@
 
     // ---- grouping by catalogue ----
 
+    let groupsRequest = 0;
     async function loadGroups() {
+        const ticket = ++groupsRequest;
         const answer = await api('/api/groups');
+        if (ticket !== groupsRequest) return; // a newer answer is on its way
         const list = $('groups');
         const all = answer.groups.reduce((sum, g) => sum + (g.stations || 0), 0);
         const item = (id, title, count) => {
@@ -532,6 +535,7 @@
         facts.replaceChildren();
         for (const f of answer.fields) {
             if (f.name === 'Name' || f.value === null || f.value === undefined || f.value === '') continue;
+            if (f.value === answer.homepage) continue; // the link below
             facts.append(el('dt', {}, f.title || f.name), el('dd', {}, String(f.value)));
         }
         const logo = $('details-logo');
@@ -552,7 +556,7 @@
         home.hidden = !page;
         if (page) {
             home.setAttribute('href', page);
-            home.textContent = 'Home page';
+            home.textContent = `Home page (${new URL(page).host})`;
             home.setAttribute('title', page);
         } else {
             home.removeAttribute('href');
@@ -591,8 +595,11 @@
         return Number.isNaN(date.getTime()) ? String(iso) : date.toLocaleString();
     }
 
+    let catalogsRequest = 0;
     async function loadCatalogs() {
+        const ticket = ++catalogsRequest;
         const answer = await api('/api/catalogs');
+        if (ticket !== catalogsRequest) return;
         state.catalogs = answer.catalogs;
         const body = $('catalogs').tBodies[0];
         body.replaceChildren();
@@ -634,12 +641,12 @@
                     await refreshEverything();
                 }),
             );
-            const status = c.updating ? el('span', { class: 'badge' }, 'updating…') : null;
+            const status = el('span', { class: 'badge', hidden: !c.updating }, 'updating…');
             body.append(
                 el(
                     'tr',
-                    { 'data-id': c.id },
-                    el('td', { class: 'title' }, c.title || '(untitled)', status ? ' ' : null, status),
+                    { 'data-id': c.id, 'data-title': c.title },
+                    el('td', { class: 'title' }, c.title || '(untitled)', ' ', status),
                     el('td', {}, el('time', { datetime: c.updated || null }, formatDate(c.updated))),
                     el('td', { class: 'num' }, number.format(c.stations || 0)),
                     el('td', { class: 'actions' }, refresh, edit, remove),
@@ -903,12 +910,36 @@
 
         $('last-run').hidden = false;
         $('last-run-summary').textContent = result.summary || '';
-        const failures = Array.isArray(result.failures) ? result.failures : [];
+        // Catalogues that failed, and those whose document stopped being readable partway.
+        const list = (items) => (Array.isArray(items) ? items : []);
         $('last-run-failures').replaceChildren(
-            ...failures.map((f) =>
+            ...list(result.failures).map((f) =>
                 el('li', {}, el('strong', {}, f.title || 'A catalogue'), `: ${f.reason || 'failed'}`),
             ),
+            ...list(result.stopped).map((f) =>
+                el('li', { class: 'stopped' }, el('strong', {}, f.title || 'A catalogue'), `: ${f.reason || ''}`),
+            ),
         );
+    }
+
+    // Events come in bursts (a save changes the list, starts and ends a refresh): one reload for each.
+    let refreshTimer = null;
+    function scheduleRefresh() {
+        clearTimeout(refreshTimer);
+        refreshTimer = setTimeout(() => guarded(refreshEverything), 150);
+    }
+
+    // The catalogue's row says how far its refresh is.
+    function markUpdating(title, position, total) {
+        for (const row of $('catalogs').tBodies[0].rows) {
+            if (row.dataset.title !== title) continue;
+            const badge = row.querySelector('.badge');
+            badge.hidden = false;
+            badge.textContent =
+                typeof total === 'number' && total > 0
+                    ? `updating ${Math.min(100, Math.floor((100 * (position || 0)) / total))} %`
+                    : 'updating…';
+        }
     }
 
     function listen() {
@@ -923,18 +954,18 @@
         events.addEventListener('progress', (event) => {
             const p = parse(event);
             if (!p) return;
-            const caption = p.catalog
-                ? `${p.catalog}: ${p.caption || 'updating'}`
-                : p.caption || 'Refreshing…';
+            const text = p.caption || 'updating';
+            const caption = p.catalog && !text.startsWith(`${p.catalog}:`) ? `${p.catalog}: ${text}` : text;
             showTask(caption, p.position, p.total);
+            markUpdating(p.catalog, p.position, p.total);
         });
         events.addEventListener('finished', (event) => {
             const result = parse(event);
             if (!result) return;
             finishTask(result);
-            guarded(refreshEverything);
+            scheduleRefresh();
         });
-        events.addEventListener('catalogs', () => guarded(refreshEverything));
+        events.addEventListener('catalogs', scheduleRefresh);
     }
 
     // ---- views ----
