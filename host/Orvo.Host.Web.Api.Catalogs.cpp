@@ -543,6 +543,7 @@ void TOrvoHostWebApi::FinishRun() {
 }
 
 void TOrvoHostWebApi::PublishCatalogsChanged() {
+    FCountKey.clear();
     FEvents.Publish("catalogs", "{}");
 }
 

@@ -286,10 +286,14 @@ TEST_F(ServeApi, AnswersEachRouteAsTheCommandsDo) {
         std::string Target;
         int Total;
     };
-    for (const TQuery& q : std::initializer_list<TQuery>{{"/api/stations?search=rav", 1},
-                                                         {"/api/stations?where=Country%20eq%20Austria", 1},
-                                                         {"/api/stations?where=Name%20in%20Alpha,Bravo", 2},
-                                                         {"/api/stations?offset=2&limit=1", 3}}) {
+    for (const TQuery& q :
+         std::initializer_list<TQuery>{{"/api/stations?search=rav", 1},
+                                       {"/api/stations?where=Country%20eq%20Austria", 1},
+                                       {"/api/stations?where=Name%20in%20Alpha,Bravo", 2},
+                                       {"/api/stations?offset=2&limit=1", 3},
+                                       {"/api/stations?fields=Name&limit=1", 3},
+                                       {"/api/stations?fields=Name&where=Country%20eq%20Austria&limit=1", 1},
+                                       {"/api/stations?fields=Name&search=a&limit=1", 3}}) {
         const rapidjson::Document answer = Get(q.Target).Json();
         ASSERT_TRUE(answer.IsObject()) << q.Target;
         EXPECT_EQ(answer["total"].GetInt(), q.Total) << q.Target;
