@@ -543,6 +543,7 @@ void TOrvoHostWebApi::FinishRun() {
 }
 
 void TOrvoHostWebApi::PublishCatalogsChanged() {
+    FCountKey.clear();
     FEvents.Publish("catalogs", "{}");
 }
 
@@ -601,7 +602,11 @@ void ServeUntil(TOrvoHost& host, TOrvoHostWebServer& server, TOrvoHostWebApi& ap
                 const std::function<bool()>& stop) {
     server.Start();
     const platform::TimerId watch = platform::StartMainThreadTimer(100, [&api] { api.Watch(); });
-    host.RunUntil(stop);
+    // Watched after every call the loop runs too, so that no caption is missed between ticks.
+    host.RunUntil([&] {
+        api.Watch();
+        return stop();
+    });
     // Every catalogue keeps its stations: the refresh stops as its cancel button stops it.
     api.CancelRefresh();
     platform::StopMainThreadTimer(watch);

@@ -239,7 +239,7 @@ TOrvoHostWebResponse TOrvoHostWebApi::Stations(const TOrvoHostWebRequest& reques
         result = FBrowser.Query(query);
         // A first page that is not full holds every row there is.
         total = query.Offset == 0 && int64_t(result.Rows.size()) < query.Limit ? int64_t(result.Rows.size())
-                                                                               : FBrowser.Count(query);
+                                                                               : Total(query);
     } catch (const EArgumentError& e) {
         throw EOrvoHostWebError(400, e.what());
     }
@@ -288,6 +288,25 @@ TOrvoHostWebResponse TOrvoHostWebApi::Stations(const TOrvoHostWebRequest& reques
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
         json.EndObject();
     });
+}
+
+int64_t TOrvoHostWebApi::Total(const TOrvoHostMLRequest& query) {
+    // The search looks in the shown fields; without one, any field selects the same rows.
+    TOrvoHostMLRequest count = query;
+    if (count.Search.empty())
+        count.Fields = {u"FileName"};
+    else
+        std::sort(count.Fields.begin(), count.Fields.end());
+    std::u16string key =
+        count.Search + u'\n' + (count.Any ? u"any" : u"all") + u'\n' + Join(count.Fields, u",");
+    for (const TOrvoHostMLCondition& condition : count.Conditions)
+        key += u'\n' + condition.Field + u'\t' + condition.Operator + u'\t' + condition.Value;
+    // Paging and sorting keep the selection: its count stays until the catalogues change.
+    if (FCountKey == key && !FBrowser.Manager().HasTasks())
+        return FCount;
+    FCount = FBrowser.Count(count);
+    FCountKey = FBrowser.Manager().HasTasks() ? std::u16string() : key;
+    return FCount;
 }
 
 TOrvoHostWebResponse TOrvoHostWebApi::Groups(const TOrvoHostWebRequest&) {

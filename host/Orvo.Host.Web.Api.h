@@ -78,6 +78,9 @@ private:
 
     // The stations request of the page's parameters, checked as the stations command checks it.
     TOrvoHostMLRequest StationRequest(const TOrvoHostWebRequest& request, bool windowed);
+    // How many stations the request selects without its window; the last count is kept for
+    // the same selection until the catalogues change.
+    int64_t Total(const TOrvoHostMLRequest& query);
     // Runs `work` with a session over the host; refuses with 409 while another request has the
     // dialogs open (a look-up that waits lets other requests in).
     void WithSession(const std::function<void(TOrvoCliSession& session)>& work);
@@ -99,6 +102,8 @@ private:
     std::unique_ptr<TRun> FRun;
     std::vector<TOrvoHostMLTask> FTasksShown;
     int64_t FReloadsSeen = 0;
+    std::u16string FCountKey;
+    int64_t FCount = 0;
     bool FInDialogs = false;
 };
 

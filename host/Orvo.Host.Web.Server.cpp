@@ -184,6 +184,8 @@ struct TOrvoHostWebServer::TImpl {
     std::vector<TStream> Streams;
     std::thread Listener;
     std::atomic<bool> Listening{false};
+    // Event streams still sending.
+    std::atomic<int> Streaming{0};
 
     // Whether the request came to the served address from a page of it (or from no page at all).
     bool SameOrigin(const httplib::Request& request) const {
@@ -243,8 +245,13 @@ TOrvoHostWebServer::TOrvoHostWebServer(int port)
                 TOrvoHostWebEvents* events = stream.Events;
                 const auto keepAlive = stream.KeepAlive;
                 auto next = std::make_shared<uint64_t>(events->Next());
+                ++impl.Streaming;
                 response.set_chunked_content_provider(
-                    "text/event-stream", [events, keepAlive, next](size_t, httplib::DataSink& sink) {
+                    "text/event-stream",
+                    [events, keepAlive, next](size_t offset, httplib::DataSink& sink) {
+                        // A greeting at once, so that a listener knows from when on it hears.
+                        if (offset == 0)
+                            return sink.write(": listening\n\n", 13);
                         bool closed = false;
                         std::string text;
                         for (const auto& event : events->Wait(*next, keepAlive, closed))
@@ -256,6 +263,10 @@ TOrvoHostWebServer::TOrvoHostWebServer(int port)
                         if (closed)
                             sink.done();
                         return true;
+                    },
+                    [&impl](bool) {
+                        --impl.Streaming;
+                        platform::WakeMainThread();
                     });
                 return;
             }
@@ -374,6 +385,9 @@ void TOrvoHostWebServer::Stop() {
         return;
     for (const TStream& stream : FImpl->Streams)
         stream.Events->Close();
+    // The streams send what was published before they were closed, such as the end of a refresh
+    // that stopping cancelled; a listener that reads nothing more is not waited for long.
+    platform::PumpMainThreadUntil([this] { return FImpl->Streaming.load() == 0; }, 2000);
     FImpl->Http.stop();
     // Requests under way wait for the main thread; it serves them until the server's threads end.
     platform::PumpMainThreadUntil([this] { return !FImpl->Listening.load(); });
