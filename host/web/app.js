@@ -285,7 +285,7 @@
                             {
                                 class: fieldType(field) === 'number' ? 'num' : null,
                                 'data-field': field,
-                                title: text.length > 40 ? text : null,
+                                title: text.length > 24 ? text : null,
                             },
                             text,
                         ),
