@@ -440,8 +440,7 @@ TEST_F(ServeApi, AddedCatalogueRefreshesWithProgressToTheEnd) {
     EXPECT_TRUE(finished["ok"].GetBool());
     EXPECT_STREQ(finished["summary"].GetString(), "Refreshed 1 of 1 catalogue; 1 station now.");
     // However quick the run, its task was shown.
-    EXPECT_NE(events.Text().find("event: progress\ndata: {\"caption\":"), std::string::npos)
-        << events.Text();
+    EXPECT_NE(events.Text().find("event: progress\ndata: {\"caption\":"), std::string::npos) << events.Text();
     EXPECT_EQ(Get("/api/stations").Json()["total"].GetInt(), 1);
     // A bad address is the editor's refusal, in its words.
     const TAnswer refused = Post("/api/catalogs", R"({"title":"X","kind":"Remote playlist","address":"no"})");
