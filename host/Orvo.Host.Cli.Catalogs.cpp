@@ -204,12 +204,8 @@ public:
     int Run(TOrvoCliContext& context) override {
         TOrvoCliProfileLock lock(context, true);
         TOrvoCliSession session(context);
-        session.WithManager([&](TOrvoCliManager& manager) {
-            const std::u16string id = manager.Select(FromUtf8(FKey)).ID;
-            manager.Press(u"B4");
-            if (session.Errors().empty() && manager.RowOf(id))
-                throw Exception(u"The catalogue manager still lists the catalogue");
-        });
+        session.WithManager(
+            [&](TOrvoCliManager& manager) { RemoveCatalogue(session, manager, FromUtf8(FKey)); });
         return session.Outcome();
     }
 
@@ -232,14 +228,7 @@ public:
                         << TerminalText(moved.string()) << " and an empty catalogue starts\n";
         }
         TOrvoCliSession session(context);
-        session.WithManager([&](TOrvoCliManager& manager) {
-            // With nothing listed the manager offers no reset, and there is nothing to do.
-            if (manager.Rows().empty())
-                return;
-            manager.Press(u"B5");
-            if (session.Errors().empty() && !manager.Rows().empty())
-                throw Exception(u"The catalogue manager still lists catalogues");
-        });
+        session.WithManager([&](TOrvoCliManager& manager) { ResetCatalogues(session, manager); });
         return session.Outcome();
     }
 };

@@ -401,6 +401,38 @@ TOrvoCliSaved SaveInEditor(TOrvoCliSession& session, TOrvoCliManager& manager,
     return saved;
 }
 
+void RemoveCatalogue(TOrvoCliSession& session, TOrvoCliManager& manager, std::u16string_view key) {
+    const std::u16string id = manager.Select(key).ID;
+    manager.Press(u"B4");
+    if (session.Errors().empty() && manager.RowOf(id))
+        throw Exception(u"The catalogue manager still lists the catalogue");
+}
+
+void ResetCatalogues(TOrvoCliSession& session, TOrvoCliManager& manager) {
+    // With nothing listed the manager offers no reset, and there is nothing to do.
+    if (manager.Rows().empty())
+        return;
+    manager.Press(u"B5");
+    if (session.Errors().empty() && !manager.Rows().empty())
+        throw Exception(u"The catalogue manager still lists catalogues");
+}
+
+std::vector<std::u16string> LookUpValues(TOrvoCliEditor& editor, std::u16string_view server, int32_t list,
+                                         std::u16string& asked) {
+    editor.ChooseRadioBrowser();
+    // The editor looks values up only once its server look-up has listed servers, also for a
+    // server typed in.
+    if (editor.WaitForServers().empty())
+        throw Exception(
+            u"No Radio Browser server was found (the DNS look-up failed), so the catalogue editor "
+            u"looks no values up");
+    if (!server.empty())
+        editor.SetServer(server);
+    editor.SetListKind(list);
+    asked = editor.Server();
+    return editor.WaitForValues();
+}
+
 std::string IsoDate(const std::u16string& shown) {
     std::vector<int> fields;
     for (const std::u16string& part : Split(shown, u" ")) {

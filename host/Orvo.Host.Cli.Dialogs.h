@@ -205,6 +205,18 @@ struct TOrvoCliSaved {
 TOrvoCliSaved SaveInEditor(TOrvoCliSession& session, TOrvoCliManager& manager,
                            const TCatalogueOptions& options, const std::optional<std::u16string>& key);
 
+// Removes the catalogue `key` (id or title) with the manager's remove button; raises Exception when
+// the manager still lists it although the plug-in showed no error.
+void RemoveCatalogue(TOrvoCliSession& session, TOrvoCliManager& manager, std::u16string_view key);
+// Removes every catalogue with the manager's reset button (which it offers only when it lists
+// some); raises Exception when the manager still lists catalogues although no error was shown.
+void ResetCatalogues(TOrvoCliSession& session, TOrvoCliManager& manager);
+// The values of the list (0 countries, 1 languages, 2 tags) the editor looks up for the server,
+// or for the one its server look-up chose when `server` is empty; answers the server asked too.
+// Raises Exception when no server was found, for then the editor looks no values up.
+std::vector<std::u16string> LookUpValues(TOrvoCliEditor& editor, std::u16string_view server, int32_t list,
+                                         std::u16string& asked);
+
 // The manager's local "yyyy.MM.dd hh:mm:ss" (any separators) as ISO 8601 with the local offset,
 // "2026-12-09T18:53:27+01:00"; a text of another shape as it is.
 std::string IsoDate(const std::u16string& shown);

@@ -21,17 +21,32 @@ ComPtr<TOrvoHostMLStorageManager> TOrvoHostMLStorageManager::Create() {
 HRESULT ORVO_CALL TOrvoHostMLStorageManager::ShowBackgroundTask(int32_t taskId, IOrvoString* caption,
                                                                 IUnknown* cancelEvent) {
     TShownTask task{taskId, caption, cancelEvent};
-    std::lock_guard guard(FLock);
-    ++FShown;
-    auto it = std::find_if(FTasks.begin(), FTasks.end(), [&](const TShownTask& t) { return t.ID == taskId; });
-    if (it != FTasks.end())
-        std::swap(*it, task); // the replaced references go after the lock, with `task`
-    else
-        FTasks.push_back(std::move(task));
+    std::function<void()> observer;
+    {
+        std::lock_guard guard(FLock);
+        ++FShown;
+        auto it =
+            std::find_if(FTasks.begin(), FTasks.end(), [&](const TShownTask& t) { return t.ID == taskId; });
+        if (it != FTasks.end())
+            std::swap(*it, task); // the replaced references go after the lock, with `task`
+        else
+            FTasks.push_back(std::move(task));
+        observer = FObserver;
+    }
+    if (observer)
+        observer();
     return S_OK;
 }
 
 HRESULT ORVO_CALL TOrvoHostMLStorageManager::HideBackgroundTask(int32_t taskId) {
+    std::function<void()> observer;
+    {
+        std::lock_guard guard(FLock);
+        observer = FObserver;
+    }
+    // The task as it ends, before it goes.
+    if (observer)
+        observer();
     std::vector<TShownTask> hidden;
     std::lock_guard guard(FLock);
     auto it = std::stable_partition(FTasks.begin(), FTasks.end(),
@@ -39,6 +54,11 @@ HRESULT ORVO_CALL TOrvoHostMLStorageManager::HideBackgroundTask(int32_t taskId) 
     std::move(it, FTasks.end(), std::back_inserter(hidden));
     FTasks.erase(it, FTasks.end());
     return S_OK;
+}
+
+void TOrvoHostMLStorageManager::SetTaskObserver(std::function<void()> observer) {
+    std::lock_guard guard(FLock);
+    FObserver = std::move(observer);
 }
 
 HRESULT ORVO_CALL TOrvoHostMLStorageManager::ReloadData() {

@@ -51,6 +51,9 @@ public:
     int64_t ReloadRequests() const;
     // How many times a task has been shown so far.
     int64_t TasksShown() const;
+    // Called after a task is shown and before one is hidden, on the storage's thread and outside
+    // the lock, for a display that must see every task however briefly it shows; empty for none.
+    void SetTaskObserver(std::function<void()> observer);
 
 protected:
     TOrvoHostMLStorageManager() = default;
@@ -66,6 +69,7 @@ private:
     std::vector<TShownTask> FTasks;
     int64_t FReloads = 0;
     int64_t FShown = 0;
+    std::function<void()> FObserver;
 };
 
 // Draws the shown background tasks on one terminal line that is rewritten in place as captions

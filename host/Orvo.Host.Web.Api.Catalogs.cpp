@@ -3,6 +3,7 @@
 // library's menu with the background-task display turned into events, and the preview.
 
 #include "host/Orvo.Host.Web.Api.h"
+#include "host/Orvo.Host.Web.Json.h"
 
 #include "host/Orvo.Host.Cli.Process.h"
 #include "host/Orvo.Host.Cli.Refresh.h"
@@ -18,27 +19,6 @@
 #include <sstream>
 
 namespace {
-
-using TJson = rapidjson::Writer<rapidjson::StringBuffer>;
-
-void Text(TJson& json, std::string_view utf8) {
-    json.String(utf8.data(), rapidjson::SizeType(utf8.size()));
-}
-
-void Text(TJson& json, const std::u16string& text) {
-    Text(json, std::string_view(ToUtf8(text)));
-}
-
-std::string JsonText(const std::function<void(TJson& json)>& write) {
-    rapidjson::StringBuffer buffer;
-    TJson json(buffer);
-    write(json);
-    return buffer.GetString();
-}
-
-TOrvoHostWebResponse JsonAnswer(const std::function<void(TJson& json)>& write, int status = 200) {
-    return {status, "application/json; charset=utf-8", JsonText(write), {}};
-}
 
 TOrvoHostWebResponse Accepted() {
     return {202, "application/json; charset=utf-8", "{}", {}};
@@ -157,7 +137,7 @@ TOrvoHostWebResponse TOrvoHostWebApi::Catalogs(const TOrvoHostWebRequest& reques
             rows = {*found};
         });
     });
-    const auto writeRow = [&](TJson& json, const TOrvoCliManager::TRow& row) {
+    const auto writeRow = [&](TOrvoHostJson& json, const TOrvoCliManager::TRow& row) {
         json.StartObject();
         json.Key("id");
         Text(json, row.ID);
@@ -198,7 +178,7 @@ TOrvoHostWebResponse TOrvoHostWebApi::Catalogs(const TOrvoHostWebRequest& reques
         }
         json.EndObject();
     };
-    return JsonAnswer([&](TJson& json) {
+    return JsonAnswer([&](TOrvoHostJson& json) {
         if (one)
             return writeRow(json, rows.front());
         json.StartObject();
@@ -216,7 +196,7 @@ TOrvoHostWebResponse TOrvoHostWebApi::Kinds(const TOrvoHostWebRequest&) {
     WithSession([&](TOrvoCliSession& session) {
         session.WithNewEditor([&](TOrvoCliEditor& editor) { kinds = editor.Kinds(); });
     });
-    return JsonAnswer([&](TJson& json) {
+    return JsonAnswer([&](TOrvoHostJson& json) {
         json.StartObject();
         json.Key("kinds");
         json.StartArray();
@@ -230,7 +210,7 @@ TOrvoHostWebResponse TOrvoHostWebApi::Kinds(const TOrvoHostWebRequest&) {
 namespace {
 
 TOrvoHostWebResponse TextList(const char* name, const std::vector<std::u16string>& values) {
-    return JsonAnswer([&](TJson& json) {
+    return JsonAnswer([&](TOrvoHostJson& json) {
         json.StartObject();
         json.Key(name);
         json.StartArray();
@@ -262,16 +242,8 @@ TOrvoHostWebResponse TOrvoHostWebApi::Values(const TOrvoHostWebRequest& request)
     std::vector<std::u16string> values;
     WithSession([&](TOrvoCliSession& session) {
         session.WithNewEditor([&](TOrvoCliEditor& editor) {
-            editor.ChooseRadioBrowser();
-            // The editor looks values up only once its server look-up has listed servers.
-            if (editor.WaitForServers().empty())
-                throw EOrvoHostWebError(404,
-                                        "No Radio Browser server was found, so the catalogue editor looks "
-                                        "no values up.");
-            if (!server.empty())
-                editor.SetServer(server);
-            editor.SetListKind(list);
-            values = editor.WaitForValues();
+            std::u16string asked;
+            values = LookUpValues(editor, server, list, asked);
         });
     });
     return TextList("values", values);
@@ -322,7 +294,7 @@ TOrvoHostWebResponse TOrvoHostWebApi::SaveCatalog(const TOrvoHostWebRequest& req
     }
     PublishCatalogsChanged();
     return JsonAnswer(
-        [&](TJson& json) {
+        [&](TOrvoHostJson& json) {
             json.StartObject();
             json.Key("id");
             Text(json, saved.ID);
@@ -339,14 +311,11 @@ TOrvoHostWebResponse TOrvoHostWebApi::RemoveCatalog(const TOrvoHostWebRequest& r
         session.WithManager([&](TOrvoCliManager& manager) {
             if (!manager.RowOf(id))
                 throw EOrvoHostWebError(404, "No catalogue has this id.");
-            manager.Select(id);
-            manager.Press(u"B4");
-            if (session.Errors().empty() && manager.RowOf(id))
-                throw Exception(u"The catalogue manager still lists the catalogue");
+            RemoveCatalogue(session, manager, id);
         });
     });
     PublishCatalogsChanged();
-    return JsonAnswer([](TJson& json) {
+    return JsonAnswer([](TOrvoHostJson& json) {
         json.StartObject();
         json.EndObject();
     });
@@ -356,17 +325,10 @@ TOrvoHostWebResponse TOrvoHostWebApi::Reset(const TOrvoHostWebRequest&) {
     if (FRun)
         throw EOrvoHostWebError(409, kBusyRefreshing);
     WithSession([&](TOrvoCliSession& session) {
-        session.WithManager([&](TOrvoCliManager& manager) {
-            // With nothing listed the manager offers no reset, and there is nothing to do.
-            if (manager.Rows().empty())
-                return;
-            manager.Press(u"B5");
-            if (session.Errors().empty() && !manager.Rows().empty())
-                throw Exception(u"The catalogue manager still lists catalogues");
-        });
+        session.WithManager([&](TOrvoCliManager& manager) { ResetCatalogues(session, manager); });
     });
     PublishCatalogsChanged();
-    return JsonAnswer([](TJson& json) {
+    return JsonAnswer([](TOrvoHostJson& json) {
         json.StartObject();
         json.EndObject();
     });
@@ -439,7 +401,7 @@ void TOrvoHostWebApi::CancelRefresh() {
     });
 }
 
-void TOrvoHostWebApi::Watch() {
+void TOrvoHostWebApi::PublishProgress() {
     TOrvoHostMLStorageManager& tasks = FBrowser.Manager();
     const std::vector<TOrvoHostMLTask> shown = tasks.Tasks();
     if (shown != FTasksShown) {
@@ -450,7 +412,7 @@ void TOrvoHostWebApi::Watch() {
             const TOrvoHostTaskProgress progress = ParseTaskCaption(task.Caption);
             // "TITLE: WORDS": the words hold no colon.
             const size_t colon = task.Caption.rfind(u": ");
-            FEvents.Publish("progress", JsonText([&](TJson& json) {
+            FEvents.Publish("progress", JsonText([&](TOrvoHostJson& json) {
                                 json.StartObject();
                                 json.Key("caption");
                                 Text(json, task.Caption);
@@ -470,6 +432,11 @@ void TOrvoHostWebApi::Watch() {
                             }));
         }
     }
+}
+
+void TOrvoHostWebApi::Watch() {
+    TOrvoHostMLStorageManager& tasks = FBrowser.Manager();
+    PublishProgress();
     if (tasks.ReloadRequests() != FReloadsSeen) {
         FReloadsSeen = tasks.ReloadRequests();
         PublishCatalogsChanged();
@@ -506,7 +473,7 @@ void TOrvoHostWebApi::FinishRun() {
     }
     const TOrvoCliRefreshSummary summary =
         SummariseRefresh(run->Before, after, run->Targets, run->Cancelled, FLog);
-    FEvents.Publish("finished", JsonText([&](TJson& json) {
+    FEvents.Publish("finished", JsonText([&](TOrvoHostJson& json) {
                         json.StartObject();
                         json.Key("ok");
                         json.Bool(!summary.Cancelled && summary.Failed.empty() && run->Started);
@@ -515,28 +482,21 @@ void TOrvoHostWebApi::FinishRun() {
                         json.Key("summary");
                         Text(json,
                              std::string_view(run->Started ? summary.Line() : "The refresh did not start."));
-                        json.Key("failures");
-                        json.StartArray();
-                        for (const auto& [title, reason] : summary.Failed) {
-                            json.StartObject();
-                            json.Key("title");
-                            Text(json, title);
-                            json.Key("reason");
-                            Text(json, reason);
-                            json.EndObject();
-                        }
-                        json.EndArray();
-                        json.Key("stopped");
-                        json.StartArray();
-                        for (const auto& [title, reason] : summary.Stopped) {
-                            json.StartObject();
-                            json.Key("title");
-                            Text(json, title);
-                            json.Key("reason");
-                            Text(json, reason);
-                            json.EndObject();
-                        }
-                        json.EndArray();
+                        const auto reasons = [&](const char* name, const auto& list) {
+                            json.Key(name);
+                            json.StartArray();
+                            for (const auto& [title, reason] : list) {
+                                json.StartObject();
+                                json.Key("title");
+                                Text(json, title);
+                                json.Key("reason");
+                                Text(json, reason);
+                                json.EndObject();
+                            }
+                            json.EndArray();
+                        };
+                        reasons("failures", summary.Failed);
+                        reasons("stopped", summary.Stopped);
                         json.EndObject();
                     }));
     PublishCatalogsChanged();
@@ -577,7 +537,7 @@ TOrvoHostWebResponse TOrvoHostWebApi::Preview(const TOrvoHostWebRequest& request
     }
     if (run.Status != 0)
         throw EOrvoHostWebError(400, words.empty() ? "The document could not be previewed." : words);
-    return JsonAnswer([&](TJson& json) {
+    return JsonAnswer([&](TOrvoHostJson& json) {
         json.StartObject();
         json.Key("stations");
         json.StartArray();

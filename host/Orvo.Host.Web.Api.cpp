@@ -2,6 +2,7 @@
 // catalogue, a station's details, logo and stream, and the export as a playlist.
 
 #include "host/Orvo.Host.Web.Api.h"
+#include "host/Orvo.Host.Web.Json.h"
 
 #include "host/Orvo.Host.Cli.Refresh.h"
 #include "host/Orvo.Host.Cli.Stations.h"
@@ -19,23 +20,6 @@
 #include <climits>
 
 namespace {
-
-using TJson = rapidjson::Writer<rapidjson::StringBuffer>;
-
-void Text(TJson& json, std::string_view utf8) {
-    json.String(utf8.data(), rapidjson::SizeType(utf8.size()));
-}
-
-void Text(TJson& json, const std::u16string& text) {
-    Text(json, std::string_view(ToUtf8(text)));
-}
-
-TOrvoHostWebResponse JsonAnswer(const std::function<void(TJson& json)>& write, int status = 200) {
-    rapidjson::StringBuffer buffer;
-    TJson json(buffer);
-    write(json);
-    return {status, "application/json; charset=utf-8", buffer.GetString(), {}};
-}
 
 // A whole number from a parameter, within bounds; 400 otherwise.
 int32_t Whole(const TOrvoHostWebRequest& request, const char* name, int32_t fallback, int32_t most) {
@@ -112,12 +96,16 @@ TOrvoHostWebApi::TOrvoHostWebApi(TOrvoCliContext& context, TOrvoHost& host, cons
                                  TOrvoHostWebServer& server, std::filesystem::path program)
     : FContext(context), FHost(host), FProgram(std::move(program)), FBrowser(host.Core()), FLog(log) {
     FFields = FBrowser.Fields();
+    // A quick refresh may show its task and hide it again between two looks at the display.
+    FBrowser.Manager().SetTaskObserver([this] { PublishProgress(); });
     server.EventStream("/api/events", FEvents);
     AddStationRoutes(server);
     AddCatalogueRoutes(server);
 }
 
-TOrvoHostWebApi::~TOrvoHostWebApi() = default;
+TOrvoHostWebApi::~TOrvoHostWebApi() {
+    FBrowser.Manager().SetTaskObserver({});
+}
 
 void TOrvoHostWebApi::AddStationRoutes(TOrvoHostWebServer& server) {
     const auto route = [&](const char* pattern,
@@ -137,7 +125,7 @@ void TOrvoHostWebApi::AddStationRoutes(TOrvoHostWebServer& server) {
 }
 
 TOrvoHostWebResponse TOrvoHostWebApi::Info(const TOrvoHostWebRequest&) {
-    return JsonAnswer([&](TJson& json) {
+    return JsonAnswer([&](TOrvoHostJson& json) {
         json.StartObject();
         json.Key("version");
         Text(json, std::string_view(TUNEDEX_VERSION));
@@ -255,7 +243,7 @@ TOrvoHostWebResponse TOrvoHostWebApi::Stations(const TOrvoHostWebRequest& reques
         total = 0;
     }
     const std::vector<bool> numbers = NumberColumns(result.Fields, FFields);
-    return JsonAnswer([&](TJson& json) {
+    return JsonAnswer([&](TOrvoHostJson& json) {
         json.StartObject();
         json.Key("total");
         json.Int64(total);
@@ -312,7 +300,7 @@ int64_t TOrvoHostWebApi::Total(const TOrvoHostMLRequest& query) {
 TOrvoHostWebResponse TOrvoHostWebApi::Groups(const TOrvoHostWebRequest&) {
     std::vector<TOrvoCliManager::TRow> rows;
     WithSession([&](TOrvoCliSession&) { rows = ListCatalogues(FHost); });
-    return JsonAnswer([&](TJson& json) {
+    return JsonAnswer([&](TOrvoHostJson& json) {
         json.StartObject();
         json.Key("groups");
         json.StartArray();
@@ -354,7 +342,7 @@ TOrvoHostWebResponse TOrvoHostWebApi::Station(const TOrvoHostWebRequest& request
         const TOrvoHostMLResult result = FBrowser.Query(query);
         logo = !result.IsText && !result.Rows.empty() && !result.Rows[0][0].empty();
     }
-    return JsonAnswer([&](TJson& json) {
+    return JsonAnswer([&](TOrvoHostJson& json) {
         json.StartObject();
         json.Key("url");
         Text(json, address);
@@ -459,7 +447,7 @@ TOrvoHostWebResponse TOrvoHostWebApi::Play(const TOrvoHostWebRequest& request) {
             throw EOrvoHostWebError(404, "The station's playlist names no web stream.");
         first = stream;
     }
-    return JsonAnswer([&](TJson& json) {
+    return JsonAnswer([&](TOrvoHostJson& json) {
         json.StartObject();
         json.Key("stream");
         Text(json, playlist ? first : stream);

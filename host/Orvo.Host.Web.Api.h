@@ -91,6 +91,8 @@ private:
     // The run has ended: its summary as the refresh command gives it, as an event.
     void FinishRun();
     void PublishCatalogsChanged();
+    // Publishes the tasks' captions when they changed.
+    void PublishProgress();
 
     TOrvoCliContext& FContext;
     TOrvoHost& FHost;

@@ -439,8 +439,8 @@ TEST_F(ServeApi, AddedCatalogueRefreshesWithProgressToTheEnd) {
     ASSERT_TRUE(finished.IsObject()) << events.Text();
     EXPECT_TRUE(finished["ok"].GetBool());
     EXPECT_STREQ(finished["summary"].GetString(), "Refreshed 1 of 1 catalogue; 1 station now.");
-    EXPECT_NE(events.Text().find("event: progress\ndata: {\"caption\":\"Rock: "), std::string::npos)
-        << events.Text();
+    // However quick the run, its task was shown.
+    EXPECT_NE(events.Text().find("event: progress\ndata: {\"caption\":"), std::string::npos) << events.Text();
     EXPECT_EQ(Get("/api/stations").Json()["total"].GetInt(), 1);
     // A bad address is the editor's refusal, in its words.
     const TAnswer refused = Post("/api/catalogs", R"({"title":"X","kind":"Remote playlist","address":"no"})");
