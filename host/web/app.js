@@ -787,7 +787,8 @@
         const kind = $('editor-kind').value;
         const body = { title: $('editor-name').value, kind };
         if (isRadioBrowser(kind)) {
-            body.server = $('editor-server').value;
+            // No server: the editor's own choice, as `add` without --server.
+            if ($('editor-server').value) body.server = $('editor-server').value;
             body.list = $('editor-list').value;
             body.value = $('editor-value').value;
         } else if (!takesNoAddress(kind)) {
