@@ -7,6 +7,7 @@
 #include "host/Orvo.Host.Cli.Refresh.h"
 #include "host/Orvo.Host.Cli.Stations.h"
 #include "nuv/Nuv.Shell.h"
+#include "nuv/Nuv.Threading.Pool.h"
 #include "nuv/Nuv.Web.Http.h"
 #include "platform/Platform.Locale.h"
 #include "platform/Platform.Threads.h"
@@ -96,6 +97,9 @@ TOrvoHostWebApi::TOrvoHostWebApi(TOrvoCliContext& context, TOrvoHost& host, cons
                                  TOrvoHostWebServer& server, std::filesystem::path program)
     : FContext(context), FHost(host), FProgram(std::move(program)), FBrowser(host.Core()), FLog(log) {
     FFields = FBrowser.Fields();
+    // The host's own downloads (the playlist behind a stream address) run on the server's threads;
+    // the dispatcher their transport uses is made on the main thread, so here.
+    TaskDispatcher();
     // A quick refresh may show its task and hide it again between two looks at the display.
     FBrowser.Manager().SetTaskObserver([this] { PublishProgress(); });
     server.EventStream("/api/events", FEvents);
