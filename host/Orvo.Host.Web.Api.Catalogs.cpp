@@ -369,9 +369,10 @@ TOrvoHostWebResponse TOrvoHostWebApi::Refresh(const TOrvoHostWebRequest& request
 }
 
 TOrvoHostWebResponse TOrvoHostWebApi::CancelRefreshRoute(const TOrvoHostWebRequest&) {
-    if (FRun && !FRun->Cancelled && FBrowser.Manager().HasTasks()) {
-        FRun->Cancelled = true;
-        FBrowser.Manager().CancelTask(TUNEDEX_ML_UPDATE_TASK);
+    if (FRun) {
+        FRun->CancelAsked = true;
+        FRun->Later.clear();
+        Watch();
     }
     return Accepted();
 }
@@ -389,13 +390,9 @@ bool TOrvoHostWebApi::Refreshing() const {
 void TOrvoHostWebApi::CancelRefresh() {
     if (!FRun)
         return;
+    FRun->CancelAsked = true;
     FRun->Later.clear();
     FHost.RunUntil([&] {
-        // The task shows from a queued call; it can be cancelled once it is there.
-        if (!FRun->Cancelled && FBrowser.Manager().HasTasks()) {
-            FRun->Cancelled = true;
-            FBrowser.Manager().CancelTask(TUNEDEX_ML_UPDATE_TASK);
-        }
         Watch();
         return !FRun;
     });
@@ -443,6 +440,11 @@ void TOrvoHostWebApi::Watch() {
     }
     if (!FRun)
         return;
+    // The task shows from a queued call; it can be cancelled once it is there.
+    if (FRun->CancelAsked && !FRun->Cancelled && tasks.HasTasks()) {
+        FRun->Cancelled = true;
+        tasks.CancelTask(TUNEDEX_ML_UPDATE_TASK);
+    }
     FRun->Started = FRun->Started || tasks.TasksShown() > FRun->ShownBefore;
     if (!FRun->Started) {
         if (platform::TickCount64() - FRun->Chosen > 30000)

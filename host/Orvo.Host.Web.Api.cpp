@@ -194,6 +194,9 @@ TOrvoHostMLRequest TOrvoHostWebApi::StationRequest(const TOrvoHostWebRequest& re
     }
     query.Offset = Whole(request, "offset", 0, INT32_MAX);
     query.Limit = windowed ? Whole(request, "limit", 50, 10000) : Whole(request, "limit", 0, INT32_MAX);
+    // A page of no rows would be every row to the library.
+    if (windowed && query.Limit == 0)
+        throw EOrvoHostWebError(400, "limit takes a whole number from 1 to 10000, not \"0\"");
     if (query.Limit == 0 && query.Offset > 0)
         query.Limit = INT32_MAX;
     if (const std::string id = request.Param("catalog"); !id.empty()) {
@@ -391,7 +394,7 @@ TOrvoHostWebResponse TOrvoHostWebApi::Logo(const TOrvoHostWebRequest& request) {
     const std::string type = ImageType(bytes);
     if (type.empty())
         throw EOrvoHostWebError(404, "The station's logo is not an image this page shows.");
-    return {200, type, bytes, {{"Cache-Control", "private, max-age=3600"}}};
+    return {200, type, bytes, {}};
 }
 
 TOrvoHostWebResponse TOrvoHostWebApi::Play(const TOrvoHostWebRequest& request) {

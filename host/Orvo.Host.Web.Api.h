@@ -50,6 +50,8 @@ private:
         int64_t ShownBefore = 0;
         uint64_t Chosen = 0;
         bool Started = false;
+        // Cancelling was asked for; done once the task shows.
+        bool CancelAsked = false;
         bool Cancelled = false;
     };
 

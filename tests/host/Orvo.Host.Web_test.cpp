@@ -334,6 +334,17 @@ TEST_F(ServeApi, AnswersEachRouteAsTheCommandsDo) {
     EXPECT_NE(pls.Body.find("NumberOfEntries=3"), std::string::npos) << pls.Body;
     EXPECT_EQ(Get("/api/export?format=exe").Status, 400);
 
+    // Edit, remove and reset, as the manager's buttons do them.
+    const TAnswer edited = Post("/api/catalogs/" + id, R"({"title":"Smooth"})");
+    ASSERT_EQ(edited.Status, 200) << edited.Body;
+    EXPECT_EQ(Post("/api/catalogs/" + id + "/remove").Status, 409);
+    ASSERT_TRUE(Pump([&] { return !FApi->Refreshing(); }, 30000));
+    EXPECT_STREQ(Get("/api/catalogs").Json()["catalogs"][0]["title"].GetString(), "Smooth");
+    EXPECT_EQ(Post("/api/catalogs/" + id + "/remove").Status, 200);
+    EXPECT_EQ(Get("/api/catalogs").Json()["catalogs"].Size(), 0u);
+    EXPECT_EQ(Post("/api/catalogs/" + id + "/remove").Status, 404);
+    EXPECT_EQ(Post("/api/reset").Status, 200);
+
     const std::string sample = std::string(TUNEDEX_SOURCE_DIR) + "/samples/playlists/coast.m3u";
     const TAnswer preview =
         Post("/api/preview", R"({"address":")" + sample + R"(","kind":"Remote playlist"})");
