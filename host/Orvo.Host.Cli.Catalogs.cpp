@@ -19,149 +19,6 @@
 
 namespace {
 
-// The manager's local "yyyy.MM.dd hh:mm:ss" (any separators) as ISO 8601 with the local offset,
-// "2026-12-09T18:53:27+01:00"; a text of another shape as it is.
-std::string IsoDate(const std::u16string& shown) {
-    std::vector<int> fields;
-    for (const std::u16string& part : Split(shown, u" ")) {
-        std::u16string digits;
-        for (const char16_t c : part) {
-            if (c >= u'0' && c <= u'9') {
-                digits += c;
-                continue;
-            }
-            if (!digits.empty())
-                fields.push_back(int(StrToIntDef(digits, -1)));
-            digits.clear();
-        }
-        if (!digits.empty())
-            fields.push_back(int(StrToIntDef(digits, -1)));
-    }
-    if (fields.size() != 6)
-        return ToUtf8(shown);
-    std::tm local{};
-    local.tm_year = fields[0] - 1900;
-    local.tm_mon = fields[1] - 1;
-    local.tm_mday = fields[2];
-    local.tm_hour = fields[3];
-    local.tm_min = fields[4];
-    local.tm_sec = fields[5];
-    local.tm_isdst = -1;
-    if (std::mktime(&local) == std::time_t(-1))
-        return ToUtf8(shown);
-    char text[40];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
-    // strftime's offset reads +0100; ISO 8601's extended form has the colon.
-    std::string iso = text;
-    iso.insert(iso.size() - 2, ":");
-    return iso;
-}
-
-// What `add` and `edit` set in the editor. Empty options leave the editor's boxes as they are.
-struct TCatalogueOptions {
-    std::string Title;
-    std::string Kind;
-    std::string Address;
-    std::string Server;
-    std::string List;
-    std::string Value;
-    bool NoWait = false;
-    bool TitleGiven = false;
-
-    void Define(CLI::App& command, bool adding) {
-        CLI::Option* title =
-            command.add_option("--title", Title, "Title of the catalogue")->option_text("TEXT");
-        title->each([this](const std::string&) { TitleGiven = true; });
-        CLI::Option* kind =
-            command
-                .add_option(
-                    "--kind", Kind,
-                    "Kind of catalogue: its name as `tunedex kinds` lists it (any letter case), or its "
-                    "position there")
-                ->option_text("KIND");
-        CLI::Option* address = command
-                                   .add_option("--address", Address,
-                                               "Address of the catalogue's document, for kinds that take one")
-                                   ->option_text("URL");
-        CLI::Option* server =
-            command
-                .add_option(
-                    "--server", Server,
-                    "Radio Browser server (default: the first one the look-up finds; see `tunedex servers`)")
-                ->option_text("HOST");
-        CLI::Option* list =
-            command.add_option("--list", List, "Radio Browser list the value is taken from")
-                ->check(CLI::IsMember({"country", "language", "tag", "countries", "languages", "tags"}))
-                ->option_text("country|language|tag");
-        CLI::Option* value =
-            command
-                .add_option("--value", Value, "Radio Browser country, language or tag (see `tunedex values`)")
-                ->option_text("TEXT");
-        address->excludes(server)->excludes(list)->excludes(value);
-        if (adding) {
-            title->required()->description(title->get_description() + " (required)");
-            kind->required()->description(kind->get_description() + " (required)");
-        }
-        command.add_flag("--no-wait", NoWait, "Do not wait for the refresh that saving starts");
-    }
-
-    // Sets the boxes as asked and saves; answers the title saved.
-    std::u16string Apply(TOrvoCliEditor& editor, bool adding) const {
-        if (TitleGiven && Trim(FromUtf8(Title)).empty())
-            throw EOrvoCliUsage(u"A catalogue's title cannot be empty or only spaces");
-        if (!Kind.empty())
-            editor.ChooseKind(KindIndex(editor.Kinds()));
-        if (editor.ShowsAddress()) {
-            if (!Server.empty() || !List.empty() || !Value.empty())
-                throw EOrvoCliUsage(
-                    u"This kind of catalogue takes --address, not --server, --list or --value");
-            if (adding && Address.empty())
-                throw EOrvoCliUsage(u"This kind of catalogue needs --address");
-        } else if (editor.ShowsRadioBrowser()) {
-            if (!Address.empty())
-                throw EOrvoCliUsage(
-                    u"A Radio Browser catalogue takes --server, --list and --value, not --address");
-            if (adding && (List.empty() || Value.empty()))
-                throw EOrvoCliUsage(u"A Radio Browser catalogue needs --list and --value");
-        } else if (!Address.empty() || !Server.empty() || !List.empty() || !Value.empty()) {
-            throw EOrvoCliUsage(u"This kind of catalogue takes no address and no Radio Browser options");
-        }
-        if (TitleGiven)
-            editor.SetTitle(FromUtf8(Title));
-        if (!Address.empty())
-            editor.SetAddress(FromUtf8(Address));
-        if (editor.ShowsRadioBrowser()) {
-            if (!Server.empty())
-                editor.SetServer(FromUtf8(Server));
-            else if (editor.Server().empty() && editor.WaitForServers().empty())
-                throw Exception(u"No Radio Browser server was found; name one with --server");
-            // Set together with the value, with no look-up result arriving in between.
-            if (!List.empty())
-                editor.SetListKind(ListKindOf(List));
-            if (!Value.empty())
-                editor.SetValue(FromUtf8(Value));
-        }
-        const std::u16string title = editor.Title();
-        editor.Save();
-        return title;
-    }
-
-    // The place of --kind among the kinds the editor lists.
-    size_t KindIndex(const std::vector<std::u16string>& kinds) const {
-        const std::u16string wanted = platform::LowerCaseLocale(FromUtf8(Kind));
-        for (size_t i = 0; i < kinds.size(); ++i)
-            if (platform::LowerCaseLocale(kinds[i]) == wanted)
-                return i;
-        int64_t position = 0;
-        if (TryStrToInt(wanted, position) && position >= 1 && uint64_t(position) <= kinds.size())
-            return size_t(position - 1);
-        std::u16string known;
-        for (size_t i = 0; i < kinds.size(); ++i)
-            known += Format(i == 0 ? u"%d %s" : u", %d %s", int64_t(i + 1), kinds[i]);
-        throw EOrvoCliUsage(Format(u"Unknown kind \"%s\"; the kinds are: %s", FromUtf8(Kind), known));
-    }
-};
-
 // Saves through the editor of a new catalogue, or of the one `key` names, then waits for the
 // refresh that saving starts and prints the station count. With --no-wait it prints the
 // catalogue's id and detaches, and waits for the refresh in the background.
@@ -171,44 +28,20 @@ int SaveCatalogue(TOrvoCliContext& context, const TCatalogueOptions& options,
                   std::u16string* warning = nullptr) {
     const TOrvoCliPluginLog log;
     TOrvoCliSession session(context);
-    const bool adding = !key;
     std::optional<TOrvoCliManager::TRow> result;
     session.WithManager([&](TOrvoCliManager& manager) {
-        std::u16string savedUpdated = u"-", editedId;
-        if (key) {
-            const TOrvoCliManager::TRow row = manager.Select(FromUtf8(*key));
-            // The editor keeps the last update of the catalogue it edits.
-            savedUpdated = row.Updated;
-            editedId = row.ID;
-        }
-        std::set<std::u16string> before;
-        for (const auto& row : manager.Rows())
-            before.insert(row.ID);
-        std::u16string title;
-        const int rebuilds = manager.Rebuilds();
-        manager.RunEditor(adding ? u"B3" : u"B6", [&](TOrvoHostForm& form) {
-            TOrvoCliEditor editor(form);
-            title = options.Apply(editor, adding);
-        });
-        if (!session.Errors().empty())
+        const TOrvoCliSaved saved =
+            SaveInEditor(session, manager, options, key ? std::optional(FromUtf8(*key)) : std::nullopt);
+        if (saved.ID.empty())
             return;
-        // The saved catalogue is the one new in the list (its settings make its id), else the
-        // edited one, whose settings stayed.
-        std::u16string savedId;
-        for (const auto& row : manager.Rows())
-            if (!before.contains(row.ID))
-                savedId = row.ID;
-        if (savedId.empty() && manager.RowOf(editedId))
-            savedId = editedId;
-        if (savedId.empty())
-            throw Exception(u"The catalogue was saved, but the manager does not list it");
         if (options.NoWait) {
-            context.Out << ToUtf8(savedId) << '\n';
+            context.Out << ToUtf8(saved.ID) << '\n';
             if (detach)
                 detach(TUNEDEX_EXIT_OK);
         }
-        result = manager.WaitForRefresh(savedId, savedUpdated, rebuilds, log,
-                                        [&] { session.Progress(Format(u"Refreshing \"%s\"...", title)); });
+        result = manager.WaitForRefresh(saved.ID, saved.Updated, saved.Rebuilds, log, [&] {
+            session.Progress(Format(u"Refreshing \"%s\"...", saved.Title));
+        });
         if (warning)
             *warning = log.WarningOf(result->Title);
     });
@@ -371,12 +204,8 @@ public:
     int Run(TOrvoCliContext& context) override {
         TOrvoCliProfileLock lock(context, true);
         TOrvoCliSession session(context);
-        session.WithManager([&](TOrvoCliManager& manager) {
-            const std::u16string id = manager.Select(FromUtf8(FKey)).ID;
-            manager.Press(u"B4");
-            if (session.Errors().empty() && manager.RowOf(id))
-                throw Exception(u"The catalogue manager still lists the catalogue");
-        });
+        session.WithManager(
+            [&](TOrvoCliManager& manager) { RemoveCatalogue(session, manager, FromUtf8(FKey)); });
         return session.Outcome();
     }
 
@@ -399,14 +228,7 @@ public:
                         << TerminalText(moved.string()) << " and an empty catalogue starts\n";
         }
         TOrvoCliSession session(context);
-        session.WithManager([&](TOrvoCliManager& manager) {
-            // With nothing listed the manager offers no reset, and there is nothing to do.
-            if (manager.Rows().empty())
-                return;
-            manager.Press(u"B5");
-            if (session.Errors().empty() && !manager.Rows().empty())
-                throw Exception(u"The catalogue manager still lists catalogues");
-        });
+        session.WithManager([&](TOrvoCliManager& manager) { ResetCatalogues(session, manager); });
         return session.Outcome();
     }
 };

@@ -1,12 +1,17 @@
 #include "host/Orvo.Host.Cli.Dialogs.h"
 
 #include "nuv/Nuv.SQLite3.h"
+#include "platform/Platform.Locale.h"
 #include "platform/Platform.System.h"
 #include "platform/Platform.Threads.h"
 
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
+
+#include <ctime>
 #include <iostream>
+#include <set>
 
 namespace {
 
@@ -197,11 +202,16 @@ void TOrvoCliEditor::Save() {
 // ---- the session
 
 TOrvoCliSession::TOrvoCliSession(TOrvoCliContext& context)
-    : FContext(context), FHost(context.Settings),
+    : FContext(context), FOwnedHost(std::make_unique<TOrvoHost>(context.Settings)), FHost(*FOwnedHost),
       FProgress(&context.Out == &std::cout && ::isatty(STDOUT_FILENO) == 1) {
     const HRESULT result = FHost.Initialize();
     if (Failed(result))
         throw Exception(FromUtf8(InitializationFailure(result, context.Settings)));
+    FMessagesBefore = FHost.MessageDialog().Messages().size();
+}
+
+TOrvoCliSession::TOrvoCliSession(TOrvoCliContext& context, TOrvoHost& host)
+    : FContext(context), FHost(host), FProgress(false) {
     FMessagesBefore = FHost.MessageDialog().Messages().size();
 }
 
@@ -266,6 +276,197 @@ void TOrvoCliSession::Progress(std::u16string_view text) {
     // Back to the line's start and clear it, so that each text replaces the last.
     FContext.Out << "\r\033[K" << TerminalText(text) << std::flush;
     FProgressShown = !text.empty();
+}
+
+// ---- saving
+
+void TCatalogueOptions::Define(CLI::App& command, bool adding) {
+    CLI::Option* title = command.add_option("--title", Title, "Title of the catalogue")->option_text("TEXT");
+    title->each([this](const std::string&) { TitleGiven = true; });
+    CLI::Option* kind =
+        command
+            .add_option("--kind", Kind,
+                        "Kind of catalogue: its name as `tunedex kinds` lists it (any letter case), or its "
+                        "position there")
+            ->option_text("KIND");
+    CLI::Option* address =
+        command
+            .add_option("--address", Address, "Address of the catalogue's document, for kinds that take one")
+            ->option_text("URL");
+    CLI::Option* server =
+        command
+            .add_option(
+                "--server", Server,
+                "Radio Browser server (default: the first one the look-up finds; see `tunedex servers`)")
+            ->option_text("HOST");
+    CLI::Option* list =
+        command.add_option("--list", List, "Radio Browser list the value is taken from")
+            ->check(CLI::IsMember({"country", "language", "tag", "countries", "languages", "tags"}))
+            ->option_text("country|language|tag");
+    CLI::Option* value =
+        command.add_option("--value", Value, "Radio Browser country, language or tag (see `tunedex values`)")
+            ->option_text("TEXT");
+    address->excludes(server)->excludes(list)->excludes(value);
+    if (adding) {
+        title->required()->description(title->get_description() + " (required)");
+        kind->required()->description(kind->get_description() + " (required)");
+    }
+    command.add_flag("--no-wait", NoWait, "Do not wait for the refresh that saving starts");
+}
+
+std::u16string TCatalogueOptions::Apply(TOrvoCliEditor& editor, bool adding) const {
+    if (TitleGiven && Trim(FromUtf8(Title)).empty())
+        throw EOrvoCliUsage(u"A catalogue's title cannot be empty or only spaces");
+    if (!Kind.empty())
+        editor.ChooseKind(KindIndex(editor.Kinds()));
+    if (editor.ShowsAddress()) {
+        if (!Server.empty() || !List.empty() || !Value.empty())
+            throw EOrvoCliUsage(u"This kind of catalogue takes --address, not --server, --list or --value");
+        if (adding && Address.empty())
+            throw EOrvoCliUsage(u"This kind of catalogue needs --address");
+    } else if (editor.ShowsRadioBrowser()) {
+        if (!Address.empty())
+            throw EOrvoCliUsage(
+                u"A Radio Browser catalogue takes --server, --list and --value, not --address");
+        if (adding && (List.empty() || Value.empty()))
+            throw EOrvoCliUsage(u"A Radio Browser catalogue needs --list and --value");
+    } else if (!Address.empty() || !Server.empty() || !List.empty() || !Value.empty()) {
+        throw EOrvoCliUsage(u"This kind of catalogue takes no address and no Radio Browser options");
+    }
+    if (TitleGiven)
+        editor.SetTitle(FromUtf8(Title));
+    if (!Address.empty())
+        editor.SetAddress(FromUtf8(Address));
+    if (editor.ShowsRadioBrowser()) {
+        if (!Server.empty())
+            editor.SetServer(FromUtf8(Server));
+        else if (editor.Server().empty() && editor.WaitForServers().empty())
+            throw Exception(u"No Radio Browser server was found; name one with --server");
+        // Set together with the value, with no look-up result arriving in between.
+        if (!List.empty())
+            editor.SetListKind(ListKindOf(List));
+        if (!Value.empty())
+            editor.SetValue(FromUtf8(Value));
+    }
+    const std::u16string title = editor.Title();
+    editor.Save();
+    return title;
+}
+
+size_t TCatalogueOptions::KindIndex(const std::vector<std::u16string>& kinds) const {
+    const std::u16string wanted = platform::LowerCaseLocale(FromUtf8(Kind));
+    for (size_t i = 0; i < kinds.size(); ++i)
+        if (platform::LowerCaseLocale(kinds[i]) == wanted)
+            return i;
+    int64_t position = 0;
+    if (TryStrToInt(wanted, position) && position >= 1 && uint64_t(position) <= kinds.size())
+        return size_t(position - 1);
+    std::u16string known;
+    for (size_t i = 0; i < kinds.size(); ++i)
+        known += Format(i == 0 ? u"%d %s" : u", %d %s", int64_t(i + 1), kinds[i]);
+    throw EOrvoCliUsage(Format(u"Unknown kind \"%s\"; the kinds are: %s", FromUtf8(Kind), known));
+}
+
+TOrvoCliSaved SaveInEditor(TOrvoCliSession& session, TOrvoCliManager& manager,
+                           const TCatalogueOptions& options, const std::optional<std::u16string>& key) {
+    const bool adding = !key;
+    TOrvoCliSaved saved;
+    saved.Updated = u"-";
+    std::u16string editedId;
+    if (key) {
+        const TOrvoCliManager::TRow row = manager.Select(*key);
+        // The editor keeps the last update of the catalogue it edits.
+        saved.Updated = row.Updated;
+        editedId = row.ID;
+    }
+    std::set<std::u16string> before;
+    for (const auto& row : manager.Rows())
+        before.insert(row.ID);
+    saved.Rebuilds = manager.Rebuilds();
+    manager.RunEditor(adding ? u"B3" : u"B6", [&](TOrvoHostForm& form) {
+        TOrvoCliEditor editor(form);
+        saved.Title = options.Apply(editor, adding);
+    });
+    if (!session.Errors().empty())
+        return {};
+    // The saved catalogue is the one new in the list (its settings make its id), else the
+    // edited one, whose settings stayed.
+    for (const auto& row : manager.Rows())
+        if (!before.contains(row.ID))
+            saved.ID = row.ID;
+    if (saved.ID.empty() && manager.RowOf(editedId))
+        saved.ID = editedId;
+    if (saved.ID.empty())
+        throw Exception(u"The catalogue was saved, but the manager does not list it");
+    return saved;
+}
+
+void RemoveCatalogue(TOrvoCliSession& session, TOrvoCliManager& manager, std::u16string_view key) {
+    const std::u16string id = manager.Select(key).ID;
+    manager.Press(u"B4");
+    if (session.Errors().empty() && manager.RowOf(id))
+        throw Exception(u"The catalogue manager still lists the catalogue");
+}
+
+void ResetCatalogues(TOrvoCliSession& session, TOrvoCliManager& manager) {
+    // With nothing listed the manager offers no reset, and there is nothing to do.
+    if (manager.Rows().empty())
+        return;
+    manager.Press(u"B5");
+    if (session.Errors().empty() && !manager.Rows().empty())
+        throw Exception(u"The catalogue manager still lists catalogues");
+}
+
+std::vector<std::u16string> LookUpValues(TOrvoCliEditor& editor, std::u16string_view server, int32_t list,
+                                         std::u16string& asked) {
+    editor.ChooseRadioBrowser();
+    // The editor looks values up only once its server look-up has listed servers, also for a
+    // server typed in.
+    if (editor.WaitForServers().empty())
+        throw Exception(
+            u"No Radio Browser server was found (the DNS look-up failed), so the catalogue editor "
+            u"looks no values up");
+    if (!server.empty())
+        editor.SetServer(server);
+    editor.SetListKind(list);
+    asked = editor.Server();
+    return editor.WaitForValues();
+}
+
+std::string IsoDate(const std::u16string& shown) {
+    std::vector<int> fields;
+    for (const std::u16string& part : Split(shown, u" ")) {
+        std::u16string digits;
+        for (const char16_t c : part) {
+            if (c >= u'0' && c <= u'9') {
+                digits += c;
+                continue;
+            }
+            if (!digits.empty())
+                fields.push_back(int(StrToIntDef(digits, -1)));
+            digits.clear();
+        }
+        if (!digits.empty())
+            fields.push_back(int(StrToIntDef(digits, -1)));
+    }
+    if (fields.size() != 6)
+        return ToUtf8(shown);
+    std::tm local{};
+    local.tm_year = fields[0] - 1900;
+    local.tm_mon = fields[1] - 1;
+    local.tm_mday = fields[2];
+    local.tm_hour = fields[3];
+    local.tm_min = fields[4];
+    local.tm_sec = fields[5];
+    local.tm_isdst = -1;
+    if (std::mktime(&local) == std::time_t(-1))
+        return ToUtf8(shown);
+    char text[40];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
+    // strftime's offset reads +0100; ISO 8601's extended form has the colon.
+    std::string iso = text;
+    iso.insert(iso.size() - 2, ":");
+    return iso;
 }
 
 std::u16string TitleAsStored(std::u16string_view typed) {

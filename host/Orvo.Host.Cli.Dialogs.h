@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -94,6 +95,12 @@ public:
     void SetValue(std::u16string_view value) { FDriver.Type(FValue, value); }
     std::u16string Title() const { return FTitle.Text(); }
     std::u16string Server() const { return FServer.Text(); }
+    std::u16string Address() const { return FAddress.Text(); }
+    // The place of the chosen class in Kinds(), or -1.
+    int32_t Kind() const { return FClass.ItemIndex(); }
+    // 0 country, 1 language, 2 tag, or -1.
+    int32_t ListKind() const { return FListKind.ItemIndex(); }
+    std::u16string Value() const { return FValue.Text(); }
 
     // Waits for the server look-up the editor started when the Radio Browser class was chosen;
     // answers the servers found (none when the look-up failed).
@@ -124,6 +131,9 @@ class TOrvoCliSession {
 public:
     // Raises Exception when the plug-in cannot be loaded or refuses to initialise.
     explicit TOrvoCliSession(TOrvoCliContext& context);
+    // A session over a host whose plug-in is initialised already and which outlives the session;
+    // its errors are those shown from now on.
+    TOrvoCliSession(TOrvoCliContext& context, TOrvoHost& host);
     ~TOrvoCliSession();
     TOrvoCliSession(const TOrvoCliSession&) = delete;
     TOrvoCliSession& operator=(const TOrvoCliSession&) = delete;
@@ -149,11 +159,67 @@ public:
 
 private:
     TOrvoCliContext& FContext;
-    TOrvoHost FHost;
+    std::unique_ptr<TOrvoHost> FOwnedHost;
+    TOrvoHost& FHost;
     size_t FMessagesBefore = 0;
     bool FProgress;
     bool FProgressShown = false;
 };
+
+// What `add` and `edit` set in the editor, from their options or from another caller. Empty
+// values leave the editor's boxes as they are.
+struct TCatalogueOptions {
+    std::string Title;
+    std::string Kind;
+    std::string Address;
+    std::string Server;
+    std::string List;
+    std::string Value;
+    bool NoWait = false;
+    bool TitleGiven = false;
+
+    // The options of `add` (with `adding`) or `edit`.
+    void Define(CLI::App& command, bool adding);
+    // Sets the boxes as asked and saves; answers the title saved. Raises EOrvoCliUsage for values
+    // that do not go together, and Exception when the editor refuses them.
+    std::u16string Apply(TOrvoCliEditor& editor, bool adding) const;
+    // The place of Kind among the kinds the editor lists: its name in any letter case, or its
+    // position from 1; raises EOrvoCliUsage naming the kinds.
+    size_t KindIndex(const std::vector<std::u16string>& kinds) const;
+};
+
+// The catalogue a save left in the manager, with what a wait for its refresh needs.
+struct TOrvoCliSaved {
+    std::u16string ID;
+    std::u16string Title;
+    // Its last update as shown before the save ("-" for a new one).
+    std::u16string Updated;
+    // The manager's rebuilds from before the editor was opened.
+    int Rebuilds = 0;
+};
+
+// Saves through the editor of a new catalogue, or of the one `key` (id or title) names, which
+// starts its refresh. Answers an empty ID when the plug-in showed an error instead (the
+// session's Errors() say which); raises what Apply raises, and Exception when the manager does
+// not list the saved catalogue.
+TOrvoCliSaved SaveInEditor(TOrvoCliSession& session, TOrvoCliManager& manager,
+                           const TCatalogueOptions& options, const std::optional<std::u16string>& key);
+
+// Removes the catalogue `key` (id or title) with the manager's remove button; raises Exception when
+// the manager still lists it although the plug-in showed no error.
+void RemoveCatalogue(TOrvoCliSession& session, TOrvoCliManager& manager, std::u16string_view key);
+// Removes every catalogue with the manager's reset button (which it offers only when it lists
+// some); raises Exception when the manager still lists catalogues although no error was shown.
+void ResetCatalogues(TOrvoCliSession& session, TOrvoCliManager& manager);
+// The values of the list (0 countries, 1 languages, 2 tags) the editor looks up for the server,
+// or for the one its server look-up chose when `server` is empty; answers the server asked too.
+// Raises Exception when no server was found, for then the editor looks no values up.
+std::vector<std::u16string> LookUpValues(TOrvoCliEditor& editor, std::u16string_view server, int32_t list,
+                                         std::u16string& asked);
+
+// The manager's local "yyyy.MM.dd hh:mm:ss" (any separators) as ISO 8601 with the local offset,
+// "2026-12-09T18:53:27+01:00"; a text of another shape as it is.
+std::string IsoDate(const std::u16string& shown);
 
 // A title as the catalogue stores it, so that what the user typed finds it: the catalogue's
 // literals turn characters outside the Basic Multilingual Plane into spaces.

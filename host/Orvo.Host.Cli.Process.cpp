@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -233,4 +234,37 @@ std::u16string TOrvoCliPluginLog::Find(TTunedexRefreshOutcome outcome, std::u16s
             entry.Title == title)
             reason = std::move(entry.Reason);
     return reason;
+}
+
+namespace {
+
+std::atomic<bool> InterruptRaised{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void OnInterrupt(int) {
+    InterruptRaised.store(true);
+}
+
+} // namespace
+
+TOrvoCliInterrupt::TOrvoCliInterrupt(bool terminate) : FTerminate(terminate) {
+    InterruptRaised.store(false);
+    struct sigaction action = {};
+    action.sa_handler = OnInterrupt;
+    // Calls under way go on; the wait notices the flag within its next slice.
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &FPrevious[0]);
+    if (FTerminate)
+        sigaction(SIGTERM, &action, &FPrevious[1]);
+}
+
+TOrvoCliInterrupt::~TOrvoCliInterrupt() {
+    sigaction(SIGINT, &FPrevious[0], nullptr);
+    if (FTerminate)
+        sigaction(SIGTERM, &FPrevious[1], nullptr);
+}
+
+bool TOrvoCliInterrupt::Interrupted() const {
+    return InterruptRaised.load();
 }

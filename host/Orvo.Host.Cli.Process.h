@@ -9,6 +9,8 @@
 #include "host/Orvo.Host.Cli.h"
 #include "sdk/api/OrvoAPI.Tunedex.h"
 
+#include <signal.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -80,4 +82,21 @@ private:
     std::string FPath;
     uintmax_t FStart = 0;
     bool FOwned = false;
+};
+
+// Ctrl-C (and with `terminate` also SIGTERM) while a command waits: from construction to
+// destruction the signal only raises a flag, which the command's wait polls, so that it can stop
+// its work as a person would (a refresh through the task's cancel button).
+class TOrvoCliInterrupt {
+public:
+    explicit TOrvoCliInterrupt(bool terminate = false);
+    ~TOrvoCliInterrupt();
+    TOrvoCliInterrupt(const TOrvoCliInterrupt&) = delete;
+    TOrvoCliInterrupt& operator=(const TOrvoCliInterrupt&) = delete;
+
+    bool Interrupted() const;
+
+private:
+    struct sigaction FPrevious[2] = {};
+    bool FTerminate;
 };

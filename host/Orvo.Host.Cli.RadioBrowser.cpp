@@ -63,17 +63,7 @@ public:
         std::vector<std::u16string> values;
         std::u16string server;
         session.WithNewEditor([&](TOrvoCliEditor& editor) {
-            editor.ChooseRadioBrowser();
-            // The editor looks values up only once its server look-up has listed servers, also
-            // for a server typed in.
-            if (editor.WaitForServers().empty())
-                throw Exception(u"No Radio Browser server was found (the DNS look-up failed), so the "
-                                u"catalogue editor looks no values up");
-            if (!FServer.empty())
-                editor.SetServer(FromUtf8(FServer));
-            editor.SetListKind(ListKindOf(FList));
-            server = editor.Server();
-            values = editor.WaitForValues();
+            values = LookUpValues(editor, FromUtf8(FServer), ListKindOf(FList), server);
         });
         if (const int status = session.Outcome(); status != TUNEDEX_EXIT_OK)
             return status;

@@ -4,16 +4,14 @@
 // progress until the run ends; the catalogue manager's list before and after gives the summary.
 // Ctrl-C stops the run through the task's cancel button, as a person would.
 
-#include "host/Orvo.Host.Cli.Dialogs.h"
+#include "host/Orvo.Host.Cli.Refresh.h"
 #include "host/Orvo.Host.Cli.Process.h"
-#include "host/Orvo.Host.MusicLibrary.Browser.h"
 #include "host/Orvo.Host.UI.Automation.h"
 #include "platform/Platform.Threads.h"
 #include "sdk/api/OrvoAPI.Tunedex.h"
 
 #include <CLI/CLI.hpp>
 
-#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,16 +20,8 @@
 #include <map>
 #include <ostream>
 
-namespace {
-
-// One row of the catalogue manager's list.
-struct TCatalogueRow {
-    std::u16string Title, Date, Count, ID;
-};
-
-// The manager's list, read as a person reads it: following the settings address opens it.
-std::vector<TCatalogueRow> ListCatalogues(TOrvoHost& host) {
-    std::vector<TCatalogueRow> rows;
+std::vector<TOrvoCliManager::TRow> ListCatalogues(TOrvoHost& host) {
+    std::vector<TOrvoCliManager::TRow> rows;
     host.UI().WhenShownModally(u"frmTunedexManager", [&](TOrvoHostForm& form) {
         TOrvoHostUIDriver manager(form);
         for (const auto& row : manager.Rows(manager.TreeList()))
@@ -46,32 +36,87 @@ std::vector<TCatalogueRow> ListCatalogues(TOrvoHost& host) {
     return rows;
 }
 
-// Ctrl-C while the command waits: the flag is polled by the wait, which runs the cancel.
-std::atomic<bool> Interrupted{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
-
-extern "C" void OnInterrupt(int) {
-    Interrupted.store(true);
+std::string Unrefreshable(const std::vector<TOrvoCliManager::TRow>& catalogues,
+                          const std::vector<std::u16string>& targets, const std::u16string& title) {
+    if (catalogues.empty())
+        return "there are no catalogues yet; add one with 'tunedex add'";
+    if (targets.size() > 1 && !title.empty())
+        return ToUtf8(Format(u"%d catalogues are titled \"%s\" (ids %s); refreshing one of them needs a "
+                             u"title of its own: 'tunedex edit ID --title TEXT'",
+                             int64_t(targets.size()), title, Join(targets, u", ")));
+    if (!targets.empty())
+        return {};
+    std::vector<std::u16string> titles;
+    for (const TOrvoCliManager::TRow& row : catalogues)
+        titles.push_back(u"\"" + row.Title + u"\"");
+    return ToUtf8(Format(u"no catalogue is titled \"%s\"; the titles are %s", title, Join(titles, u", ")));
 }
 
-class TInterruptHandler {
-public:
-    TInterruptHandler() {
-        Interrupted.store(false);
-        struct sigaction action = {};
-        action.sa_handler = OnInterrupt;
-        // Calls under way go on; the wait notices the flag within its next slice.
-        action.sa_flags = SA_RESTART;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &FPrevious);
+std::string ChooseRefresh(TOrvoHost& host, TOrvoHostMLBrowser& browser, const std::u16string& title,
+                          std::vector<std::u16string>& later, int64_t& shownBefore) {
+    TOrvoHostMusicLibraryUI& library = host.MusicLibraryUI();
+    library.SelectGroupingNode(
+        title.empty() ? std::vector<TOrvoHostMusicLibraryUI::TGroupingLevel>{}
+                      : std::vector<TOrvoHostMusicLibraryUI::TGroupingLevel>{{u"Provider", title}});
+    const std::u16string_view action =
+        title.empty() ? TUNEDEX_ACTION_REFRESH_CATALOGS : TUNEDEX_ACTION_REFRESH_CATALOG;
+    const std::vector<TOrvoHostMenuEntry> menu = host.Menus().Show(ORVO_MENU_MUSIC_LIBRARY);
+    const auto item = std::find_if(menu.begin(), menu.end(),
+                                   [&](const TOrvoHostMenuEntry& entry) { return entry.ID == action; });
+    if (item == menu.end() || !item->Visible)
+        return "the music library offers no command to refresh " +
+               (title.empty() ? std::string("the catalogues") : "\"" + ToUtf8(title) + "\"");
+    if (!item->Enabled) {
+        later.clear();
+        for (const TOrvoCliManager::TRow& row : ListCatalogues(host))
+            if (std::find(later.begin(), later.end(), row.Title) == later.end())
+                later.push_back(row.Title);
+        const std::u16string first = later.front();
+        later.erase(later.begin());
+        return ChooseRefresh(host, browser, first, later, shownBefore);
     }
-    ~TInterruptHandler() { sigaction(SIGINT, &FPrevious, nullptr); }
-    TInterruptHandler(const TInterruptHandler&) = delete;
-    TInterruptHandler& operator=(const TInterruptHandler&) = delete;
+    shownBefore = browser.Manager().TasksShown();
+    if (const HRESULT chosen = host.Menus().Choose(action); Failed(chosen))
+        return "the refresh command failed (" + ResultCodeText(chosen) + ")";
+    return {};
+}
 
-private:
-    struct sigaction FPrevious = {};
-};
+std::string TOrvoCliRefreshSummary::Line() const {
+    return std::string(Cancelled ? "Cancelled. " : "") + "Refreshed " + std::to_string(Refreshed) + " of " +
+           std::to_string(Targets) + (Targets == 1 ? " catalogue" : " catalogues") + "; " +
+           std::to_string(Stations) + (Stations == 1 ? " station" : " stations") + " now.";
+}
+
+TOrvoCliRefreshSummary SummariseRefresh(const std::vector<TOrvoCliManager::TRow>& before,
+                                        const std::vector<TOrvoCliManager::TRow>& after,
+                                        const std::vector<std::u16string>& targets, bool cancelled,
+                                        const TOrvoCliPluginLog& log) {
+    TOrvoCliRefreshSummary summary;
+    summary.Cancelled = cancelled;
+    summary.Targets = targets.size();
+    std::map<std::u16string, std::u16string> datesBefore;
+    for (const TOrvoCliManager::TRow& row : before)
+        datesBefore[row.ID] = row.Updated;
+    for (const TOrvoCliManager::TRow& row : after) {
+        summary.Stations += StrToIntDef(row.Count, 0);
+        if (std::find(targets.begin(), targets.end(), row.ID) == targets.end())
+            continue;
+        // A cancelled run leaves the catalogues it did not reach as they were, without a
+        // reason; their date tells. Otherwise each catalogue is either stored or has its reason.
+        if (cancelled) {
+            summary.Refreshed += row.Updated != datesBefore[row.ID];
+        } else if (std::u16string error = log.ErrorOf(row.Title); !error.empty()) {
+            summary.Failed.emplace_back(row.Title, std::move(error));
+        } else {
+            ++summary.Refreshed;
+            if (std::u16string warning = log.WarningOf(row.Title); !warning.empty())
+                summary.Stopped.emplace_back(row.Title, std::move(warning));
+        }
+    }
+    return summary;
+}
+
+namespace {
 
 class TRefreshCommand : public TOrvoCliCommand {
 public:
@@ -100,10 +145,10 @@ private:
         TOrvoHost host(context.Settings);
         if (!InitializePlugin(host, context))
             return TUNEDEX_EXIT_FAILURE;
-        const std::vector<TCatalogueRow> before = ListCatalogues(host);
+        const std::vector<TOrvoCliManager::TRow> before = ListCatalogues(host);
         const std::u16string title = TitleAsStored(FromUtf8(FTitle));
         std::vector<std::u16string> targets;
-        for (const TCatalogueRow& row : before)
+        for (const TOrvoCliManager::TRow& row : before)
             if (title.empty() || row.Title == title)
                 targets.push_back(row.ID);
         if (const std::string refused = Unrefreshable(before, targets, title); !refused.empty()) {
@@ -113,7 +158,7 @@ private:
 
         TOrvoHostMLBrowser browser(host.Core());
         std::vector<std::u16string> titles;
-        std::string refused = Choose(host, browser, title, titles);
+        std::string refused = ChooseRefresh(host, browser, title, titles, FShownBefore);
         if (!refused.empty()) {
             context.Err << "tunedex: " << TerminalText(refused) << '\n';
             return TUNEDEX_EXIT_FAILURE;
@@ -130,7 +175,8 @@ private:
             if (cancelled || i >= titles.size())
                 break;
             std::vector<std::u16string> none;
-            if (refused = Choose(host, browser, std::u16string(titles[i]), none); !refused.empty())
+            if (refused = ChooseRefresh(host, browser, std::u16string(titles[i]), none, FShownBefore);
+                !refused.empty())
                 break;
         }
         const int status = Summarise(context, before, ListCatalogues(host), targets, cancelled, log);
@@ -139,56 +185,6 @@ private:
             return TUNEDEX_EXIT_FAILURE;
         }
         return status;
-    }
-
-    // Chooses the library's command that refreshes the catalogues titled `title`, or all of them
-    // when it is empty. When the library offers no refresh of them all, chooses the refresh of the
-    // first title and leaves the others in `later`. Answers why nothing was chosen, or empty.
-    std::string Choose(TOrvoHost& host, TOrvoHostMLBrowser& browser, const std::u16string& title,
-                       std::vector<std::u16string>& later) {
-        TOrvoHostMusicLibraryUI& library = host.MusicLibraryUI();
-        library.SelectGroupingNode(
-            title.empty() ? std::vector<TOrvoHostMusicLibraryUI::TGroupingLevel>{}
-                          : std::vector<TOrvoHostMusicLibraryUI::TGroupingLevel>{{u"Provider", title}});
-        const std::u16string_view action =
-            title.empty() ? TUNEDEX_ACTION_REFRESH_CATALOGS : TUNEDEX_ACTION_REFRESH_CATALOG;
-        const std::vector<TOrvoHostMenuEntry> menu = host.Menus().Show(ORVO_MENU_MUSIC_LIBRARY);
-        const auto item = std::find_if(menu.begin(), menu.end(),
-                                       [&](const TOrvoHostMenuEntry& entry) { return entry.ID == action; });
-        if (item == menu.end() || !item->Visible)
-            return "the music library offers no command to refresh " +
-                   (title.empty() ? std::string("the catalogues") : "\"" + ToUtf8(title) + "\"");
-        if (!item->Enabled) {
-            later.clear();
-            for (const TCatalogueRow& row : ListCatalogues(host))
-                if (std::find(later.begin(), later.end(), row.Title) == later.end())
-                    later.push_back(row.Title);
-            const std::u16string first = later.front();
-            later.erase(later.begin());
-            return Choose(host, browser, first, later);
-        }
-        FShownBefore = browser.Manager().TasksShown();
-        if (const HRESULT chosen = host.Menus().Choose(action); Failed(chosen))
-            return "the refresh command failed (" + ResultCodeText(chosen) + ")";
-        return {};
-    }
-
-    // Why the catalogues cannot be refreshed, or empty when they can.
-    std::string Unrefreshable(const std::vector<TCatalogueRow>& catalogues,
-                              const std::vector<std::u16string>& targets, const std::u16string& title) const {
-        if (catalogues.empty())
-            return "there are no catalogues yet; add one with 'tunedex add'";
-        if (targets.size() > 1 && !title.empty())
-            return ToUtf8(Format(u"%d catalogues are titled \"%s\" (ids %s); refreshing one of them needs a "
-                                 u"title of its own: 'tunedex edit ID --title TEXT'",
-                                 int64_t(targets.size()), title, Join(targets, u", ")));
-        if (!targets.empty())
-            return {};
-        std::vector<std::u16string> titles;
-        for (const TCatalogueRow& row : catalogues)
-            titles.push_back(u"\"" + row.Title + u"\"");
-        return ToUtf8(
-            Format(u"no catalogue is titled \"%s\"; the titles are %s", title, Join(titles, u", ")));
     }
 
     // Shows the task's caption until the run has ended; answers whether Ctrl-C cancelled it.
@@ -209,7 +205,7 @@ private:
                     lines.Show(task.Caption);
         };
 
-        TInterruptHandler interrupt;
+        const TOrvoCliInterrupt interrupt;
         bool started = false, cancelled = false;
         // The task appears once the run has begun and goes when it has ended; both steps come to
         // the main thread in order, and the pump looks after each call it serves.
@@ -217,10 +213,10 @@ private:
         const auto wake = [&] {
             show();
             started = started || tasks.TasksShown() > shownBefore;
-            return done() || (Interrupted.load() && !cancelled && tasks.HasTasks());
+            return done() || (interrupt.Interrupted() && !cancelled && tasks.HasTasks());
         };
         while (!done()) {
-            if (Interrupted.load() && !cancelled && tasks.HasTasks()) {
+            if (interrupt.Interrupted() && !cancelled && tasks.HasTasks()) {
                 cancelled = true;
                 display.Clear();
                 context.Out << "Cancelling...\n" << std::flush;
@@ -235,42 +231,19 @@ private:
         return cancelled;
     }
 
-    int Summarise(TOrvoCliContext& context, const std::vector<TCatalogueRow>& before,
-                  const std::vector<TCatalogueRow>& after, const std::vector<std::u16string>& targets,
+    int Summarise(TOrvoCliContext& context, const std::vector<TOrvoCliManager::TRow>& before,
+                  const std::vector<TOrvoCliManager::TRow>& after, const std::vector<std::u16string>& targets,
                   bool cancelled, const TOrvoCliPluginLog& log) const {
-        std::map<std::u16string, std::u16string> datesBefore;
-        for (const TCatalogueRow& row : before)
-            datesBefore[row.ID] = row.Date;
-        int64_t stations = 0;
-        size_t refreshed = 0;
-        std::vector<std::pair<std::u16string, std::u16string>> failed, stopped;
-        for (const TCatalogueRow& row : after) {
-            stations += StrToIntDef(row.Count, 0);
-            if (std::find(targets.begin(), targets.end(), row.ID) == targets.end())
-                continue;
-            // A cancelled run leaves the catalogues it did not reach as they were, without a
-            // reason; their date tells. Otherwise each catalogue is either stored or has its reason.
-            if (cancelled) {
-                refreshed += row.Date != datesBefore[row.ID];
-            } else if (std::u16string error = log.ErrorOf(row.Title); !error.empty()) {
-                failed.emplace_back(row.Title, std::move(error));
-            } else {
-                ++refreshed;
-                if (std::u16string warning = log.WarningOf(row.Title); !warning.empty())
-                    stopped.emplace_back(row.Title, std::move(warning));
-            }
-        }
-        context.Out << (cancelled ? "Cancelled. " : "") << "Refreshed " << refreshed << " of "
-                    << targets.size() << (targets.size() == 1 ? " catalogue" : " catalogues") << "; "
-                    << stations << (stations == 1 ? " station" : " stations") << " now.\n";
-        for (const auto& [title, warning] : stopped)
+        const TOrvoCliRefreshSummary summary = SummariseRefresh(before, after, targets, cancelled, log);
+        context.Out << summary.Line() << '\n';
+        for (const auto& [title, warning] : summary.Stopped)
             context.Err << "tunedex: warning: \"" << TerminalText(title)
                         << "\" kept what was read before its document stopped: "
                         << TerminalMessage(ToUtf8(warning)) << '\n';
-        for (const auto& [title, error] : failed)
+        for (const auto& [title, error] : summary.Failed)
             context.Err << "tunedex: \"" << TerminalText(title)
                         << "\" was not refreshed: " << TerminalMessage(ToUtf8(error)) << '\n';
-        return cancelled || !failed.empty() ? TUNEDEX_EXIT_FAILURE : TUNEDEX_EXIT_OK;
+        return cancelled || !summary.Failed.empty() ? TUNEDEX_EXIT_FAILURE : TUNEDEX_EXIT_OK;
     }
 
     static constexpr uint32_t StartTimeoutMs = 30000;

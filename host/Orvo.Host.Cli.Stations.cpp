@@ -1,13 +1,10 @@
 // `tunedex stations`: the music library's row request from the command line: the fields, the
 // conditions, the search text, the sort order and the window, answered by the plug-in's storage.
 
-#include "host/Orvo.Host.Cli.h"
-#include "host/Orvo.Host.MusicLibrary.Browser.h"
+#include "host/Orvo.Host.Cli.Stations.h"
 #include "zan/Zan.Playlists.h"
 
 #include <CLI/CLI.hpp>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
 
 #include <algorithm>
 #include <climits>
@@ -16,9 +13,6 @@
 #include <string_view>
 
 namespace {
-
-const std::vector<std::string> kDefaultFields = {"Name",    "Bitrate",  "FileFormat", "Genre",
-                                                 "Country", "Provider", "FileName"};
 
 void WriteTable(std::ostream& out, const TOrvoHostMLResult& result) {
     std::vector<std::vector<std::string>> lines;
@@ -48,11 +42,7 @@ void WriteTable(std::ostream& out, const TOrvoHostMLResult& result) {
 // One object per row; integer fields as numbers where the value is one.
 void WriteJson(std::ostream& out, const TOrvoHostMLResult& result,
                const std::vector<TOrvoHostMLField>& fields) {
-    std::vector<bool> integer;
-    for (const std::u16string& name : result.Fields)
-        integer.push_back(std::any_of(fields.begin(), fields.end(), [&](const TOrvoHostMLField& f) {
-            return f.Name == name && f.Type == ORVO_ML_FIELD_TYPE_INTEGER;
-        }));
+    const std::vector<bool> integer = NumberColumns(result.Fields, fields);
     for (const auto& row : result.Rows) {
         rapidjson::StringBuffer buffer;
         rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
@@ -60,64 +50,11 @@ void WriteJson(std::ostream& out, const TOrvoHostMLResult& result,
         for (size_t i = 0; i < row.size(); ++i) {
             const std::string name = ToUtf8(result.Fields[i]);
             writer.Key(name.c_str(), rapidjson::SizeType(name.size()));
-            int64_t number = 0;
-            if (integer[i] && TryStrToInt(row[i], number) && IntToStr(number) == row[i]) {
-                writer.Int64(number);
-            } else {
-                const std::string value = ToUtf8(row[i]);
-                writer.String(value.c_str(), rapidjson::SizeType(value.size()));
-            }
+            WriteJsonValue(writer, row[i], integer[i]);
         }
         writer.EndObject();
         out << buffer.GetString() << '\n';
     }
-}
-
-const char* const kPlaylistFormats[] = {"m3u", "m3u8", "pls", "xspf"};
-
-bool IsPlaylistFormat(std::string_view format) {
-    return std::find(std::begin(kPlaylistFormats), std::end(kPlaylistFormats), format) !=
-           std::end(kPlaylistFormats);
-}
-
-// What a playlist entry is made of, in the storage's field names.
-const std::u16string kExportFields[] = {u"FileName", u"Name", u"Genre", u"Description", u"Bitrate"};
-
-// One playlist entry per row, through the playlist library's writer for the format; the home page
-// is looked up per station only for the format that keeps it.
-std::string WritePlaylist(const std::string& format, const TOrvoHostMLResult& result,
-                          const std::function<std::u16string(const std::u16string&)>& homePage) {
-    TZanPlaylistFormats::TFormatInfo info;
-    if (!ZanPlaylistFormats().FindByExtension(FromUtf8(format), info) || !info.WriterClass)
-        throw EOrvoCliUsage("no playlist writer for --format " + format);
-    std::vector<size_t> column;
-    for (const std::u16string& field : kExportFields)
-        column.push_back(
-            size_t(std::find(result.Fields.begin(), result.Fields.end(), field) - result.Fields.begin()));
-    const bool keepsHomePage = format == "xspf";
-    TNuvMemoryStream stream;
-    {
-        std::unique_ptr<TZanPlaylistWriter> writer = info.WriterClass->FromStream(&stream, false);
-        writer->WriteHeader();
-        for (const auto& row : result.Rows) {
-            const auto value = [&](size_t field) -> const std::u16string& { return row[column[field]]; };
-            TZanPlaylistItem item;
-            item.BeginUpdate();
-            item.SetFileName(value(0));
-            item.SetValue(zitTitle, value(1));
-            item.SetValue(zitGenre, value(2));
-            item.SetValue(zitComment, value(3));
-            int64_t bitrate = 0;
-            if (TryStrToInt(value(4), bitrate) && bitrate > 0 && bitrate <= INT32_MAX)
-                item.StreamInfo().Bitrate = int32_t(bitrate);
-            if (keepsHomePage)
-                item.SetValue(zitLink, homePage(value(0)));
-            item.EndUpdate();
-            writer->WriteItem(item, -1);
-        }
-        writer->Finish();
-    }
-    return std::string(stream.View());
 }
 
 class TStationsCommand : public TOrvoCliCommand {
@@ -183,16 +120,11 @@ private:
         if (!FOutput.empty() && !playlist)
             throw EOrvoCliUsage("--output takes a playlist format (m3u, m3u8, pls or xspf)");
         TOrvoHostMLRequest request;
-        const auto addField = [&](std::u16string name) {
-            // A field named twice is one column.
-            if (std::find(request.Fields.begin(), request.Fields.end(), name) == request.Fields.end())
-                request.Fields.push_back(std::move(name));
-        };
-        for (const std::string& field : FFields.empty() ? kDefaultFields : FFields)
-            addField(Trim(FromUtf8(field)));
+        for (const std::string& field : FFields.empty() ? DefaultStationFields() : FFields)
+            AddRequestField(request, Trim(FromUtf8(field)));
         if (playlist)
-            for (const std::u16string& field : kExportFields)
-                addField(field);
+            for (const std::u16string& field : PlaylistExportFields())
+                AddRequestField(request, field);
         for (const auto& where : FWhere) {
             if (where.size() != 3)
                 throw EOrvoCliUsage(WhereMistake(where));
@@ -220,15 +152,14 @@ private:
         {
             TOrvoHostMLBrowser browser(host.Core());
             fields = browser.Fields();
-            CheckFieldNames(request, fields);
-            CheckNumbers(request, fields);
+            CheckStationRequest(request, fields);
             try {
                 result = browser.Query(request);
             } catch (const EArgumentError& e) {
                 throw EOrvoCliUsage(e.what());
             }
             if (playlist && !result.IsText)
-                written = WritePlaylist(FFormat, result, [&](const std::u16string& address) {
+                written = WriteStationPlaylist(FFormat, result, [&](const std::u16string& address) {
                     ComPtr<IOrvoPropertyList> info;
                     return Succeeded(host.FileManager().DescribeFile(address, info))
                                ? ReadTextProp(info.get(), ORVO_FIP_URL)
@@ -269,41 +200,6 @@ private:
         return TUNEDEX_EXIT_OK;
     }
 
-    // A name the storage does not know would only come back as a database error.
-    static void CheckFieldNames(const TOrvoHostMLRequest& request,
-                                const std::vector<TOrvoHostMLField>& fields) {
-        std::vector<std::u16string> used = request.Fields;
-        for (const TOrvoHostMLCondition& condition : request.Conditions)
-            used.push_back(condition.Field);
-        for (const TOrvoHostMLSort& sort : request.Sort)
-            used.push_back(sort.Field);
-        for (const std::u16string& name : used) {
-            if (std::any_of(fields.begin(), fields.end(),
-                            [&](const TOrvoHostMLField& f) { return f.Name == name; }))
-                continue;
-            std::vector<std::u16string> known;
-            for (const TOrvoHostMLField& field : fields)
-                known.push_back(field.Name);
-            throw EOrvoCliUsage(
-                ToUtf8(Format(u"unknown field \"%s\"; the fields are %s", name, Join(known, u", "))));
-        }
-    }
-
-    static std::string WhereMistake(const std::vector<std::string>& where) {
-        static const char* const kParts[] = {"FIELD", "OP", "VALUE"};
-        std::string given;
-        if (std::all_of(where.begin(), where.end(), [](const std::string& part) { return part.empty(); }))
-            return "--where takes FIELD OP VALUE, and was given none of them";
-        for (const std::string& part : where)
-            given += (given.empty() ? "" : " ") + (part.empty() ? std::string("\"\"") : part);
-        if (where.size() > 3)
-            return "--where takes three values, FIELD OP VALUE, not \"" + given + "\"";
-        return "--where takes FIELD OP VALUE, and " +
-               (given.empty() ? std::string("nothing was given")
-                              : "\"" + given + "\" lacks its " + kParts[where.size()]) +
-               " (write \"\" for an empty value)";
-    }
-
     // A whole number of rows, 0 or more.
     static int32_t Count(const char* option, const std::string& text) {
         int64_t value = 0;
@@ -313,30 +209,6 @@ private:
             throw EOrvoCliUsage(std::string(option) + " takes a whole number of rows from 0 to " +
                                 std::to_string(INT32_MAX) + ", not \"" + text + "\"");
         return int32_t(value);
-    }
-
-    // A condition on a number field compares numbers: a text there would compare as text and
-    // quietly match nothing, or everything.
-    static void CheckNumbers(const TOrvoHostMLRequest& request, const std::vector<TOrvoHostMLField>& fields) {
-        for (const TOrvoHostMLCondition& condition : request.Conditions) {
-            const bool numeric = std::any_of(fields.begin(), fields.end(), [&](const TOrvoHostMLField& f) {
-                return f.Name == condition.Field && f.Type == ORVO_ML_FIELD_TYPE_INTEGER;
-            });
-            const std::u16string& op = condition.Operator;
-            if (!numeric || SameTextAscii(op, u"contains") || SameTextAscii(op, u"starts") ||
-                SameTextAscii(op, u"ends") || SameTextAscii(op, u"notcontains"))
-                continue;
-            const bool several = SameTextAscii(op, u"between") || SameTextAscii(op, u"in");
-            for (const std::u16string& item :
-                 several ? Split(condition.Value, u",") : std::vector<std::u16string>{condition.Value}) {
-                int64_t number = 0;
-                if (!TryStrToInt(Trim(item), number))
-                    throw EOrvoCliUsage(
-                        ToUtf8(Format(u"%s is a number field: \"%s\" in \"--where %s %s %s\" is not a "
-                                      u"whole number",
-                                      condition.Field, Trim(item), condition.Field, op, condition.Value)));
-            }
-        }
     }
 
     // The storage answered a text instead of rows: its link to the settings means there is
@@ -370,6 +242,139 @@ private:
 };
 
 } // namespace
+
+const std::vector<std::string>& DefaultStationFields() {
+    static const std::vector<std::string> fields = {"Name",    "Bitrate",  "FileFormat", "Genre",
+                                                    "Country", "Provider", "FileName"};
+    return fields;
+}
+
+const std::vector<std::u16string>& PlaylistExportFields() {
+    static const std::vector<std::u16string> fields = {u"FileName", u"Name", u"Genre", u"Description",
+                                                       u"Bitrate"};
+    return fields;
+}
+
+bool IsPlaylistFormat(std::string_view format) {
+    static const char* const formats[] = {"m3u", "m3u8", "pls", "xspf"};
+    return std::find(std::begin(formats), std::end(formats), format) != std::end(formats);
+}
+
+void AddRequestField(TOrvoHostMLRequest& request, std::u16string name) {
+    if (std::find(request.Fields.begin(), request.Fields.end(), name) == request.Fields.end())
+        request.Fields.push_back(std::move(name));
+}
+
+std::vector<bool> NumberColumns(const std::vector<std::u16string>& names,
+                                const std::vector<TOrvoHostMLField>& fields) {
+    std::vector<bool> numbers;
+    for (const std::u16string& name : names)
+        numbers.push_back(std::any_of(fields.begin(), fields.end(), [&](const TOrvoHostMLField& f) {
+            return f.Name == name && f.Type == ORVO_ML_FIELD_TYPE_INTEGER;
+        }));
+    return numbers;
+}
+
+void WriteJsonValue(rapidjson::Writer<rapidjson::StringBuffer>& writer, const std::u16string& value,
+                    bool numberColumn) {
+    int64_t number = 0;
+    if (numberColumn && TryStrToInt(value, number) && IntToStr(number) == value) {
+        writer.Int64(number);
+    } else {
+        const std::string text = ToUtf8(value);
+        writer.String(text.c_str(), rapidjson::SizeType(text.size()));
+    }
+}
+
+std::string WriteStationPlaylist(const std::string& format, const TOrvoHostMLResult& result,
+                                 const std::function<std::u16string(const std::u16string&)>& homePage) {
+    TZanPlaylistFormats::TFormatInfo info;
+    if (!ZanPlaylistFormats().FindByExtension(FromUtf8(format), info) || !info.WriterClass)
+        throw EOrvoCliUsage("no playlist writer for --format " + format);
+    std::vector<size_t> column;
+    for (const std::u16string& field : PlaylistExportFields())
+        column.push_back(
+            size_t(std::find(result.Fields.begin(), result.Fields.end(), field) - result.Fields.begin()));
+    const bool keepsHomePage = format == "xspf";
+    TNuvMemoryStream stream;
+    {
+        std::unique_ptr<TZanPlaylistWriter> writer = info.WriterClass->FromStream(&stream, false);
+        writer->WriteHeader();
+        for (const auto& row : result.Rows) {
+            const auto value = [&](size_t field) -> const std::u16string& { return row[column[field]]; };
+            TZanPlaylistItem item;
+            item.BeginUpdate();
+            item.SetFileName(value(0));
+            item.SetValue(zitTitle, value(1));
+            item.SetValue(zitGenre, value(2));
+            item.SetValue(zitComment, value(3));
+            int64_t bitrate = 0;
+            if (TryStrToInt(value(4), bitrate) && bitrate > 0 && bitrate <= INT32_MAX)
+                item.StreamInfo().Bitrate = int32_t(bitrate);
+            if (keepsHomePage)
+                item.SetValue(zitLink, homePage(value(0)));
+            item.EndUpdate();
+            writer->WriteItem(item, -1);
+        }
+        writer->Finish();
+    }
+    return std::string(stream.View());
+}
+
+std::string WhereMistake(const std::vector<std::string>& where) {
+    static const char* const kParts[] = {"FIELD", "OP", "VALUE"};
+    std::string given;
+    if (std::all_of(where.begin(), where.end(), [](const std::string& part) { return part.empty(); }))
+        return "--where takes FIELD OP VALUE, and was given none of them";
+    for (const std::string& part : where)
+        given += (given.empty() ? "" : " ") + (part.empty() ? std::string("\"\"") : part);
+    if (where.size() > 3)
+        return "--where takes three values, FIELD OP VALUE, not \"" + given + "\"";
+    return "--where takes FIELD OP VALUE, and " +
+           (given.empty() ? std::string("nothing was given")
+                          : "\"" + given + "\" lacks its " + kParts[where.size()]) +
+           " (write \"\" for an empty value)";
+}
+
+void CheckStationRequest(const TOrvoHostMLRequest& request, const std::vector<TOrvoHostMLField>& fields) {
+    // A name the storage does not know would only come back as a database error.
+    std::vector<std::u16string> used = request.Fields;
+    for (const TOrvoHostMLCondition& condition : request.Conditions)
+        used.push_back(condition.Field);
+    for (const TOrvoHostMLSort& sort : request.Sort)
+        used.push_back(sort.Field);
+    for (const std::u16string& name : used) {
+        if (std::any_of(fields.begin(), fields.end(),
+                        [&](const TOrvoHostMLField& f) { return f.Name == name; }))
+            continue;
+        std::vector<std::u16string> known;
+        for (const TOrvoHostMLField& field : fields)
+            known.push_back(field.Name);
+        throw EOrvoCliUsage(
+            ToUtf8(Format(u"unknown field \"%s\"; the fields are %s", name, Join(known, u", "))));
+    }
+    // A condition on a number field compares numbers: a text there would compare as text and
+    // quietly match nothing, or everything.
+    for (const TOrvoHostMLCondition& condition : request.Conditions) {
+        const bool numeric = std::any_of(fields.begin(), fields.end(), [&](const TOrvoHostMLField& f) {
+            return f.Name == condition.Field && f.Type == ORVO_ML_FIELD_TYPE_INTEGER;
+        });
+        const std::u16string& op = condition.Operator;
+        if (!numeric || SameTextAscii(op, u"contains") || SameTextAscii(op, u"starts") ||
+            SameTextAscii(op, u"ends") || SameTextAscii(op, u"notcontains"))
+            continue;
+        const bool several = SameTextAscii(op, u"between") || SameTextAscii(op, u"in");
+        for (const std::u16string& item :
+             several ? Split(condition.Value, u",") : std::vector<std::u16string>{condition.Value}) {
+            int64_t number = 0;
+            if (!TryStrToInt(Trim(item), number))
+                throw EOrvoCliUsage(
+                    ToUtf8(Format(u"%s is a number field: \"%s\" in \"--where %s %s %s\" is not a "
+                                  u"whole number",
+                                  condition.Field, Trim(item), condition.Field, op, condition.Value)));
+        }
+    }
+}
 
 std::unique_ptr<TOrvoCliCommand> NewStationsCommand() {
     return std::make_unique<TStationsCommand>();

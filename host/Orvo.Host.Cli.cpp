@@ -27,6 +27,7 @@ TOrvoCli::TOrvoCli() {
     AddCommand(NewRefreshCommand());
     AddCommand(NewStationsCommand());
     AddCommand(NewPreviewCommand());
+    AddCommand(NewServeCommand());
 }
 
 namespace {

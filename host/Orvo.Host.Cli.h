@@ -83,6 +83,7 @@ std::unique_ptr<TOrvoCliCommand> NewOpenCommand();
 std::unique_ptr<TOrvoCliCommand> NewRefreshCommand();
 std::unique_ptr<TOrvoCliCommand> NewStationsCommand();
 std::unique_ptr<TOrvoCliCommand> NewPreviewCommand();
+std::unique_ptr<TOrvoCliCommand> NewServeCommand();
 
 class TOrvoCli {
 public:

@@ -21,17 +21,32 @@ ComPtr<TOrvoHostMLStorageManager> TOrvoHostMLStorageManager::Create() {
 HRESULT ORVO_CALL TOrvoHostMLStorageManager::ShowBackgroundTask(int32_t taskId, IOrvoString* caption,
                                                                 IUnknown* cancelEvent) {
     TShownTask task{taskId, caption, cancelEvent};
-    std::lock_guard guard(FLock);
-    ++FShown;
-    auto it = std::find_if(FTasks.begin(), FTasks.end(), [&](const TShownTask& t) { return t.ID == taskId; });
-    if (it != FTasks.end())
-        std::swap(*it, task); // the replaced references go after the lock, with `task`
-    else
-        FTasks.push_back(std::move(task));
+    std::function<void()> observer;
+    {
+        std::lock_guard guard(FLock);
+        ++FShown;
+        auto it =
+            std::find_if(FTasks.begin(), FTasks.end(), [&](const TShownTask& t) { return t.ID == taskId; });
+        if (it != FTasks.end())
+            std::swap(*it, task); // the replaced references go after the lock, with `task`
+        else
+            FTasks.push_back(std::move(task));
+        observer = FObserver;
+    }
+    if (observer)
+        observer();
     return S_OK;
 }
 
 HRESULT ORVO_CALL TOrvoHostMLStorageManager::HideBackgroundTask(int32_t taskId) {
+    std::function<void()> observer;
+    {
+        std::lock_guard guard(FLock);
+        observer = FObserver;
+    }
+    // The task as it ends, before it goes.
+    if (observer)
+        observer();
     std::vector<TShownTask> hidden;
     std::lock_guard guard(FLock);
     auto it = std::stable_partition(FTasks.begin(), FTasks.end(),
@@ -39,6 +54,11 @@ HRESULT ORVO_CALL TOrvoHostMLStorageManager::HideBackgroundTask(int32_t taskId) 
     std::move(it, FTasks.end(), std::back_inserter(hidden));
     FTasks.erase(it, FTasks.end());
     return S_OK;
+}
+
+void TOrvoHostMLStorageManager::SetTaskObserver(std::function<void()> observer) {
+    std::lock_guard guard(FLock);
+    FObserver = std::move(observer);
 }
 
 HRESULT ORVO_CALL TOrvoHostMLStorageManager::ReloadData() {
@@ -155,13 +175,9 @@ std::optional<double> ParseSize(std::u16string_view text) {
 
 } // namespace
 
-void TOrvoHostTaskLog::Show(const std::u16string& caption) {
-    if (caption == FShown)
-        return;
-    FShown = caption;
+TOrvoHostTaskProgress ParseTaskCaption(const std::u16string& caption) {
     // "WORDS RECEIVED/TOTAL" or "WORDS RECEIVED": the sizes are the last two words on each side.
-    std::u16string words = caption;
-    std::optional<double> received, total;
+    TOrvoHostTaskProgress progress{caption, std::nullopt, std::nullopt};
     const auto lastSize = [](std::u16string_view text, size_t& start) -> std::optional<double> {
         const size_t unitSpace = text.rfind(u' ');
         if (unitSpace == text.npos || unitSpace == 0)
@@ -173,15 +189,26 @@ void TOrvoHostTaskLog::Show(const std::u16string& caption) {
     size_t start = 0;
     if (const size_t slash = caption.rfind(u'/'); slash != caption.npos) {
         size_t totalStart = 0;
-        total = lastSize(std::u16string_view(caption).substr(slash + 1), totalStart);
-        if (total && totalStart == 0 &&
-            (received = lastSize(std::u16string_view(caption).substr(0, slash), start)))
-            words = caption.substr(0, start);
+        progress.Total = lastSize(std::u16string_view(caption).substr(slash + 1), totalStart);
+        if (progress.Total && totalStart == 0 &&
+            (progress.Received = lastSize(std::u16string_view(caption).substr(0, slash), start)))
+            progress.Words = caption.substr(0, start);
         else
-            total.reset();
+            progress.Total.reset();
     }
-    if (!total && (received = lastSize(caption, start)))
-        words = caption.substr(0, start);
+    if (!progress.Total && (progress.Received = lastSize(caption, start)))
+        progress.Words = caption.substr(0, start);
+    return progress;
+}
+
+void TOrvoHostTaskLog::Show(const std::u16string& caption) {
+    if (caption == FShown)
+        return;
+    FShown = caption;
+    const TOrvoHostTaskProgress progress = ParseTaskCaption(caption);
+    const std::u16string& words = progress.Words;
+    const std::optional<double>& received = progress.Received;
+    const std::optional<double>& total = progress.Total;
 
     const auto now = std::chrono::steady_clock::now();
     const int step = total && *total > 0 ? int(std::min(1.0, *received / *total) * 20) : -1;
@@ -328,6 +355,27 @@ TOrvoHostMLResult TOrvoHostMLBrowser::Query(const TOrvoHostMLRequest& request) {
         }
     } while (selection->NextRow());
     return result;
+}
+
+int64_t TOrvoHostMLBrowser::Count(TOrvoHostMLRequest request) {
+    auto provider = ComPtr<IUnknown>(FStorage).As<IOrvoMLDataProvider>();
+    if (!provider)
+        throw EInvalidOperation(u"The storage offers no rows");
+    request.Offset = 0;
+    request.Limit = 0;
+    request.Sort.clear();
+    const TOrvoHostMLQuery query = BuildMLQuery(request);
+    ComPtr<IUnknown> data;
+    RaiseIfFailed(provider->QueryRows(query.Fields.get(), query.Filter.get(), data.put()),
+                  u"The storage could not answer the request (%d)");
+    // Only the cursor's steps: no value is read.
+    auto selection = data.As<IOrvoMLDataProviderSelection>();
+    if (!selection)
+        return 0;
+    int64_t rows = 1;
+    while (selection->NextRow())
+        ++rows;
+    return rows;
 }
 
 bool TOrvoHostMLBrowser::ReloadIfAsked(TOrvoHostMLResult& result) {

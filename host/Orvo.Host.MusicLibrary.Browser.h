@@ -10,6 +10,7 @@
 #include <functional>
 #include <iosfwd>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,6 +51,9 @@ public:
     int64_t ReloadRequests() const;
     // How many times a task has been shown so far.
     int64_t TasksShown() const;
+    // Called after a task is shown and before one is hidden, on the storage's thread and outside
+    // the lock, for a display that must see every task however briefly it shows; empty for none.
+    void SetTaskObserver(std::function<void()> observer);
 
 protected:
     TOrvoHostMLStorageManager() = default;
@@ -65,6 +69,7 @@ private:
     std::vector<TShownTask> FTasks;
     int64_t FReloads = 0;
     int64_t FShown = 0;
+    std::function<void()> FObserver;
 };
 
 // Draws the shown background tasks on one terminal line that is rewritten in place as captions
@@ -87,6 +92,14 @@ private:
     bool FTerminal;
     std::string FShown;
 };
+
+// A task caption's parts: "WORDS RECEIVED/TOTAL" or "WORDS RECEIVED" with sizes as the storage
+// writes them ("Jazz: Updating 1.21 MB/3.40 MB"), in bytes; or only words.
+struct TOrvoHostTaskProgress {
+    std::u16string Words;
+    std::optional<double> Received, Total;
+};
+TOrvoHostTaskProgress ParseTaskCaption(const std::u16string& caption);
 
 // A task's caption written line by line, for a file or a pipe: a line whenever its words change
 // (another catalogue, waiting turned to updating), and while only its sizes change, a line per
@@ -174,6 +187,9 @@ public:
     // EArgumentError for a request the command line got wrong, and the storage's result code
     // when it fails.
     TOrvoHostMLResult Query(const TOrvoHostMLRequest& request);
+    // How many rows the request selects without its window (its sort order aside); 0 when the
+    // storage answers a text instead. Raises as Query does.
+    int64_t Count(TOrvoHostMLRequest request);
     // Runs the last request again when the storage has asked for a reload since; false when it
     // has not (or nothing was asked yet).
     bool ReloadIfAsked(TOrvoHostMLResult& result);

@@ -2,6 +2,9 @@
 
 #include <fcntl.h>
 #include <openssl/evp.h>
+#include <openssl/rand.h>
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
@@ -9,12 +12,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <mutex>
 #include <new>
+#include <stdexcept>
 #include <thread>
+#include <vector>
 
 extern char** environ;
 
@@ -53,19 +60,34 @@ std::string OperatingSystemVersion() {
     return std::string(name.sysname) + " " + name.release;
 }
 
+namespace {
+
+std::string HexText(const unsigned char* bytes, size_t size) {
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(size * 2);
+    for (size_t i = 0; i < size; ++i) {
+        text += hex[bytes[i] >> 4];
+        text += hex[bytes[i] & 15];
+    }
+    return text;
+}
+
+} // namespace
+
 std::string Md5Hex(const void* data, size_t size) {
     std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
     unsigned int length = 0;
     if (EVP_Digest(data, size, digest.data(), &length, EVP_md5(), nullptr) != 1)
         return {};
-    static constexpr char hex[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(length * 2);
-    for (unsigned i = 0; i < length; ++i) {
-        text += hex[digest[i] >> 4];
-        text += hex[digest[i] & 15];
-    }
-    return text;
+    return HexText(digest.data(), length);
+}
+
+std::string RandomHex(size_t size) {
+    std::vector<unsigned char> bytes(size);
+    if (size > 0 && RAND_bytes(bytes.data(), int(size)) != 1)
+        throw std::runtime_error("the system's random source gave no bytes");
+    return HexText(bytes.data(), size);
 }
 
 std::string TemporaryFolder() {
@@ -158,6 +180,72 @@ bool ShellOpen(const std::string& target) {
     // Reap it on a detached thread so no zombie is left behind.
     std::thread([pid] { ::waitpid(pid, nullptr, 0); }).detach();
     return true;
+}
+
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                      uint32_t timeoutMs) {
+    ProgramRun run;
+    int out[2] = {-1, -1}, err[2] = {-1, -1};
+    if (::pipe2(out, O_CLOEXEC) != 0)
+        return run;
+    if (::pipe2(err, O_CLOEXEC) != 0) {
+        ::close(out[0]);
+        ::close(out[1]);
+        return run;
+    }
+    std::vector<char*> argv;
+    std::vector<std::string> texts = {program};
+    texts.insert(texts.end(), arguments.begin(), arguments.end());
+    for (std::string& text : texts)
+        argv.push_back(text.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    pid_t pid = 0;
+    const bool spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    ::close(err[1]);
+    if (spawned) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+        std::string* texts[2] = {&run.Out, &run.Err};
+        int open = 2;
+        while (open > 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                run.TimedOut = true;
+                ::kill(pid, SIGKILL);
+                break;
+            }
+            if (::poll(fds, 2, int(std::min<int64_t>(left.count(), 1000))) < 0 && errno != EINTR)
+                break;
+            for (int i = 0; i < 2; ++i) {
+                if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                    continue;
+                char buffer[8192];
+                const ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
+                if (got > 0) {
+                    texts[i]->append(buffer, size_t(got));
+                } else if (got == 0 || errno != EINTR) {
+                    fds[i].fd = -1;
+                    --open;
+                }
+            }
+        }
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        if (!run.TimedOut && WIFEXITED(status))
+            run.Status = WEXITSTATUS(status);
+    }
+    ::close(out[0]);
+    ::close(err[0]);
+    return run;
 }
 
 std::string ExecutablePath() {

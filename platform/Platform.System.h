@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -28,6 +29,10 @@ std::string OperatingSystemVersion();
 // Lower-case hexadecimal MD5 digest of the bytes.
 std::string Md5Hex(const void* data, size_t size);
 
+// Lower-case hexadecimal text of `size` bytes from the system's cryptographic random source, for
+// secrets such as access tokens; raises std::runtime_error when the source gives none.
+std::string RandomHex(size_t size);
+
 // Folder for temporary files, ending without a separator.
 std::string TemporaryFolder();
 
@@ -48,6 +53,18 @@ bool ShellOpen(const std::string& target);
 // starting programs.
 using ShellOpenHandler = std::function<void(const std::string& target)>;
 ShellOpenHandler SetShellOpenHandler(ShellOpenHandler handler);
+
+// What a program run to its end wrote and how it ended.
+struct ProgramRun {
+    // The exit status; -1 when it could not be started, was killed or ran out of time.
+    int Status = -1;
+    bool TimedOut = false;
+    std::string Out, Err;
+};
+// Runs the program (a path; argv[0] is `program`) with the process's environment, its standard
+// input empty, and collects what it writes until it ends. After `timeoutMs` it is killed.
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                      uint32_t timeoutMs);
 
 // Full path of the running program, or empty when it cannot be had.
 std::string ExecutablePath();
