@@ -5,6 +5,25 @@
 
 #include <cstdlib>
 
+std::string TOrvoHostConnection::ProxyText() const {
+    if (ProxyMode == ORVO_PROXY_MODE_DIRECT)
+        return "direct";
+    if (ProxyMode != ORVO_PROXY_MODE_NAMED)
+        return "system";
+    std::u16string_view host = ProxyServer, scheme;
+    if (const size_t found = host.find(u"://"); found != host.npos) {
+        scheme = host.substr(0, found + 3);
+        host.remove_prefix(found + 3);
+    }
+    std::u16string text(scheme);
+    if (!ProxyUserName.empty() || !ProxyPassword.empty())
+        text += ProxyUserName + (ProxyPassword.empty() ? u"" : u":" + ProxyPassword) + u"@";
+    text += host;
+    if (!ProxyPort.empty())
+        text += u":" + ProxyPort;
+    return ToUtf8(text);
+}
+
 void TOrvoHostConnection::SetProxy(std::string_view text) {
     const std::u16string spec = Trim(FromUtf8(text));
     if (SameTextAscii(spec, u"direct")) {

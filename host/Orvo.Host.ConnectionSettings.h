@@ -25,6 +25,8 @@ struct TOrvoHostConnection {
     // "[scheme://][user[:password]@]host[:port]" (an IPv6 host in brackets) for a named proxy,
     // the scheme staying with the server. Raises EArgumentError for a text that names nothing.
     void SetProxy(std::string_view text);
+    // The proxy as SetProxy takes it: "direct", "system" or "[scheme://][user[:password]@]host[:port]".
+    std::string ProxyText() const;
     // Takes a time-out in milliseconds (decimal, not negative); raises EArgumentError otherwise.
     void SetTimeout(std::string_view text);
     // Takes a user agent of one line; raises EArgumentError for one with a line break or another

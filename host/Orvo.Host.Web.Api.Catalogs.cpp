@@ -521,8 +521,15 @@ TOrvoHostWebResponse TOrvoHostWebApi::Preview(const TOrvoHostWebRequest& request
         arguments.insert(arguments.end(), {"--kind", kind->second});
     // After "--", an address that starts with a dash is still the address.
     arguments.insert(arguments.end(), {"--", address->second});
+    // The connection settings this host was given, in the environment, where only this user can
+    // read a proxy's password.
+    const TOrvoHostConnection& connection = FContext.Settings.Connection;
+    const std::vector<std::string> environment = {
+        "TUNEDEX_PROXY=" + connection.ProxyText(), "TUNEDEX_TIMEOUT=" + std::to_string(connection.Timeout),
+        connection.UserAgent.empty() ? std::string("TUNEDEX_USER_AGENT")
+                                     : "TUNEDEX_USER_AGENT=" + ToUtf8(connection.UserAgent)};
     const platform::ProgramRun run =
-        platform::RunProgram(FProgram.string(), arguments, TUNEDEX_CLI_REFRESH_TIMEOUT_MS);
+        platform::RunProgram(FProgram.string(), arguments, TUNEDEX_CLI_REFRESH_TIMEOUT_MS, environment);
     if (run.TimedOut)
         throw EOrvoHostWebError(500, "The preview did not end in time.");
     // The command's error lines are its words for a person; its notices are not errors.

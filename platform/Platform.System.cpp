@@ -20,6 +20,7 @@
 #include <mutex>
 #include <new>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -183,7 +184,7 @@ bool ShellOpen(const std::string& target) {
 }
 
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                      uint32_t timeoutMs) {
+                      uint32_t timeoutMs, const std::vector<std::string>& environment) {
     ProgramRun run;
     int out[2] = {-1, -1}, err[2] = {-1, -1};
     if (::pipe2(out, O_CLOEXEC) != 0)
@@ -199,13 +200,27 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
     for (std::string& text : texts)
         argv.push_back(text.data());
     argv.push_back(nullptr);
+    // The variables `environment` names are left out of the process's and set as it says.
+    std::vector<std::string> variables;
+    const auto named = [](std::string_view entry) { return entry.substr(0, entry.find('=')); };
+    for (char** entry = environ; *entry; ++entry)
+        if (std::none_of(environment.begin(), environment.end(),
+                         [&](const std::string& change) { return named(change) == named(*entry); }))
+            variables.emplace_back(*entry);
+    for (const std::string& change : environment)
+        if (change.find('=') != std::string::npos)
+            variables.push_back(change);
+    std::vector<char*> envp;
+    for (std::string& variable : variables)
+        envp.push_back(variable.data());
+    envp.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
     pid_t pid = 0;
-    const bool spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0;
+    const bool spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) == 0;
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
     ::close(err[1]);

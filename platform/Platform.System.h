@@ -61,10 +61,11 @@ struct ProgramRun {
     bool TimedOut = false;
     std::string Out, Err;
 };
-// Runs the program (a path; argv[0] is `program`) with the process's environment, its standard
-// input empty, and collects what it writes until it ends. After `timeoutMs` it is killed.
+// Runs the program (a path; argv[0] is `program`) with the process's environment changed by
+// `environment` ("NAME=VALUE" sets a variable, "NAME" removes it), its standard input empty, and
+// collects what it writes until it ends. After `timeoutMs` it is killed.
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                      uint32_t timeoutMs);
+                      uint32_t timeoutMs, const std::vector<std::string>& environment = {});
 
 // Full path of the running program, or empty when it cannot be had.
 std::string ExecutablePath();

@@ -43,6 +43,10 @@ TEST(HostConnectionSettings, ProxiesAsUsersWriteThem) {
         } else {
             settings.SetProxy(c.Text);
             EXPECT_EQ(Proxy(settings), c.Expected) << c.Text;
+            // Written back as it is taken, for a program the host starts.
+            TOrvoHostConnection again;
+            again.SetProxy(settings.ProxyText());
+            EXPECT_EQ(Proxy(again), c.Expected) << c.Text;
         }
     }
 }
