@@ -28,6 +28,9 @@ public:
 
     // Binds and serves in a thread of its own; returns the port.
     int Start() {
+        // One request per connection: a client that keeps its connection for the next request
+        // would hold Stop for the whole keep-alive time.
+        FServer->set_keep_alive_max_count(1);
         FPort = FServer->bind_to_any_port("127.0.0.1");
         FThread = std::thread([this] { FServer->listen_after_bind(); });
         // Stopping before the loop runs would leave the thread listening for ever.
