@@ -4,24 +4,20 @@
 // toolchain's headers), at the price of IPv4 servers asked on the DNS port only. The call waits
 // for as long as the system's own retries last, so it runs on a thread of its own: the caller
 // stops waiting at the look-up's bound or at a cancellation, and the thread ends by itself when
-// the system gives up.
+// the system gives up (keeping the plug-in loaded until then).
 
 #include "nuv/Nuv.Web.DNS.Transport.h"
+#include "nuv/Nuv.Web.Windows.h"
 
 #include "nuv/Nuv.Strings.h"
 
-// Winsock before the rest of the system headers, which would otherwise bring in its old form.
-#include <winsock2.h>
-
 #include <windns.h>
-#include <windows.h>
 #include <ws2tcpip.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 namespace {
 
@@ -103,7 +99,11 @@ std::vector<std::u16string> nuv::detail::QuerySrvRecords(std::u16string_view nam
                                                          const std::string& nameServer) {
     const IP4_ADDRESS server = ServerAddress(name, nameServer);
     auto lookup = std::make_shared<TLookup>();
-    std::thread(Ask, lookup, std::u16string(name), server).detach();
+    const HANDLE thread =
+        StartPinnedThread([lookup, name = std::u16string(name), server] { Ask(lookup, name, server); });
+    if (!thread)
+        RaiseDnsFailure(name, u"no thread for the query");
+    CloseHandle(thread);
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kDnsTimeoutMs);
     std::unique_lock lock(lookup->Lock);

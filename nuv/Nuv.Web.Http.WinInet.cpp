@@ -5,6 +5,7 @@
 // request ends at once whether or not the call has come back yet.
 
 #include "nuv/Nuv.Web.Http.Transport.h"
+#include "nuv/Nuv.Web.Windows.h"
 
 #include "nuv/Nuv.Streams.h"
 #include "nuv/Nuv.Strings.h"
@@ -19,7 +20,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 namespace {
 
@@ -102,7 +102,9 @@ public:
     };
 
     TCallThread() : FState(std::make_shared<TState>()) {
-        FThread = std::thread([state = FState] { Serve(*state); });
+        FThread = StartPinnedThread([state = FState] { Serve(*state); });
+        if (!FThread)
+            RaiseInternal(u"CreateThread failed");
     }
     ~TCallThread() {
         {
@@ -112,10 +114,9 @@ public:
         FState->Changed.notify_all();
         // A call given up on may still wait for the network: the thread ends on its own once it
         // comes back, holding the state until then.
-        if (FAbandoned)
-            FThread.detach();
-        else
-            FThread.join();
+        if (!FAbandoned)
+            WaitForSingleObject(FThread, INFINITE);
+        CloseHandle(FThread);
     }
     TCallThread(const TCallThread&) = delete;
     TCallThread& operator=(const TCallThread&) = delete;
@@ -206,7 +207,7 @@ private:
     }
 
     std::shared_ptr<TState> FState;
-    std::thread FThread;
+    HANDLE FThread = nullptr;
     bool FAbandoned = false;
 };
 
