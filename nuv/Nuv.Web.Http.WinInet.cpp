@@ -159,9 +159,6 @@ public:
         return outcome;
     }
 
-    // A call was given up on; the thread cannot take another.
-    bool Abandoned() const { return FAbandoned; }
-
 private:
     // How long an interrupted call may take to come back before it is given up on.
     static constexpr int kGraceMs = 100;
@@ -331,13 +328,14 @@ private:
             FInterrupted = true;
             FRequest.reset();
         });
-        if (outcome.Done && outcome.Ok)
-            return;
-        if (outcome.TimedOut || (outcome.Done && outcome.Failure.Code == ERROR_INTERNET_TIMEOUT))
+        if (outcome.TimedOut ||
+            (outcome.Done && !outcome.Ok && outcome.Failure.Code == ERROR_INTERNET_TIMEOUT))
             throw TimeoutError(int32_t(ERROR_INTERNET_TIMEOUT), FTimeoutMs);
+        // Closed while the call came back anyway: the request is gone all the same.
         if (FInterrupted)
             throw EHttpCancel();
-        RaiseFailure(outcome.Failure, failureText);
+        if (!outcome.Ok)
+            RaiseFailure(outcome.Failure, failureText);
     }
 
     // Sends the request with its header block and body, if any, from the body's start.
@@ -404,16 +402,16 @@ private:
             }
             // A proxy or server asking for credentials it can be given makes WinInet ask for the
             // request again, body and all.
-            bool retry = false;
+            auto retry = std::make_shared<bool>(false);
             WaitFor(
-                [request, &retry] {
+                [request, retry] {
                     if (HttpEndRequestW(request, nullptr, 0, 0))
                         return true;
-                    retry = GetLastError() == ERROR_INTERNET_FORCE_RETRY;
-                    return retry;
+                    *retry = GetLastError() == ERROR_INTERNET_FORCE_RETRY;
+                    return *retry;
                 },
                 limit, kSendFailed);
-            if (!retry || attempt >= 1)
+            if (!*retry || attempt >= 1)
                 return;
             body->SetPosition(0);
         }
