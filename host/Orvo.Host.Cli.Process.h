@@ -30,7 +30,7 @@ public:
     TOrvoCliProfileLock& operator=(const TOrvoCliProfileLock&) = delete;
 
 private:
-    int FFile = -1;
+    intptr_t FFile = -1; // a platform::FileHandle
 };
 
 // Lets the command that started a background continuation end with this status and what the

@@ -8,13 +8,13 @@
 #include "host/Orvo.Host.Cli.Process.h"
 #include "host/Orvo.Host.MusicLibrary.Browser.h"
 #include "host/Orvo.Host.UI.Automation.h"
+#include "platform/Platform.Files.h"
 #include "platform/Platform.Threads.h"
 #include "sdk/api/OrvoAPI.Tunedex.h"
 
 #include <CLI/CLI.hpp>
 
-#include <signal.h>
-#include <unistd.h>
+#include <csignal>
 
 #include <algorithm>
 #include <atomic>
@@ -52,25 +52,24 @@ static_assert(std::atomic<bool>::is_always_lock_free);
 
 extern "C" void OnInterrupt(int) {
     Interrupted.store(true);
+    // Some systems reset the handler once it has run; a second Ctrl-C is still ours.
+    std::signal(SIGINT, OnInterrupt);
 }
 
+// Calls under way go on (the C library restarts them); the wait notices the flag within its
+// next slice.
 class TInterruptHandler {
 public:
     TInterruptHandler() {
         Interrupted.store(false);
-        struct sigaction action = {};
-        action.sa_handler = OnInterrupt;
-        // Calls under way go on; the wait notices the flag within its next slice.
-        action.sa_flags = SA_RESTART;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &FPrevious);
+        FPrevious = std::signal(SIGINT, OnInterrupt);
     }
-    ~TInterruptHandler() { sigaction(SIGINT, &FPrevious, nullptr); }
+    ~TInterruptHandler() { std::signal(SIGINT, FPrevious == SIG_ERR ? SIG_DFL : FPrevious); }
     TInterruptHandler(const TInterruptHandler&) = delete;
     TInterruptHandler& operator=(const TInterruptHandler&) = delete;
 
 private:
-    struct sigaction FPrevious = {};
+    void (*FPrevious)(int) = SIG_DFL;
 };
 
 class TRefreshCommand : public TOrvoCliCommand {
@@ -196,7 +195,7 @@ private:
     bool WaitForRun(TOrvoCliContext& context, TOrvoHost& host, TOrvoHostMLBrowser& browser,
                     int64_t shownBefore) {
         TOrvoHostMLStorageManager& tasks = browser.Manager();
-        const bool terminal = &context.Out == &std::cout && isatty(STDOUT_FILENO);
+        const bool terminal = &context.Out == &std::cout && platform::StandardOutputIsTerminal();
         TOrvoHostTaskDisplay display(context.Out, terminal);
         TOrvoHostTaskLog lines(context.Out);
         const auto show = [&] {

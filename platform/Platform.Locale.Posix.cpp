@@ -177,4 +177,18 @@ std::u16string DecimalSeparator() {
     return separator;
 }
 
+size_t DisplayWidth(std::u16string_view text) {
+    size_t width = 0;
+    for (size_t i = 0; i < text.size();) {
+        UChar32 c;
+        U16_NEXT(text.data(), i, text.size(), c);
+        const int8_t type = u_charType(c);
+        if (type == U_NON_SPACING_MARK || type == U_ENCLOSING_MARK || type == U_FORMAT_CHAR)
+            continue;
+        const int eaw = u_getIntPropertyValue(c, UCHAR_EAST_ASIAN_WIDTH);
+        width += eaw == U_EA_WIDE || eaw == U_EA_FULLWIDTH ? 2 : 1;
+    }
+    return width;
+}
+
 } // namespace platform

@@ -1,9 +1,13 @@
 #include "platform/Platform.System.h"
 
+#include "platform/Platform.Paths.h"
+
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <spawn.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
@@ -160,6 +164,12 @@ bool ShellOpen(const std::string& target) {
     return true;
 }
 
+bool FileExists(const std::string& name) {
+    struct stat info {};
+    return !name.empty() && name.find('\0') == std::string::npos && stat(name.c_str(), &info) == 0 &&
+           !S_ISDIR(info.st_mode);
+}
+
 std::string ExecutablePath() {
     std::string path(4096, '\0');
     const ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size());
@@ -167,6 +177,27 @@ std::string ExecutablePath() {
         return {};
     path.resize(size_t(length));
     return path;
+}
+
+} // namespace platform
+
+namespace platform {
+
+void* LoadModule(const std::string& path, std::string& error) {
+    void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!module) {
+        const char* reason = ::dlerror();
+        error = reason ? reason : "unknown error";
+    }
+    return module;
+}
+
+void* ModuleSymbol(void* module, const char* name) {
+    return ::dlsym(module, name);
+}
+
+void UnloadModule(void* module) {
+    ::dlclose(module);
 }
 
 } // namespace platform
