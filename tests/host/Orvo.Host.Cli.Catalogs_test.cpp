@@ -130,6 +130,8 @@ protected:
 };
 
 TEST_F(CatalogCommands, LookUpsListWhatTheEditorFinds) {
+    if (!testsupport::TSrvNameServer::AnswersAreRead())
+        GTEST_SKIP() << "this system's DNS client reads no SRV answer from a loopback stand-in";
     const CliRun servers = Tunedex({"servers"});
     ASSERT_EQ(servers.Status, 0) << servers.Err;
     EXPECT_EQ(Lines(servers.Out),
