@@ -235,9 +235,13 @@ std::u16string TOrvoCliPluginLog::Find(TTunedexRefreshOutcome outcome, std::u16s
     in.seekg(std::streamoff(FStart));
     std::u16string reason;
     TTunedexRefreshLogEntry entry;
-    for (std::string line; std::getline(in, line);)
+    for (std::string line; std::getline(in, line);) {
+        // Written in text mode on Windows, the lines end in CR LF.
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
         if (ParseTunedexRefreshLogLine(FromUtf8(line), entry) && entry.Outcome == outcome &&
             entry.Title == title)
             reason = std::move(entry.Reason);
+    }
     return reason;
 }

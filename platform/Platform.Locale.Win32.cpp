@@ -1,5 +1,7 @@
 #include "platform/Platform.Locale.h"
 
+#include "platform/Platform.Internal.h"
+
 #include "platform/Platform.Win32.h"
 
 namespace platform {
@@ -101,21 +103,7 @@ std::string CollationLocaleName() {
 }
 
 std::u16string TimeSeparatorOf(const std::string& locale) {
-    const std::u16string fallback = u":";
-    const std::u16string pattern = LocaleText(SystemLocaleName(locale), LOCALE_SSHORTTIME);
-    // The separator is whatever stands between the hour field and the minute field.
-    const size_t hour = pattern.find_first_of(u"Hh");
-    if (hour == std::u16string::npos)
-        return fallback;
-    const size_t after = pattern.find_first_not_of(pattern[hour], hour);
-    const size_t minute = pattern.find(u'm', hour);
-    if (after == std::u16string::npos || minute != after + 1)
-        return fallback;
-    const char16_t separator = pattern[after];
-    const bool letter = (separator >= u'A' && separator <= u'Z') || (separator >= u'a' && separator <= u'z');
-    if (letter || separator == u'\'' || separator <= u' ')
-        return fallback;
-    return std::u16string(1, separator);
+    return TimeSeparatorInPattern(LocaleText(SystemLocaleName(locale), LOCALE_SSHORTTIME), u"Hh");
 }
 
 std::u16string TimeSeparator() {

@@ -1,5 +1,7 @@
 #include "platform/Platform.System.h"
 
+#include "platform/Platform.Internal.h"
+
 #include "platform/Platform.Paths.h"
 
 #include <dlfcn.h>
@@ -81,17 +83,6 @@ std::string TemporaryFolder() {
 }
 
 namespace {
-std::mutex GShellOpenLock;
-ShellOpenHandler GShellOpenHandler;
-} // namespace
-
-ShellOpenHandler SetShellOpenHandler(ShellOpenHandler handler) {
-    std::lock_guard lock(GShellOpenLock);
-    std::swap(GShellOpenHandler, handler);
-    return handler;
-}
-
-namespace {
 size_t PageRound(size_t size) {
     static const size_t page = size_t(::sysconf(_SC_PAGESIZE));
     return (size + page - 1) / page * page;
@@ -126,16 +117,8 @@ void FreeLargeBlock(void* block, size_t size) {
 }
 
 bool ShellOpen(const std::string& target) {
-    ShellOpenHandler handler;
-    {
-        std::lock_guard lock(GShellOpenLock);
-        handler = GShellOpenHandler;
-    }
-    // Called outside the lock, so that a handler may itself set another handler.
-    if (handler) {
-        handler(target);
+    if (HandToShellOpenHandler(target))
         return true;
-    }
     const char* argv[] = {"xdg-open", target.c_str(), nullptr};
     pid_t pid = 0;
     posix_spawn_file_actions_t actions;

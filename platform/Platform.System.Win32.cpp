@@ -1,5 +1,7 @@
 #include "platform/Platform.System.h"
 
+#include "platform/Platform.Internal.h"
+
 #include "platform/Platform.Paths.h"
 
 #include "platform/Platform.Win32.h"
@@ -134,17 +136,6 @@ std::string TemporaryFolder() {
     return win32::Utf16ToUtf8(folder);
 }
 
-namespace {
-std::mutex GShellOpenLock;
-ShellOpenHandler GShellOpenHandler;
-} // namespace
-
-ShellOpenHandler SetShellOpenHandler(ShellOpenHandler handler) {
-    std::lock_guard lock(GShellOpenLock);
-    std::swap(GShellOpenHandler, handler);
-    return handler;
-}
-
 // Reserved and committed at once: the blocks are filled straight away. Growing copies into a new
 // block, as the system cannot move pages between reservations.
 void* AllocateLargeBlock(size_t size) {
@@ -169,15 +160,8 @@ void FreeLargeBlock(void* block, size_t) {
 }
 
 bool ShellOpen(const std::string& target) {
-    ShellOpenHandler handler;
-    {
-        std::lock_guard lock(GShellOpenLock);
-        handler = GShellOpenHandler;
-    }
-    if (handler) {
-        handler(target);
+    if (HandToShellOpenHandler(target))
         return true;
-    }
     const std::u16string wide = win32::Utf8ToUtf16(target);
     // The shell may start its handler through COM on this thread.
     const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);

@@ -1,4 +1,4 @@
-#include "platform/Platform.Threads.h"
+#include "platform/Platform.Internal.h"
 
 #include "platform/Platform.System.h"
 
@@ -21,12 +21,6 @@
 #include <vector>
 
 namespace platform {
-
-struct WorkGroup::State {
-    std::mutex Lock;
-    std::condition_variable Idle;
-    size_t Running = 0; // queued or running, not yet returned
-};
 
 namespace {
 
@@ -59,7 +53,6 @@ struct Pool {
 thread_local ThreadPriority tCurrentPriority = ThreadPriority::Normal;
 
 void EnqueueLocked(Pool& pool, WorkItem item);
-void LeaveGroup(std::shared_ptr<WorkGroup::State> group);
 
 void PoolThread() {
     Pool& pool = Leaked<Pool>();
@@ -84,7 +77,7 @@ void PoolThread() {
             // Work items handle their own failures; one that does not must not take the pool down.
         }
         if (item.Group)
-            LeaveGroup(std::move(item.Group));
+            LeaveWorkGroup(std::move(item.Group));
         // A thread whose priority stays lowered would run later items slowly; let it end instead.
         const bool usable =
             tCurrentPriority == ThreadPriority::Normal || SetCurrentThreadPriority(ThreadPriority::Normal);
@@ -268,14 +261,6 @@ void EnqueueLocked(Pool& pool, WorkItem item) {
     pool.Arrived.notify_one();
 }
 
-// The group's state is kept alive by the item until here, so a waiter that wakes and destroys
-// its group leaves nothing dangling.
-void LeaveGroup(std::shared_ptr<WorkGroup::State> group) {
-    std::lock_guard guard(group->Lock);
-    if (--group->Running == 0)
-        group->Idle.notify_all();
-}
-
 } // namespace
 
 void QueueWorkItem(void (*work)(void* context), void* context) {
@@ -284,47 +269,14 @@ void QueueWorkItem(void (*work)(void* context), void* context) {
     EnqueueLocked(pool, {work, context, nullptr});
 }
 
-WorkGroup::WorkGroup() : FState(std::make_shared<State>()) {}
-
-WorkGroup::~WorkGroup() = default;
-
 void WorkGroup::Queue(void (*work)(void* context), void* context) {
-    {
-        std::lock_guard guard(FState->Lock);
-        ++FState->Running;
-    }
+    EnterWorkGroup(FState);
     try {
         Pool& pool = Leaked<Pool>();
         std::lock_guard guard(pool.Lock);
         EnqueueLocked(pool, {work, context, FState});
     } catch (...) {
-        LeaveGroup(FState);
-        throw;
-    }
-}
-
-bool WorkGroup::WaitIdle(uint32_t timeoutMs) {
-    std::unique_lock lock(FState->Lock);
-    const auto idle = [this] { return FState->Running == 0; };
-    if (timeoutMs == Infinite) {
-        FState->Idle.wait(lock, idle);
-        return true;
-    }
-    return FState->Idle.wait_for(lock, std::chrono::milliseconds(timeoutMs), idle);
-}
-
-void QueueWorkItem(std::function<void()> work) {
-    auto* owned = new std::function<void()>(std::move(work));
-    try {
-        QueueWorkItem(
-            [](void* context) {
-                const std::unique_ptr<std::function<void()>> call(
-                    static_cast<std::function<void()>*>(context));
-                (*call)();
-            },
-            owned);
-    } catch (...) {
-        delete owned;
+        LeaveWorkGroup(FState);
         throw;
     }
 }

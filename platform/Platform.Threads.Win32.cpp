@@ -2,7 +2,7 @@
 // and the main thread's message queue, reached through a message-only window that receives a
 // registered message for every posted call, while sent calls are sent messages. Anything that
 // pumps the main thread's messages, a player's own message loop included, serves them.
-#include "platform/Platform.Threads.h"
+#include "platform/Platform.Internal.h"
 
 #include "platform/Platform.System.h"
 #include "platform/Platform.Win32.h"
@@ -19,12 +19,6 @@
 #include <vector>
 
 namespace platform {
-
-struct WorkGroup::State {
-    std::mutex Lock;
-    std::condition_variable Idle;
-    size_t Running = 0; // queued or running, not yet returned
-};
 
 namespace {
 
@@ -51,12 +45,6 @@ std::atomic<unsigned> gItemsQueued{0};
 
 thread_local ThreadPriority tCurrentPriority = ThreadPriority::Normal;
 
-void LeaveGroup(std::shared_ptr<WorkGroup::State> group) {
-    std::lock_guard guard(group->Lock);
-    if (--group->Running == 0)
-        group->Idle.notify_all();
-}
-
 void CALLBACK RunWorkItem(PTP_CALLBACK_INSTANCE instance, void* context) {
     // Items may run for minutes: the pool starts another thread rather than hold the next item.
     ::CallbackMayRunLong(instance);
@@ -73,7 +61,7 @@ void CALLBACK RunWorkItem(PTP_CALLBACK_INSTANCE instance, void* context) {
         SetCurrentThreadPriority(ThreadPriority::Normal);
     --gItemsRunning;
     if (item->Group)
-        LeaveGroup(std::move(item->Group));
+        LeaveWorkGroup(std::move(item->Group));
 }
 
 void Submit(WorkItem item) {
@@ -337,45 +325,12 @@ void QueueWorkItem(void (*work)(void* context), void* context) {
     Submit({work, context, nullptr});
 }
 
-WorkGroup::WorkGroup() : FState(std::make_shared<State>()) {}
-
-WorkGroup::~WorkGroup() = default;
-
 void WorkGroup::Queue(void (*work)(void* context), void* context) {
-    {
-        std::lock_guard guard(FState->Lock);
-        ++FState->Running;
-    }
+    EnterWorkGroup(FState);
     try {
         Submit({work, context, FState});
     } catch (...) {
-        LeaveGroup(FState);
-        throw;
-    }
-}
-
-bool WorkGroup::WaitIdle(uint32_t timeoutMs) {
-    std::unique_lock lock(FState->Lock);
-    const auto idle = [this] { return FState->Running == 0; };
-    if (timeoutMs == Infinite) {
-        FState->Idle.wait(lock, idle);
-        return true;
-    }
-    return FState->Idle.wait_for(lock, std::chrono::milliseconds(timeoutMs), idle);
-}
-
-void QueueWorkItem(std::function<void()> work) {
-    auto* owned = new std::function<void()>(std::move(work));
-    try {
-        QueueWorkItem(
-            [](void* context) {
-                const std::unique_ptr<std::function<void()>> call(
-                    static_cast<std::function<void()>*>(context));
-                (*call)();
-            },
-            owned);
-    } catch (...) {
-        delete owned;
+        LeaveWorkGroup(FState);
         throw;
     }
 }
