@@ -2,6 +2,7 @@
 // each done with the catalogue manager and editor as a person would.
 
 #include "host/Orvo.Host.Cli.Dialogs.h"
+#include "platform/Platform.Files.h"
 #include "platform/Platform.Locale.h"
 #include "platform/Platform.Paths.h"
 
@@ -300,11 +301,11 @@ private:
     struct TScratchProfile {
         std::filesystem::path Path;
         TScratchProfile() {
-            std::string pattern =
-                (std::filesystem::temp_directory_path() / "tunedex-preview-XXXXXX").string();
-            if (!mkdtemp(pattern.data()))
+            std::string error;
+            const std::string folder = platform::TemporaryFolderCreate("tunedex-preview-", error);
+            if (folder.empty())
                 throw Exception(u"Cannot make a scratch profile for the preview");
-            Path = pattern;
+            Path = folder;
         }
         ~TScratchProfile() {
             std::error_code ignored;

@@ -1,11 +1,10 @@
 #include "host/Orvo.Host.Cli.Dialogs.h"
+#include "platform/Platform.Files.h"
 
 #include "nuv/Nuv.SQLite3.h"
 #include "platform/Platform.Locale.h"
 #include "platform/Platform.System.h"
 #include "platform/Platform.Threads.h"
-
-#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 
@@ -203,7 +202,7 @@ void TOrvoCliEditor::Save() {
 
 TOrvoCliSession::TOrvoCliSession(TOrvoCliContext& context)
     : FContext(context), FOwnedHost(std::make_unique<TOrvoHost>(context.Settings)), FHost(*FOwnedHost),
-      FProgress(&context.Out == &std::cout && ::isatty(STDOUT_FILENO) == 1) {
+      FProgress(&context.Out == &std::cout && platform::StandardOutputIsTerminal()) {
     const HRESULT result = FHost.Initialize();
     if (Failed(result))
         throw Exception(FromUtf8(InitializationFailure(result, context.Settings)));

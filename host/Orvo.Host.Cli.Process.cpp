@@ -1,15 +1,18 @@
 #include "host/Orvo.Host.Cli.Process.h"
 
+#include "platform/Platform.Files.h"
 #include "platform/Platform.System.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/file.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -22,6 +25,7 @@ namespace {
 
 constexpr const char* kLockFile = "Tunedex.lock";
 
+#ifndef _WIN32
 bool WriteAll(int file, std::string_view data) {
     while (!data.empty()) {
         const ssize_t n = write(file, data.data(), data.size());
@@ -54,6 +58,7 @@ bool RunsOtherThreads() {
         ++threads;
     return threads > 1;
 }
+#endif
 
 } // namespace
 
@@ -73,43 +78,45 @@ fs::path CliProfileFolder(const TOrvoHostSettings& settings) {
 TOrvoCliProfileLock::TOrvoCliProfileLock(TOrvoCliContext& context, bool wait) {
     const fs::path folder = CliProfileFolder(context.Settings);
     const std::string path = (folder / kLockFile).string();
-    FFile = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (FFile < 0)
-        throw Exception(Format(u"Cannot open the profile's lock file \"%s\": %s", FromUtf8(path),
-                               FromUtf8(std::strerror(errno))));
-    if (flock(FFile, LOCK_EX | LOCK_NB) == 0)
-        return;
-    const int busy = errno;
-    if (busy != EWOULDBLOCK || !wait) {
-        close(FFile);
-        FFile = -1;
-        if (busy == EWOULDBLOCK)
-            throw Exception(Format(u"Another tunedex is changing the catalogues of %s; try again once it "
-                                   u"has finished, or leave out --no-wait to wait for it",
-                                   FromUtf8(folder.string())));
-        throw Exception(Format(u"Cannot lock the profile \"%s\": %s", FromUtf8(folder.string()),
-                               FromUtf8(std::strerror(busy))));
+    std::string error;
+    FFile = platform::FileOpen(path, platform::FileMode::ReadWrite, error);
+    if (FFile == platform::InvalidFile)
+        FFile = platform::FileOpen(path, platform::FileMode::Create, error);
+    if (FFile == platform::InvalidFile)
+        throw Exception(
+            Format(u"Cannot open the profile's lock file \"%s\": %s", FromUtf8(path), FromUtf8(error)));
+    platform::FileLockResult result = platform::FileLock(FFile, false, error);
+    if (result == platform::FileLockResult::Busy && wait) {
+        context.Err << "tunedex: another tunedex is changing the catalogues of "
+                    << TerminalText(folder.string()) << "; waiting for it to finish...\n"
+                    << std::flush;
+        result = platform::FileLock(FFile, true, error);
     }
-    context.Err << "tunedex: another tunedex is changing the catalogues of " << TerminalText(folder.string())
-                << "; waiting for it to finish...\n"
-                << std::flush;
-    while (flock(FFile, LOCK_EX) != 0)
-        if (errno != EINTR) {
-            const int failed = errno;
-            close(FFile);
-            FFile = -1;
-            throw Exception(Format(u"Cannot lock the profile \"%s\": %s", FromUtf8(folder.string()),
-                                   FromUtf8(std::strerror(failed))));
-        }
+    if (result == platform::FileLockResult::Locked)
+        return;
+    platform::FileClose(FFile);
+    FFile = platform::InvalidFile;
+    if (result == platform::FileLockResult::Busy)
+        throw Exception(Format(u"Another tunedex is changing the catalogues of %s; try again once it "
+                               u"has finished, or leave out --no-wait to wait for it",
+                               FromUtf8(folder.string())));
+    throw Exception(
+        Format(u"Cannot lock the profile \"%s\": %s", FromUtf8(folder.string()), FromUtf8(error)));
 }
 
 TOrvoCliProfileLock::~TOrvoCliProfileLock() {
-    if (FFile >= 0)
-        close(FFile);
+    platform::FileClose(FFile);
 }
 
 // ---- the background continuation
 
+#ifdef _WIN32
+int RunInBackground(TOrvoCliContext&, const TOrvoCliWork&) {
+    // Windows cannot fork: a continuation there would be a new process started with the command's
+    // arguments, which this host does not do yet.
+    throw Exception(u"--no-wait is not available on Windows yet");
+}
+#else
 int RunInBackground(TOrvoCliContext& context, const TOrvoCliWork& work) {
     // A child forked from a process with other threads would lack them, and any lock one of them
     // held would stay taken.
@@ -175,6 +182,7 @@ int RunInBackground(TOrvoCliContext& context, const TOrvoCliWork& work) {
     context.Err << answer.substr(std::min(answer.size(), at + length)) << std::flush;
     return status;
 }
+#endif
 
 int RunChangingCatalogues(TOrvoCliContext& context, bool noWait, const TOrvoCliWork& work) {
     if (noWait)
@@ -196,10 +204,10 @@ TOrvoCliPluginLog::TOrvoCliPluginLog() {
         if (ignored)
             FStart = 0;
     } else {
-        FPath = platform::TemporaryFolder() + "/tunedex-" + std::to_string(getpid()) + ".log";
+        FPath = platform::TemporaryFolder() + "/tunedex-" + std::to_string(platform::ProcessId()) + ".log";
         std::error_code ignored;
         fs::remove(FPath, ignored);
-        setenv("TUNEDEX_LOG", FPath.c_str(), 1);
+        platform::SetEnvironment("TUNEDEX_LOG", FPath);
         FOwned = true;
     }
 }
@@ -207,7 +215,7 @@ TOrvoCliPluginLog::TOrvoCliPluginLog() {
 TOrvoCliPluginLog::~TOrvoCliPluginLog() {
     if (!FOwned)
         return;
-    unsetenv("TUNEDEX_LOG");
+    platform::RemoveEnvironment("TUNEDEX_LOG");
     std::error_code ignored;
     fs::remove(FPath, ignored);
 }
@@ -229,10 +237,14 @@ std::u16string TOrvoCliPluginLog::Find(TTunedexRefreshOutcome outcome, std::u16s
     in.seekg(std::streamoff(FStart));
     std::u16string reason;
     TTunedexRefreshLogEntry entry;
-    for (std::string line; std::getline(in, line);)
+    for (std::string line; std::getline(in, line);) {
+        // Written in text mode on Windows, the lines end in CR LF.
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
         if (ParseTunedexRefreshLogLine(FromUtf8(line), entry) && entry.Outcome == outcome &&
             entry.Title == title)
             reason = std::move(entry.Reason);
+    }
     return reason;
 }
 
@@ -241,28 +253,31 @@ namespace {
 std::atomic<bool> InterruptRaised{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
-extern "C" void OnInterrupt(int) {
+extern "C" void OnInterrupt(int signal) {
     InterruptRaised.store(true);
+    // Some systems reset the handler once it has run; a second Ctrl-C is still ours.
+    std::signal(signal, OnInterrupt);
+}
+
+void Restore(int signal, void (*previous)(int)) {
+    std::signal(signal, previous == SIG_ERR ? SIG_DFL : previous);
 }
 
 } // namespace
 
+// Calls under way go on (the C library restarts them where the system can); the wait notices the
+// flag within its next slice.
 TOrvoCliInterrupt::TOrvoCliInterrupt(bool terminate) : FTerminate(terminate) {
     InterruptRaised.store(false);
-    struct sigaction action = {};
-    action.sa_handler = OnInterrupt;
-    // Calls under way go on; the wait notices the flag within its next slice.
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &FPrevious[0]);
+    FPrevious[0] = std::signal(SIGINT, OnInterrupt);
     if (FTerminate)
-        sigaction(SIGTERM, &action, &FPrevious[1]);
+        FPrevious[1] = std::signal(SIGTERM, OnInterrupt);
 }
 
 TOrvoCliInterrupt::~TOrvoCliInterrupt() {
-    sigaction(SIGINT, &FPrevious[0], nullptr);
+    Restore(SIGINT, FPrevious[0]);
     if (FTerminate)
-        sigaction(SIGTERM, &FPrevious[1], nullptr);
+        Restore(SIGTERM, FPrevious[1]);
 }
 
 bool TOrvoCliInterrupt::Interrupted() const {

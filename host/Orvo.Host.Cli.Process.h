@@ -9,7 +9,7 @@
 #include "host/Orvo.Host.Cli.h"
 #include "sdk/api/OrvoAPI.Tunedex.h"
 
-#include <signal.h>
+#include <csignal>
 
 #include <cstdint>
 #include <filesystem>
@@ -32,7 +32,7 @@ public:
     TOrvoCliProfileLock& operator=(const TOrvoCliProfileLock&) = delete;
 
 private:
-    int FFile = -1;
+    intptr_t FFile = -1; // a platform::FileHandle
 };
 
 // Lets the command that started a background continuation end with this status and what the
@@ -97,6 +97,6 @@ public:
     bool Interrupted() const;
 
 private:
-    struct sigaction FPrevious[2] = {};
+    void (*FPrevious[2])(int) = {SIG_DFL, SIG_DFL};
     bool FTerminate;
 };

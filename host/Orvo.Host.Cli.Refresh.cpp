@@ -7,12 +7,11 @@
 #include "host/Orvo.Host.Cli.Refresh.h"
 #include "host/Orvo.Host.Cli.Process.h"
 #include "host/Orvo.Host.UI.Automation.h"
+#include "platform/Platform.Files.h"
 #include "platform/Platform.Threads.h"
 #include "sdk/api/OrvoAPI.Tunedex.h"
 
 #include <CLI/CLI.hpp>
-
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -192,7 +191,7 @@ private:
     bool WaitForRun(TOrvoCliContext& context, TOrvoHost& host, TOrvoHostMLBrowser& browser,
                     int64_t shownBefore) {
         TOrvoHostMLStorageManager& tasks = browser.Manager();
-        const bool terminal = &context.Out == &std::cout && isatty(STDOUT_FILENO);
+        const bool terminal = &context.Out == &std::cout && platform::StandardOutputIsTerminal();
         TOrvoHostTaskDisplay display(context.Out, terminal);
         TOrvoHostTaskLog lines(context.Out);
         const auto show = [&] {

@@ -2,8 +2,7 @@
 
 #include "nuv/Nuv.Strings.h"
 
-#include <unicode/uchar.h>
-#include <unicode/utf16.h>
+#include "platform/Platform.Locale.h"
 
 namespace {
 
@@ -62,23 +61,13 @@ std::string TerminalMessage(std::string_view utf8, size_t maxChars) {
     if (text.size() <= maxChars)
         return TerminalText(std::u16string_view(text));
     size_t cut = maxChars;
-    if (U16_IS_TRAIL(text[cut]))
+    // Never between the two halves of a surrogate pair.
+    if ((text[cut] & 0xFC00) == 0xDC00)
         --cut;
     return TerminalText(std::u16string_view(text).substr(0, cut)) + "... (" +
            std::to_string(text.size() - cut) + " more characters)";
 }
 
 size_t TerminalWidth(std::string_view utf8) {
-    const std::u16string text = FromUtf8(utf8);
-    size_t width = 0;
-    for (size_t i = 0; i < text.size();) {
-        UChar32 c;
-        U16_NEXT(text.data(), i, text.size(), c);
-        const int8_t type = u_charType(c);
-        if (type == U_NON_SPACING_MARK || type == U_ENCLOSING_MARK || type == U_FORMAT_CHAR)
-            continue;
-        const int eaw = u_getIntPropertyValue(c, UCHAR_EAST_ASIAN_WIDTH);
-        width += eaw == U_EA_WIDE || eaw == U_EA_FULLWIDTH ? 2 : 1;
-    }
-    return width;
+    return platform::DisplayWidth(FromUtf8(utf8));
 }

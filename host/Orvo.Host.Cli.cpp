@@ -55,7 +55,7 @@ std::string CatalogueDamage(const std::filesystem::path& database) {
         return {};
     sqlite3* connection = nullptr;
     std::unique_ptr<sqlite3, int (*)(sqlite3*)> owner(nullptr, sqlite3_close);
-    if (sqlite3_open_v2(database.c_str(), &connection, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(database.string().c_str(), &connection, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
         sqlite3_close(connection);
         return {};
     }

@@ -3,7 +3,7 @@
 #include "nuv/Nuv.Exceptions.h"
 #include "nuv/Nuv.Strings.h"
 
-#include <dlfcn.h>
+#include "platform/Platform.System.h"
 
 namespace {
 [[noreturn]] void RaiseLoad(const std::string& path, std::u16string_view reason) {
@@ -12,13 +12,13 @@ namespace {
 } // namespace
 
 TOrvoHostPluginModule::TOrvoHostPluginModule(const std::string& path) : FPath(path) {
-    FHandle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!FHandle) {
-        const char* error = ::dlerror();
-        RaiseLoad(path, FromUtf8(error ? error : "unknown error"));
-    }
+    std::string error;
+    FHandle = platform::LoadModule(path, error);
+    if (!FHandle)
+        RaiseLoad(path, FromUtf8(error));
     try {
-        auto entry = reinterpret_cast<TOrvoPluginGetHeader>(::dlsym(FHandle, ORVO_PLUGIN_ENTRY));
+        auto entry =
+            reinterpret_cast<TOrvoPluginGetHeader>(platform::ModuleSymbol(FHandle, ORVO_PLUGIN_ENTRY));
         if (!entry)
             RaiseLoad(path, u"the library has no OrvoPluginGetHeader");
         const HRESULT result = entry(FPlugin.put());
@@ -26,7 +26,7 @@ TOrvoHostPluginModule::TOrvoHostPluginModule(const std::string& path) : FPath(pa
             RaiseLoad(path, Format(u"OrvoPluginGetHeader failed (0x%08X)", uint32_t(result)));
     } catch (...) {
         FPlugin.Reset();
-        ::dlclose(FHandle);
+        platform::UnloadModule(FHandle);
         throw;
     }
 }
@@ -34,7 +34,7 @@ TOrvoHostPluginModule::TOrvoHostPluginModule(const std::string& path) : FPath(pa
 TOrvoHostPluginModule::~TOrvoHostPluginModule() {
     // The object's code lives in the library: it must be gone before the library is.
     FPlugin.Reset();
-    ::dlclose(FHandle);
+    platform::UnloadModule(FHandle);
 }
 
 std::u16string TOrvoHostPluginModule::InfoText(int32_t index) const {

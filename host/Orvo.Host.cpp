@@ -110,16 +110,29 @@ fs::path TOrvoHost::DefaultProfileFolder() {
     // A relative XDG_DATA_HOME is invalid and ignored, as the base-directory rules say.
     if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data == '/')
         return fs::path(data) / "tunedex";
+#ifdef _WIN32
+    // Where Windows programs keep what a user's profile carries from machine to machine.
+    if (const char* data = std::getenv("APPDATA"); data && *data)
+        return fs::path(data) / "tunedex";
+#endif
     if (const char* home = std::getenv("HOME"); home && *home)
         return fs::path(home) / ".local" / "share" / "tunedex";
     throw Exception(u"Cannot find a profile folder: set TUNEDEX_PROFILE or HOME");
 }
 
+namespace {
+#ifdef _WIN32
+constexpr const char* kPluginFileName = "tunedex.dll";
+#else
+constexpr const char* kPluginFileName = "libtunedex.so";
+#endif
+} // namespace
+
 fs::path TOrvoHost::DefaultPluginFile() {
     const fs::path program = platform::ExecutablePath();
     const fs::path folder = program.empty() ? fs::current_path() : program.parent_path();
-    const fs::path besideLib = (folder / ".." / "lib" / "libtunedex.so").lexically_normal();
-    const fs::path beside = folder / "libtunedex.so";
+    const fs::path besideLib = (folder / ".." / "lib" / kPluginFileName).lexically_normal();
+    const fs::path beside = folder / kPluginFileName;
     if (!fs::exists(besideLib) && fs::exists(beside))
         return beside;
     return besideLib;

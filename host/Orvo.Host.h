@@ -80,7 +80,8 @@ public:
     // $TUNEDEX_PROFILE, else $XDG_DATA_HOME/tunedex, else ~/.local/share/tunedex; raises when
     // none can be had.
     static std::filesystem::path DefaultProfileFolder();
-    // libtunedex.so in ../lib beside the program's folder, else in the program's folder.
+    // libtunedex.so (tunedex.dll on Windows) in ../lib beside the program's folder, else in the
+    // program's folder.
     static std::filesystem::path DefaultPluginFile();
 
 private:

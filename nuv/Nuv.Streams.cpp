@@ -2,15 +2,10 @@
 
 #include "nuv/Nuv.Exceptions.h"
 #include "nuv/Nuv.Strings.h"
-#include "platform/Platform.System.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "platform/Platform.Files.h"
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -19,10 +14,6 @@ namespace {
 
 [[noreturn]] void RaiseStream(const std::u16string& what) {
     throw EStreamError(what);
-}
-
-std::u16string ErrnoText(int code) {
-    return FromUtf8(std::strerror(code));
 }
 
 } // namespace
@@ -181,68 +172,48 @@ void TNuvMemoryStream::SetSize(int64_t size) {
 // ---- file
 
 TNuvFileStream::TNuvFileStream(const std::string& path, TNuvFileMode mode) : FFileName(path) {
-    int flags = O_CLOEXEC;
-    switch (mode) {
-    case TNuvFileMode::OpenRead:
-        flags |= O_RDONLY;
-        break;
-    case TNuvFileMode::OpenReadWrite:
-        flags |= O_RDWR;
-        break;
-    case TNuvFileMode::Create:
-        flags |= O_RDWR | O_CREAT | O_TRUNC;
-        break;
-    }
-    FHandle = ::open(path.c_str(), flags, 0644);
-    if (FHandle < 0)
-        RaiseStream(Format(u"Cannot open file \"%s\". %s", FromUtf8(path), ErrnoText(errno)));
+    const platform::FileMode how = mode == TNuvFileMode::OpenRead        ? platform::FileMode::Read
+                                   : mode == TNuvFileMode::OpenReadWrite ? platform::FileMode::ReadWrite
+                                                                         : platform::FileMode::Create;
+    std::string error;
+    FHandle = platform::FileOpen(path, how, error);
+    if (FHandle == platform::InvalidFile)
+        RaiseStream(Format(u"Cannot open file \"%s\". %s", FromUtf8(path), FromUtf8(error)));
 }
 
 TNuvFileStream::~TNuvFileStream() {
-    if (FHandle >= 0)
-        ::close(FHandle);
+    platform::FileClose(FHandle);
 }
 
 int64_t TNuvFileStream::Read(void* buffer, int64_t count) {
-    if (count <= 0)
-        return 0;
-    for (;;) {
-        const ssize_t n = ::read(FHandle, buffer, size_t(count));
-        if (n >= 0)
-            return n;
-        if (errno != EINTR)
-            RaiseStream(Format(u"Cannot read file \"%s\". %s", FromUtf8(FFileName), ErrnoText(errno)));
-    }
+    std::string error;
+    const int64_t n = platform::FileRead(FHandle, buffer, count, error);
+    if (n < 0)
+        RaiseStream(Format(u"Cannot read file \"%s\". %s", FromUtf8(FFileName), FromUtf8(error)));
+    return n;
 }
 
 int64_t TNuvFileStream::Write(const void* buffer, int64_t count) {
-    auto* p = static_cast<const uint8_t*>(buffer);
-    int64_t done = 0;
-    while (done < count) {
-        const ssize_t n = ::write(FHandle, p + done, size_t(count - done));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            RaiseStream(Format(u"Cannot write file \"%s\". %s", FromUtf8(FFileName), ErrnoText(errno)));
-        }
-        done += n;
-    }
-    return done;
+    if (count <= 0)
+        return 0;
+    std::string error;
+    if (!platform::FileWrite(FHandle, buffer, count, error))
+        RaiseStream(Format(u"Cannot write file \"%s\". %s", FromUtf8(FFileName), FromUtf8(error)));
+    return count;
 }
 
 int64_t TNuvFileStream::Seek(int64_t offset, TNuvSeekOrigin origin) {
-    const int whence = origin == TNuvSeekOrigin::Begin     ? SEEK_SET
-                       : origin == TNuvSeekOrigin::Current ? SEEK_CUR
-                                                           : SEEK_END;
-    const off_t at = ::lseek(FHandle, off_t(offset), whence);
+    const int from = origin == TNuvSeekOrigin::Begin ? 0 : origin == TNuvSeekOrigin::Current ? 1 : 2;
+    const int64_t at = platform::FileSeek(FHandle, offset, from);
     if (at < 0)
         RaiseStream(u"Stream seek error");
     return at;
 }
 
 void TNuvFileStream::SetSize(int64_t size) {
-    if (::ftruncate(FHandle, off_t(size)) != 0)
-        RaiseStream(Format(u"Cannot resize file \"%s\". %s", FromUtf8(FFileName), ErrnoText(errno)));
+    std::string error;
+    if (!platform::FileResize(FHandle, size, error))
+        RaiseStream(Format(u"Cannot resize file \"%s\". %s", FromUtf8(FFileName), FromUtf8(error)));
     if (Position() > size)
         Seek(size, TNuvSeekOrigin::Begin);
 }
@@ -333,26 +304,27 @@ void TNuvBufferedFileStream::SetSize(int64_t size) {
 
 int64_t TNuvBufferedFileStream::Size() {
     Flush();
-    struct stat st {};
-    if (::fstat(FHandle, &st) != 0)
+    const int64_t size = platform::FileLength(FHandle);
+    if (size < 0)
         RaiseStream(u"Stream size error");
-    return st.st_size;
+    return size;
 }
 
 // ---- temporary file
 
 std::string TNuvTemporaryFileStream::MakeFile(const std::string& prefix) {
-    std::string pattern = platform::TemporaryFolder() + "/" + prefix + "XXXXXX";
-    const int fd = ::mkstemp(pattern.data());
-    if (fd < 0)
-        RaiseStream(Format(u"Cannot create temporary file. %s", ErrnoText(errno)));
-    ::close(fd);
-    return pattern;
+    std::string error;
+    std::string name = platform::TemporaryFileCreate(prefix, error);
+    if (name.empty())
+        RaiseStream(Format(u"Cannot create temporary file. %s", FromUtf8(error)));
+    return name;
 }
 
 TNuvTemporaryFileStream::TNuvTemporaryFileStream(const std::string& prefix, size_t bufferSize)
     : TNuvBufferedFileStream(MakeFile(prefix), TNuvFileMode::OpenReadWrite, bufferSize) {}
 
 TNuvTemporaryFileStream::~TNuvTemporaryFileStream() {
-    ::unlink(FFileName.c_str());
+    // Still open here: the system removes it once the stream's handle is closed, as files are
+    // opened sharing deletion.
+    platform::FileRemove(FFileName);
 }

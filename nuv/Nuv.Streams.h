@@ -96,7 +96,7 @@ public:
     const std::string& FileName() const { return FFileName; }
 
 protected:
-    int FHandle = -1;
+    intptr_t FHandle = -1; // a platform::FileHandle
     std::string FFileName;
 };
 

@@ -42,4 +42,8 @@ std::u16string DecimalSeparator();
 // The same for a named locale ("" is the root locale).
 std::u16string DecimalSeparatorOf(const std::string& locale);
 
+// The columns a terminal gives the text: two for wide and full-width characters (CJK), none for
+// combining marks and format characters, one for the rest.
+size_t DisplayWidth(std::u16string_view text);
+
 } // namespace platform

@@ -1,7 +1,5 @@
 #include "platform/Platform.Paths.h"
 
-#include <sys/stat.h>
-
 #include <string>
 #include <vector>
 
@@ -74,12 +72,6 @@ bool HasUrlForm(std::u16string_view name) {
         return false;
     const char16_t a = name[i + 1], b = name[i + 2];
     return a == b && (a == u'/' || a == u'\\');
-}
-
-bool FileExists(const std::string& name) {
-    struct stat info {};
-    return !name.empty() && name.find('\0') == std::string::npos && stat(name.c_str(), &info) == 0 &&
-           !S_ISDIR(info.st_mode);
 }
 
 // ---------------------------------------------------------------------------------------------

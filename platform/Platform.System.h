@@ -70,4 +70,11 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
 // Full path of the running program, or empty when it cannot be had.
 std::string ExecutablePath();
 
+// Loads a shared library (UTF-8 path), binding every symbol at once; the libraries it needs are
+// looked for beside it first. Answers nullptr with the system's reason in `error` when it cannot.
+void* LoadModule(const std::string& path, std::string& error);
+// The address of an exported symbol, or nullptr.
+void* ModuleSymbol(void* module, const char* name);
+void UnloadModule(void* module);
+
 } // namespace platform

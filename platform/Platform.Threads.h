@@ -89,7 +89,8 @@ enum class WaitResult : uint32_t { Signalled = 0, TimedOut = 1, Abandoned = 2, F
 // sets it and one that may destroy it after its wait.
 class Event {
 public:
-    explicit Event(bool signalled = false) : FSignalled(signalled) {}
+    explicit Event(bool signalled = false);
+    ~Event();
     Event(const Event&) = delete;
     Event& operator=(const Event&) = delete;
 
@@ -102,10 +103,14 @@ public:
 
 private:
     friend WaitResult WaitServingMainThread(Event& event, uint32_t timeoutMs);
+#ifdef _WIN32
+    void* FHandle; // the system's manual-reset event, which waits for messages can wait on too
+#else
     std::mutex FLock;
     std::condition_variable FChanged;
     std::atomic<bool> FSignalled;
     std::atomic<int> FMainThreadWaiters{0};
+#endif
 };
 
 // Waits for the event. Off the main thread this is Event::Wait. On the main thread, sent and

@@ -5,11 +5,15 @@
 #include "tests/TestSupport.h"
 #include "tests/nuv/Nuv.Web.TestServer.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <cstdint>
@@ -112,35 +116,68 @@ private:
     TLoopbackServer FServer;
 };
 
-// A name server on 127.0.0.1 and a free UDP port that answers every query with the given SRV
-// targets, in the given order; or refuses; or stays silent.
+// A name server on a loopback address that answers every query with the given SRV targets, in the
+// given order; or refuses; or stays silent. On a free UDP port of 127.0.0.1, except on Windows,
+// whose DNS client asks name servers on the DNS port only: there it takes that port on a loopback
+// address of its own (the process's), so that test processes running side by side do not meet.
 class TSrvNameServer {
 public:
     enum TMode { Answer, Refuse, Silent };
 
     explicit TSrvNameServer(std::vector<std::string> targets, TMode mode = Answer)
         : FTargets(std::move(targets)), FMode(mode) {
-        FSocket = ::socket(AF_INET, SOCK_DGRAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(FSocket, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        socklen_t length = sizeof address;
+#ifdef _WIN32
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+        const unsigned process = unsigned(GetCurrentProcessId());
+        address.sin_addr.s_addr = htonl(0x7F000001u | ((process & 0xFFFFu) << 8));
+        address.sin_port = htons(53);
+#endif
+        FSocket = ::socket(AF_INET, SOCK_DGRAM, 0);
+        FBound = ::bind(FSocket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        TLength length = sizeof address;
         ::getsockname(FSocket, reinterpret_cast<sockaddr*>(&address), &length);
+        FHost = FormatAddress(address.sin_addr);
         FPort = ntohs(address.sin_port);
         FThread = std::thread([this] { Serve(); });
     }
     ~TSrvNameServer() {
         FStop = true;
         FThread.join();
+#ifdef _WIN32
+        ::closesocket(FSocket);
+        WSACleanup();
+#else
         ::close(FSocket);
+#endif
     }
     TSrvNameServer(const TSrvNameServer&) = delete;
     TSrvNameServer& operator=(const TSrvNameServer&) = delete;
 
-    // "127.0.0.1:port", as TUNEDEX_DNS_SERVER takes it.
-    std::string Address() const { return "127.0.0.1:" + std::to_string(FPort); }
-    int Queries() const { return FQueries; }
+    // "address:port", as TUNEDEX_DNS_SERVER takes it.
+    std::string Address() const {
+        return FHost + ":" + std::to_string(FPort);
+    }
+    // False when the address could not be taken (on Windows: another program holds the DNS port).
+    bool Bound() const {
+        return FBound;
+    }
+    // False where the system's DNS client reads no SRV answer from this server: Wine's takes no
+    // answer from a server in the asking process and calls every SRV answer a bad packet. Tests
+    // that need the answer skip there; refusals and silence still end as failures.
+    static bool AnswersAreRead() {
+#ifdef _WIN32
+        return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") == nullptr;
+#else
+        return true;
+#endif
+    }
+    int Queries() const {
+        return FQueries;
+    }
     // The name asked for last, dotted.
     std::string LastName() {
         std::lock_guard lock(FLock);
@@ -148,15 +185,35 @@ public:
     }
 
 private:
+#ifdef _WIN32
+    using TSocket = SOCKET;
+    using TLength = int;
+    static int Poll(TSocket socket) {
+        WSAPOLLFD fd{socket, POLLRDNORM, 0};
+        return WSAPoll(&fd, 1, 20);
+    }
+#else
+    using TSocket = int;
+    using TLength = socklen_t;
+    static int Poll(TSocket socket) {
+        pollfd fd{socket, POLLIN, 0};
+        return ::poll(&fd, 1, 20);
+    }
+#endif
+    static std::string FormatAddress(in_addr address) {
+        const uint32_t host = ntohl(address.s_addr);
+        return std::to_string(host >> 24) + "." + std::to_string((host >> 16) & 0xFF) + "." +
+               std::to_string((host >> 8) & 0xFF) + "." + std::to_string(host & 0xFF);
+    }
+
     void Serve() {
         while (!FStop) {
-            pollfd fd{FSocket, POLLIN, 0};
-            if (::poll(&fd, 1, 20) <= 0)
+            if (Poll(FSocket) <= 0)
                 continue;
-            uint8_t query[512];
+            char query[512];
             sockaddr_in from{};
-            socklen_t fromLength = sizeof from;
-            const ssize_t n =
+            TLength fromLength = sizeof from;
+            const auto n =
                 ::recvfrom(FSocket, query, sizeof query, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
             if (n < 12)
                 continue;
@@ -165,7 +222,7 @@ private:
             size_t end = 12;
             std::string name;
             while (end < size_t(n) && query[end] != 0) {
-                const size_t label = query[end];
+                const size_t label = uint8_t(query[end]);
                 if (!name.empty())
                     name += '.';
                 name.append(reinterpret_cast<const char*>(query + end + 1), label);
@@ -203,13 +260,16 @@ private:
                 reply.insert(reply.end(), std::begin(head), std::end(head));
                 reply.insert(reply.end(), data.begin(), data.end());
             }
-            ::sendto(FSocket, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), fromLength);
+            ::sendto(FSocket, reinterpret_cast<const char*>(reply.data()), int(reply.size()), 0,
+                     reinterpret_cast<sockaddr*>(&from), fromLength);
         }
     }
 
     std::vector<std::string> FTargets;
     TMode FMode;
-    int FSocket = -1;
+    TSocket FSocket{};
+    bool FBound = false;
+    std::string FHost;
     int FPort = 0;
     std::atomic<bool> FStop{false};
     std::atomic<int> FQueries{0};

@@ -1,9 +1,9 @@
 #pragma once
 // Helpers every test suite shares.
 
-#include <gtest/gtest.h>
+#include "platform/Platform.Files.h"
 
-#include <unistd.h>
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
@@ -63,7 +63,7 @@ public:
         static std::atomic<unsigned> counter{0};
         const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
         FPath = std::filesystem::temp_directory_path() /
-                ("tunedex-test-" + std::to_string(::getpid()) + "-" + std::to_string(stamp) + "-" +
+                ("tunedex-test-" + std::to_string(platform::ProcessId()) + "-" + std::to_string(stamp) + "-" +
                  std::to_string(counter++));
         std::filesystem::create_directories(FPath);
     }
@@ -94,17 +94,17 @@ public:
             FHadOld = true;
         }
         if (value)
-            ::setenv(name, value, 1);
+            platform::SetEnvironment(name, value);
         else
-            ::unsetenv(name);
+            platform::RemoveEnvironment(name);
     }
     TScopedEnvironment(const char* name, const std::string& value)
         : TScopedEnvironment(name, value.c_str()) {}
     ~TScopedEnvironment() {
         if (FHadOld)
-            ::setenv(FName, FOld.c_str(), 1);
+            platform::SetEnvironment(FName, FOld);
         else
-            ::unsetenv(FName);
+            platform::RemoveEnvironment(FName);
     }
     TScopedEnvironment(const TScopedEnvironment&) = delete;
     TScopedEnvironment& operator=(const TScopedEnvironment&) = delete;

@@ -2,12 +2,11 @@
 // filled from a loopback Radio Browser stand-in with stations chosen by each test.
 
 #include "host/Orvo.Host.Cli.h"
+#include "platform/Platform.System.h"
 #include "tests/Orvo.Tunedex.Providers.RadioBrowser.TestServers.h"
 #include "tests/TestSupport.h"
 #include "tests/host/Orvo.Host.Cli.TestSupport.h"
 #include "zan/Zan.Playlists.h"
-
-#include <dlfcn.h>
 
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
@@ -33,8 +32,9 @@ class StationCommands : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         // Keeps the plug-in's process-wide objects from looking lost between commands.
-        static void* const resident = ::dlopen(TUNEDEX_PLUGIN_FILE, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(resident, nullptr) << ::dlerror();
+        std::string error;
+        static void* const resident = platform::LoadModule(TUNEDEX_PLUGIN_FILE, error);
+        ASSERT_NE(resident, nullptr) << error;
     }
 
     TCliRun Tunedex(std::vector<std::string> args) {

@@ -106,23 +106,32 @@ TEST(HostCli, NamesUnknownCommandsAndExplainsItself) {
 
 using ScopedEnv = testsupport::TScopedEnvironment;
 
-TEST(HostProfile, ComesFromTheEnvironmentInOrder) {
-    {
-        ScopedEnv profile("TUNEDEX_PROFILE", "/p/x"), data("XDG_DATA_HOME", "/d"), home("HOME", "/h");
-        EXPECT_EQ(TOrvoHost::DefaultProfileFolder(), fs::path("/p/x"));
-    }
-    {
-        ScopedEnv profile("TUNEDEX_PROFILE", nullptr), data("XDG_DATA_HOME", "/d"), home("HOME", "/h");
-        EXPECT_EQ(TOrvoHost::DefaultProfileFolder(), fs::path("/d/tunedex"));
-    }
-    {
-        ScopedEnv profile("TUNEDEX_PROFILE", ""), data("XDG_DATA_HOME", "relative"), home("HOME", "/h");
-        EXPECT_EQ(TOrvoHost::DefaultProfileFolder(), fs::path("/h/.local/share/tunedex"));
-    }
-    {
-        ScopedEnv profile("TUNEDEX_PROFILE", nullptr), data("XDG_DATA_HOME", nullptr), home("HOME", nullptr);
-        EXPECT_THROW(TOrvoHost::DefaultProfileFolder(), Exception);
-    }
+TEST(HostProfile, ComesFromTheEnvironmentInOrder){
+    {ScopedEnv profile("TUNEDEX_PROFILE", "/p/x"), data("XDG_DATA_HOME", "/d"), home("HOME", "/h");
+EXPECT_EQ(TOrvoHost::DefaultProfileFolder(), fs::path("/p/x"));
+} // namespace
+{
+    ScopedEnv profile("TUNEDEX_PROFILE", nullptr), data("XDG_DATA_HOME", "/d"), home("HOME", "/h");
+    EXPECT_EQ(TOrvoHost::DefaultProfileFolder(), fs::path("/d/tunedex"));
+}
+{
+    ScopedEnv profile("TUNEDEX_PROFILE", ""), data("XDG_DATA_HOME", "relative"), home("HOME", "/h"),
+        appData("APPDATA", nullptr);
+    EXPECT_EQ(TOrvoHost::DefaultProfileFolder(), fs::path("/h/.local/share/tunedex"));
+}
+{
+    ScopedEnv profile("TUNEDEX_PROFILE", nullptr), data("XDG_DATA_HOME", nullptr), home("HOME", nullptr),
+        appData("APPDATA", nullptr);
+    EXPECT_THROW(TOrvoHost::DefaultProfileFolder(), Exception);
+}
+#ifdef _WIN32
+{
+    // Windows programs keep a user's data under the application data folder, before HOME.
+    ScopedEnv profile("TUNEDEX_PROFILE", nullptr), data("XDG_DATA_HOME", nullptr), home("HOME", "/h"),
+        appData("APPDATA", "C:\\a");
+    EXPECT_EQ(TOrvoHost::DefaultProfileFolder(), fs::path("C:\\a") / "tunedex");
+}
+#endif
 }
 
 TEST(HostCore, AnswersObjectsFoldersAndExtensions) {

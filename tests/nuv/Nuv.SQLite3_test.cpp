@@ -79,7 +79,12 @@ TEST_F(SQLiteKeyFunctions, AnswerAsKeyListsRequire) {
         {u"SELECT KeyInclude('a', 'x');", u"a;x"},
         {u"SELECT KeyInclude('a;x', 'x');", u"a;x"},
         {u"SELECT KeyInclude('a;', 'x');", u"a;x"},
+#ifdef _WIN32
+        // The system maps case one character for one: sharp s stays.
+        {u"SELECT Upper('Stra\u00dfe \u00e9t\u00e9');", u"STRA\u00dfE \u00c9T\u00c9"},
+#else
         {u"SELECT Upper('Stra\u00dfe \u00e9t\u00e9');", u"STRASSE \u00c9T\u00c9"},
+#endif
         {u"SELECT Lower('\u00c9T\u00c9 ABC');", u"\u00e9t\u00e9 abc"},
         {u"SELECT Upper(NULL);", u""},
         {u"SELECT Upper(128);", u"128"},

@@ -212,6 +212,7 @@ TEST_F(TaskDispatcherTest, ATaskThatRaisesIsCompletedAndLogged) {
     std::ifstream in(log);
     std::stringstream text;
     text << in.rdbuf();
+    in.close(); // an open file cannot be removed on Windows
     std::filesystem::remove(log);
     EXPECT_NE(text.str().find("[ThreadPool]"), std::string::npos) << text.str();
     EXPECT_NE(text.str().find("disk on fire"), std::string::npos) << text.str();

@@ -72,6 +72,7 @@ TEST(CriticalSection, DestroyingAHeldSectionIsLogged) {
     std::ifstream in(log);
     std::stringstream text;
     text << in.rdbuf();
+    in.close(); // an open file cannot be removed on Windows
     std::filesystem::remove(log);
     EXPECT_NE(text.str().find("Attempt to destroy locked section (" +
                               std::to_string(platform::CurrentThreadId()) + ")"),
@@ -199,6 +200,7 @@ TEST(MainThread, ErrorsInCallsAreLoggedAndTheQueueGoesOn) {
     std::ifstream in(path);
     std::stringstream text;
     text << in.rdbuf();
+    in.close(); // an open file cannot be removed on Windows
     std::filesystem::remove(path);
     EXPECT_TRUE(after);
     EXPECT_NE(text.str().find("[App] TNuvMainThread: main thread call failed"), std::string::npos)

@@ -20,6 +20,8 @@ TEST(DnsHostNames, OnlyLettersDigitsAndInnerHyphensInDottedLabels) {
 }
 
 TEST(DnsSrv, TargetsThatAreNoHostNamesAreLeftOut) {
+    if (!testsupport::TSrvNameServer::AnswersAreRead())
+        GTEST_SKIP() << "this system's DNS client reads no SRV answer from a loopback stand-in";
     testsupport::TSrvNameServer dns(
         {"", "a b.example", "de1.api.example", "x;reboot.example", "$(id).example", "nl1.api.example"});
     const std::vector<std::u16string> targets = TNuvDNS::QuerySrvTargets(u"_api._tcp.example", dns.Address());

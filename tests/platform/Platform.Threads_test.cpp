@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/resource.h>
+#endif
 
 #include <atomic>
 #include <memory>
@@ -57,7 +61,11 @@ TEST(ThreadPool, AThreadLeftAtLowPriorityServesNoFurtherWork) {
     // Whether or not the lowered thread could be restored, the next item runs at normal priority.
     platform::QueueWorkItem([&] {
         normal = platform::CurrentThreadPriority() == platform::ThreadPriority::Normal;
+#ifdef _WIN32
+        niceAfter = ::GetThreadPriority(::GetCurrentThread()); // THREAD_PRIORITY_NORMAL is 0
+#else
         niceAfter = ::getpriority(PRIO_PROCESS, static_cast<id_t>(platform::CurrentThreadId()));
+#endif
     });
     ASSERT_TRUE(PumpUntil([&] { return niceAfter != -100; }));
     EXPECT_EQ(niceAfter, 0);

@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <atomic>
 #include <fstream>
 #include <iterator>
@@ -216,8 +214,7 @@ TEST_F(StationCatalog, ResetGivesAFreshFileAndTellsEveryListener) {
     catalog.AddEntry(Station(u"http://a.example/", u"A"), u"p1");
     catalog.Exec(
         TOrvoStationCatalog::SqlProviderStore(u"p1", u"TOrvoTunedexCustomProvider", 1, u"", u"T", 1));
-    struct stat before {};
-    ASSERT_EQ(::stat((folder.Path() / "Tunedex.db").c_str(), &before), 0);
+    ASSERT_TRUE(std::filesystem::is_regular_file(folder.Path() / "Tunedex.db"));
 
     TRecordingListener first, second;
     catalog.Listeners().Add(&first);

@@ -280,6 +280,8 @@ protected:
 };
 
 TEST_F(RadioBrowserEditor, ATagCatalogueIsStoredAsServerKindValue) {
+    if (!testsupport::TSrvNameServer::AnswersAreRead())
+        GTEST_SKIP() << "this system's DNS client reads no SRV answer from a loopback stand-in";
     TRegisteredProviders classes{&TTestLineProvider::Class(), &TBrowser::Class()};
     testsupport::Watchdog watchdog;
     TSrvNameServer dns({"de1.api.radio-browser.info"});

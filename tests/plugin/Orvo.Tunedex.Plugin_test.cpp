@@ -153,6 +153,9 @@ TEST(TunedexPluginEntry, RejectsANullOutParameter) {
 }
 
 TEST(PluginModule, ExportsOnlyTheEntry) {
+#ifdef _WIN32
+    GTEST_SKIP() << "checked on the build machine with the toolchain's objdump (the PluginExports test)";
+#endif
     const std::string command = std::string("nm -D --defined-only '") + TUNEDEX_PLUGIN_FILE + "'";
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
     ASSERT_TRUE(pipe);

@@ -406,6 +406,8 @@ TEST_F(RadioBrowserQueries, ANewQueryReplacesTheRunningOne) {
 // ---- API servers
 
 TEST(RadioBrowserServers, AllServersFirstThenTargetsInNaturalOrder) {
+    if (!testsupport::TSrvNameServer::AnswersAreRead())
+        GTEST_SKIP() << "this system's DNS client reads no SRV answer from a loopback stand-in";
     TSrvNameServer dns({"nl10.api.radio-browser.info", "de2.api.radio-browser.info",
                         "at1.api.radio-browser.info", "nl2.api.radio-browser.info",
                         "de1.api.radio-browser.info"});

@@ -75,6 +75,9 @@ TEST(ZanFileInfo, SplitsAndJoinsNumberAndTotal) {
 }
 
 TEST(ZanFileInfo, PlaylistItemFlagsAndAssign) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the expected names are written in the POSIX path forms";
+#endif
     TCountingInfo item;
     EXPECT_TRUE(item.StateFlag());
     item.SetFileName(u"http://host/stream");

@@ -81,6 +81,9 @@ TEST(ZanPlaylistFormats, RegistryOrderMasksAndDetection) {
 }
 
 TEST(ZanNameResolution, BaseFoldersChosenOnceAndWebAddresses) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the expected names are written in the POSIX path forms";
+#endif
     testsupport::TScopedFolder folder;
     std::filesystem::create_directories(folder.Path() / "lists" / "music");
     std::filesystem::create_directories(folder.Path() / "other" / "music");
@@ -121,6 +124,9 @@ TEST(ZanNameResolution, BaseFoldersChosenOnceAndWebAddresses) {
 }
 
 TEST(ZanNameResolution, WritersStoreNamesRelativeToTheBasePath) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the expected names are written in the POSIX path forms";
+#endif
     struct TCase {
         std::u16string Base, Name, Stored;
     } cases[] = {

@@ -1,5 +1,7 @@
 #include "platform/Platform.Locale.h"
 
+#include "platform/Platform.Internal.h"
+
 #include <unicode/uchar.h>
 #include <unicode/ucol.h>
 #include <unicode/udat.h>
@@ -135,21 +137,8 @@ std::u16string TimeSeparatorOf(const std::string& locale) {
     udat_close(format);
     if (U_FAILURE(status) || length <= 0 || length >= 64)
         return fallback;
-    // The separator is whatever stands between the hour field and the minute field.
-    const std::u16string_view text(reinterpret_cast<const char16_t*>(pattern), size_t(length));
-    const size_t hour = text.find_first_of(u"HhKk");
-    if (hour == std::u16string_view::npos)
-        return fallback;
-    const size_t after = text.find_first_not_of(text[hour], hour);
-    const size_t minute = text.find(u'm', hour);
-    if (after == std::u16string_view::npos || minute != after + 1)
-        return fallback;
-    const char16_t separator = text[after];
-    // Letters and quotes are pattern syntax, and a blank would read as a gap, not a separator.
-    const bool letter = (separator >= u'A' && separator <= u'Z') || (separator >= u'a' && separator <= u'z');
-    if (letter || separator == u'\'' || separator <= u' ')
-        return fallback;
-    return std::u16string(1, separator);
+    return TimeSeparatorInPattern(
+        std::u16string_view(reinterpret_cast<const char16_t*>(pattern), size_t(length)), u"HhKk");
 }
 
 std::u16string TimeSeparator() {
@@ -175,6 +164,20 @@ std::u16string DecimalSeparatorOf(const std::string& locale) {
 std::u16string DecimalSeparator() {
     static const std::u16string separator = DecimalSeparatorOf(LocaleName());
     return separator;
+}
+
+size_t DisplayWidth(std::u16string_view text) {
+    size_t width = 0;
+    for (size_t i = 0; i < text.size();) {
+        UChar32 c;
+        U16_NEXT(text.data(), i, text.size(), c);
+        const int8_t type = u_charType(c);
+        if (type == U_NON_SPACING_MARK || type == U_ENCLOSING_MARK || type == U_FORMAT_CHAR)
+            continue;
+        const int eaw = u_getIntPropertyValue(c, UCHAR_EAST_ASIAN_WIDTH);
+        width += eaw == U_EA_WIDE || eaw == U_EA_FULLWIDTH ? 2 : 1;
+    }
+    return width;
 }
 
 } // namespace platform
