@@ -60,8 +60,11 @@ struct TFetched {
     std::string Error;
     std::string Names() const {
         std::string names;
-        for (const auto& s : Stations)
-            names += (names.empty() ? "" : "|") + ToUtf8(s.Name);
+        for (const auto& s : Stations) {
+            if (!names.empty())
+                names += '|';
+            names += ToUtf8(s.Name);
+        }
         return names;
     }
 };
