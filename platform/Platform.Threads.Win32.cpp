@@ -418,11 +418,14 @@ WaitResult WaitServingMainThread(Event& event, uint32_t timeoutMs) {
     MainWindow();
     const Clock::time_point deadline = Deadline(timeoutMs);
     for (;;) {
-        // Serve what is there (sent calls first, then posted ones; timers wait for a pump), and
-        // note a wake for the pump that follows.
-        for (Step step; (step = PeekOne(CallMessage(), CallMessage())) != Step::None;)
-            if (event.IsSet())
-                return WaitResult::Signalled;
+        // Serve everything there is (sent calls first, then posted ones; timers wait for a pump)
+        // before looking at the event: a call posted before the event was set must have run when
+        // the wait returns, and a sent call can set the event while the same look delivers it.
+        while (PeekOne(CallMessage(), CallMessage()) != Step::None) {
+        }
+        if (event.IsSet())
+            return WaitResult::Signalled;
+        // Note a wake for the pump that follows.
         if (PeekOne(WakeMessage(), WakeMessage()) == Step::Woken)
             tWoken = true;
         const DWORD result = ::MsgWaitForMultipleObjectsEx(1, &event.FHandle, MillisecondsUntil(deadline),
