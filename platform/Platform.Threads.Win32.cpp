@@ -430,12 +430,16 @@ WaitResult WaitServingMainThread(Event& event, uint32_t timeoutMs) {
             tWoken = true;
         const DWORD result = ::MsgWaitForMultipleObjectsEx(1, &event.FHandle, MillisecondsUntil(deadline),
                                                            QS_SENDMESSAGE | QS_POSTMESSAGE, 0);
-        if (result == WAIT_OBJECT_0)
-            return WaitResult::Signalled;
-        if (result == WAIT_TIMEOUT)
-            return event.IsSet() ? WaitResult::Signalled : WaitResult::TimedOut;
         if (result == WAIT_FAILED)
             return WaitResult::Failed;
+        if (result == WAIT_TIMEOUT) {
+            while (PeekOne(CallMessage(), CallMessage()) != Step::None) {
+            }
+            return event.IsSet() ? WaitResult::Signalled : WaitResult::TimedOut;
+        }
+        // The event or a message: the next round serves what came before it looks at the event,
+        // since a call sent meanwhile may have been delivered inside the wait itself and set it
+        // while a call posted before it still waits in the queue.
     }
 }
 

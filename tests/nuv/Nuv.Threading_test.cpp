@@ -235,11 +235,6 @@ TEST(MainThread, WaitForHandleResults) {
 }
 
 TEST(MainThread, WaitingOnTheMainThreadServesCallsSentAndQueuedMeanwhile) {
-#ifdef _WIN32
-    // Now and then the queued call is still waiting when the wait returns, and runs later from a
-    // pump, after this test's frame is gone: a fault of the message-window backend to be found.
-    GTEST_SKIP() << "the message-window backend sometimes leaves a queued call for a later pump";
-#endif
     testsupport::Watchdog guard;
     platform::Event finished;
     TCallLog log;
