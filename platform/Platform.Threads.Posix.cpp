@@ -24,8 +24,6 @@ namespace platform {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 // The process-wide singletons are never destroyed: pool threads and late senders may still
 // reach them while the process exits.
 template <typename T> T& Leaked() {
@@ -98,21 +96,6 @@ struct SentCall {
     std::condition_variable Finished;
 };
 
-struct PostedCall {
-    std::function<void()> Call;
-    const void* Owner;
-};
-
-struct Timer {
-    TimerId Id;
-    Clock::duration Interval;
-    Clock::time_point Due;
-    std::function<void()> Tick;
-    const void* Owner;
-    bool Running = false;
-    bool Stopped = false;
-};
-
 struct MainQueue {
     std::mutex Lock;
     std::condition_variable Arrived; // the main thread waits here
@@ -160,23 +143,6 @@ void RunOnePosted(MainQueue& q, std::unique_lock<std::mutex>& lock) {
     call();
 }
 
-// The earliest timer that is due and not already ticking further up the stack.
-std::shared_ptr<Timer> DueTimer(MainQueue& q, Clock::time_point now) {
-    std::shared_ptr<Timer> due;
-    for (const auto& timer : q.Timers)
-        if (!timer->Running && timer->Due <= now && (!due || timer->Due < due->Due))
-            due = timer;
-    return due;
-}
-
-Clock::time_point NextTimerDue(MainQueue& q) {
-    Clock::time_point next = Clock::time_point::max();
-    for (const auto& timer : q.Timers)
-        if (!timer->Running)
-            next = std::min(next, timer->Due);
-    return next;
-}
-
 void RunTimer(MainQueue& q, std::unique_lock<std::mutex>& lock, const std::shared_ptr<Timer>& timer) {
     timer->Running = true;
     lock.unlock();
@@ -212,7 +178,7 @@ bool ServeOne(MainQueue& q, std::unique_lock<std::mutex>& lock, bool timers) {
         return true;
     }
     if (timers && !q.Timers.empty()) {
-        if (const auto timer = DueTimer(q, Clock::now())) {
+        if (const auto timer = DueTimer(q.Timers, Clock::now())) {
             RunTimer(q, lock, timer);
             return true;
         }
@@ -435,24 +401,7 @@ size_t DiscardMainThreadCalls(const void* owner) {
     std::vector<std::shared_ptr<Timer>> timers;
     {
         std::lock_guard guard(q.Lock);
-        for (auto it = q.Posted.begin(); it != q.Posted.end();) {
-            if (it->Owner == owner) {
-                discarded.push_back(std::move(*it));
-                it = q.Posted.erase(it);
-            } else {
-                ++it;
-            }
-        }
-        for (auto it = q.Timers.begin(); it != q.Timers.end();) {
-            if ((*it)->Owner == owner && !(*it)->Running) {
-                timers.push_back(std::move(*it));
-                it = q.Timers.erase(it);
-            } else {
-                if ((*it)->Owner == owner)
-                    (*it)->Stopped = true;
-                ++it;
-            }
-        }
+        TakeOwnedCalls(q.Posted, q.Timers, owner, discarded, timers);
     }
     // The closures are destroyed here, outside the lock, in case their destructors post.
     return discarded.size();
@@ -493,7 +442,7 @@ bool PumpMainThread(uint32_t timeoutMs) {
         const Clock::time_point now = Clock::now();
         if (now >= deadline)
             return false;
-        WaitUntil(q.Arrived, lock, std::min(deadline, NextTimerDue(q)));
+        WaitUntil(q.Arrived, lock, std::min(deadline, NextTimerDue(q.Timers)));
     }
 }
 
@@ -517,7 +466,7 @@ bool PumpMainThreadUntil(const std::function<bool()>& done, uint32_t timeoutMs) 
             continue;
         }
         const auto slice = now + std::chrono::milliseconds(50);
-        WaitUntil(q.Arrived, lock, std::min({deadline, NextTimerDue(q), slice}));
+        WaitUntil(q.Arrived, lock, std::min({deadline, NextTimerDue(q.Timers), slice}));
     }
     lock.unlock();
     return done();
@@ -532,11 +481,7 @@ void WakeMainThread() {
 
 TimerId StartMainThreadTimer(uint32_t intervalMs, std::function<void()> tick, const void* owner) {
     MainQueue& q = Leaked<MainQueue>();
-    auto timer = std::make_shared<Timer>();
-    timer->Interval = std::chrono::milliseconds(std::max<uint32_t>(intervalMs, 1));
-    timer->Due = Clock::now() + timer->Interval;
-    timer->Tick = std::move(tick);
-    timer->Owner = owner;
+    auto timer = MakeTimer(intervalMs, std::move(tick), owner);
     std::lock_guard guard(q.Lock);
     timer->Id = q.NextTimerId++;
     q.Timers.push_back(timer);
@@ -550,16 +495,7 @@ void StopMainThreadTimer(TimerId id) {
     std::shared_ptr<Timer> removed;
     {
         std::lock_guard guard(q.Lock);
-        const auto it =
-            std::find_if(q.Timers.begin(), q.Timers.end(), [&](const auto& t) { return t->Id == id; });
-        if (it == q.Timers.end())
-            return;
-        if ((*it)->Running) {
-            (*it)->Stopped = true; // the pump removes it when its tick returns
-            return;
-        }
-        removed = std::move(*it);
-        q.Timers.erase(it);
+        removed = TakeTimer(q.Timers, id);
     }
 }
 

@@ -22,8 +22,6 @@ namespace platform {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 // The process-wide singletons are never destroyed: pool threads and late senders may still
 // reach them while the process exits.
 template <typename T> T& Leaked() {
@@ -83,21 +81,6 @@ std::atomic<uint32_t> gMainThreadId{::GetCurrentThreadId()};
 struct SentCall {
     const std::function<void()>* Call;
     std::exception_ptr Error;
-};
-
-struct PostedCall {
-    std::function<void()> Call;
-    const void* Owner;
-};
-
-struct Timer {
-    TimerId Id;
-    Clock::duration Interval;
-    Clock::time_point Due;
-    std::function<void()> Tick;
-    const void* Owner;
-    bool Running = false;
-    bool Stopped = false;
 };
 
 struct MainQueue {
@@ -253,29 +236,16 @@ Step PeekOne(UINT first, UINT last) {
     return tCallsRun != before ? Step::Ran : Step::Idle;
 }
 
-// The earliest timer that is due and not already ticking further up the stack.
-std::shared_ptr<Timer> DueTimer(MainQueue& q, Clock::time_point now) {
-    std::shared_ptr<Timer> due;
-    for (const auto& timer : q.Timers)
-        if (!timer->Running && timer->Due <= now && (!due || timer->Due < due->Due))
-            due = timer;
-    return due;
-}
-
-Clock::time_point NextTimerDue() {
+Clock::time_point NextTimerDueNow() {
     MainQueue& q = Leaked<MainQueue>();
     std::lock_guard guard(q.Lock);
-    Clock::time_point next = Clock::time_point::max();
-    for (const auto& timer : q.Timers)
-        if (!timer->Running)
-            next = std::min(next, timer->Due);
-    return next;
+    return NextTimerDue(q.Timers);
 }
 
 bool RunDueTimer() {
     MainQueue& q = Leaked<MainQueue>();
     std::unique_lock lock(q.Lock);
-    const auto timer = q.Timers.empty() ? nullptr : DueTimer(q, Clock::now());
+    const auto timer = q.Timers.empty() ? nullptr : DueTimer(q.Timers, Clock::now());
     if (!timer)
         return false;
     timer->Running = true;
@@ -497,24 +467,7 @@ size_t DiscardMainThreadCalls(const void* owner) {
     std::vector<std::shared_ptr<Timer>> timers;
     {
         std::lock_guard guard(q.Lock);
-        for (auto it = q.Posted.begin(); it != q.Posted.end();) {
-            if (it->Owner == owner) {
-                discarded.push_back(std::move(*it));
-                it = q.Posted.erase(it);
-            } else {
-                ++it;
-            }
-        }
-        for (auto it = q.Timers.begin(); it != q.Timers.end();) {
-            if ((*it)->Owner == owner && !(*it)->Running) {
-                timers.push_back(std::move(*it));
-                it = q.Timers.erase(it);
-            } else {
-                if ((*it)->Owner == owner)
-                    (*it)->Stopped = true;
-                ++it;
-            }
-        }
+        TakeOwnedCalls(q.Posted, q.Timers, owner, discarded, timers);
     }
     // The closures are destroyed here, outside the lock, in case their destructors post. Their
     // messages stay queued and find nothing to run.
@@ -567,7 +520,7 @@ bool PumpMainThread(uint32_t timeoutMs) {
         }
         if (Clock::now() >= deadline)
             return false;
-        WaitForMessages(std::min(deadline, NextTimerDue()));
+        WaitForMessages(std::min(deadline, NextTimerDueNow()));
     }
 }
 
@@ -590,7 +543,7 @@ bool PumpMainThreadUntil(const std::function<bool()>& done, uint32_t timeoutMs) 
             tWoken = false;
             continue;
         }
-        WaitForMessages(std::min({deadline, NextTimerDue(), now + std::chrono::milliseconds(50)}));
+        WaitForMessages(std::min({deadline, NextTimerDueNow(), now + std::chrono::milliseconds(50)}));
     }
     return done();
 }
@@ -609,11 +562,7 @@ void WakeMainThread() {
 
 TimerId StartMainThreadTimer(uint32_t intervalMs, std::function<void()> tick, const void* owner) {
     MainQueue& q = Leaked<MainQueue>();
-    auto timer = std::make_shared<Timer>();
-    timer->Interval = std::chrono::milliseconds(std::max<uint32_t>(intervalMs, 1));
-    timer->Due = Clock::now() + timer->Interval;
-    timer->Tick = std::move(tick);
-    timer->Owner = owner;
+    auto timer = MakeTimer(intervalMs, std::move(tick), owner);
     TimerId id = 0;
     {
         std::lock_guard guard(q.Lock);
@@ -630,16 +579,7 @@ void StopMainThreadTimer(TimerId id) {
     std::shared_ptr<Timer> removed;
     {
         std::lock_guard guard(q.Lock);
-        const auto it =
-            std::find_if(q.Timers.begin(), q.Timers.end(), [&](const auto& t) { return t->Id == id; });
-        if (it == q.Timers.end())
-            return;
-        if ((*it)->Running) {
-            (*it)->Stopped = true; // the pump removes it when its tick returns
-            return;
-        }
-        removed = std::move(*it);
-        q.Timers.erase(it);
+        removed = TakeTimer(q.Timers, id);
     }
 }
 
