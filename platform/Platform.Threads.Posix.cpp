@@ -356,6 +356,17 @@ WaitResult WaitServingMainThread(Event& event, uint32_t timeoutMs) {
     }
 }
 
+// ---- Waits on a value ---------------------------------------------------------------------------
+
+// The library's wait is the system's futex here.
+void WaitWhileEquals(const std::atomic<int32_t>& value, int32_t expected) {
+    value.wait(expected);
+}
+
+void WakeOneWaiting(const std::atomic<int32_t>& value) {
+    const_cast<std::atomic<int32_t>&>(value).notify_one();
+}
+
 // ---- The main thread --------------------------------------------------------------------------
 
 void SetMainThread() {

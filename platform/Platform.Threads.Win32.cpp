@@ -413,6 +413,17 @@ WaitResult WaitServingMainThread(Event& event, uint32_t timeoutMs) {
     }
 }
 
+// ---- Waits on a value ---------------------------------------------------------------------------
+
+void WaitWhileEquals(const std::atomic<int32_t>& value, int32_t expected) {
+    static_assert(sizeof(value) == sizeof(int32_t));
+    ::WaitOnAddress(const_cast<std::atomic<int32_t>*>(&value), &expected, sizeof expected, INFINITE);
+}
+
+void WakeOneWaiting(const std::atomic<int32_t>& value) {
+    ::WakeByAddressSingle(const_cast<std::atomic<int32_t>*>(&value));
+}
+
 // ---- The main thread --------------------------------------------------------------------------
 
 void SetMainThread() {

@@ -118,6 +118,16 @@ private:
 // thread can finish while the main thread waits for it. A zero time-out only tests the event.
 WaitResult WaitServingMainThread(Event& event, uint32_t timeoutMs);
 
+// ---- Waits on a value ---------------------------------------------------------------------------
+
+// Sleeps while `value` holds `expected` and no wake names it; may also return for no reason, so
+// the caller looks again. The C++ library's own atomic wait is not used: where the system has no
+// address wait it falls back to one that can miss a wake and sleep for good.
+void WaitWhileEquals(const std::atomic<int32_t>& value, int32_t expected);
+// Wakes one thread sleeping on `value`. Only the address is used, as a key: the object may already
+// be gone, freed by a thread the store before this call let go on.
+void WakeOneWaiting(const std::atomic<int32_t>& value);
+
 // ---- The main thread --------------------------------------------------------------------------
 
 // Makes the calling thread the main thread.

@@ -35,6 +35,26 @@ TEST(CriticalSection, IsRecursiveAndExcludesOtherThreads) {
     EXPECT_EQ(section.Owner(), 0u);
 }
 
+TEST(CriticalSection, ThreadsThatWentToSleepAreWokenByEveryRelease) {
+    // Each holder keeps the section long enough for the others to stop spinning and sleep, so
+    // every hand-over goes through a wake; one that went missing would leave a thread asleep.
+    TNuvCriticalSection section;
+    int64_t counter = 0;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 2000; ++i) {
+                std::lock_guard hold(section);
+                for (int spin = 0; spin < 64; ++spin)
+                    std::this_thread::yield();
+                ++counter;
+            }
+        });
+    for (auto& t : threads)
+        t.join();
+    EXPECT_EQ(counter, 8000);
+}
+
 TEST(CriticalSection, MisuseIsReported) {
     TNuvCriticalSection section;
     try {
