@@ -17,6 +17,13 @@
 
 namespace testsupport {
 
+// Expectations that differ by system: path forms, chiefly.
+#ifdef _WIN32
+inline constexpr bool kWindows = true;
+#else
+inline constexpr bool kWindows = false;
+#endif
+
 // The public corpora folder; TUNEDEX_CORPUS overrides the build's default.
 inline std::filesystem::path CorpusDir() {
     if (const char* env = std::getenv("TUNEDEX_CORPUS"); env && *env)

@@ -21,7 +21,13 @@
 #define ORVO_CALL
 #endif
 
-// 32-bit result of every host operation; negative means failure.
+// 32-bit result of every host operation; negative means failure. On Windows it is the system's
+// own type and codes, so a unit may include the Windows headers beside this one in either order.
+#ifdef _WIN32
+#include <winerror.h>
+using HRESULT = long;
+static_assert(sizeof(HRESULT) == 4);
+#else
 using HRESULT = int32_t;
 
 constexpr HRESULT S_OK = 0;
@@ -32,6 +38,7 @@ constexpr HRESULT E_FAIL = HRESULT(0x80004005u);
 constexpr HRESULT E_INVALIDARG = HRESULT(0x80070057u);
 // An exception raised inside a callback, turned into a result at the host boundary.
 constexpr HRESULT E_UNEXPECTED = HRESULT(0x8000FFFFu);
+#endif
 
 constexpr bool Succeeded(HRESULT code) {
     return code >= 0;

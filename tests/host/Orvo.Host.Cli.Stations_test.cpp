@@ -185,7 +185,10 @@ TEST_F(StationCommands, OpenHandsOnlyWebPagesToTheOpener) {
             EXPECT_NE(run.Err.find(c.Says), std::string::npos) << run.Err;
         }
     }
-    // No opener to start: said, not claimed as done.
+    // No opener to start: said, not claimed as done. Windows' shell always has one for a web page
+    // (under Wine, the build machine's browser), so there the case would open it.
+    if (testsupport::kWindows)
+        return;
     testsupport::TScopedFolder emptyPath;
     testsupport::TScopedEnvironment path("PATH", emptyPath.Path().string());
     const TCliRun unopened = Tunedex({"open", "http://127.0.0.1:1/0"});
@@ -235,7 +238,7 @@ TEST_F(StationCommands, ADamagedDatabaseIsNamedAndResetMovesItAside) {
         std::filesystem::create_directories(FProfile.Path());
         if (c.Content.empty()) {
             sqlite3* db = nullptr;
-            ASSERT_EQ(sqlite3_open(database.c_str(), &db), SQLITE_OK);
+            ASSERT_EQ(sqlite3_open(database.string().c_str(), &db), SQLITE_OK);
             ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE Entries(x)", nullptr, nullptr, nullptr), SQLITE_OK);
             sqlite3_close(db);
         } else {

@@ -177,7 +177,7 @@ TEST(ProviderClasses, EmptyRepositoryAndUnknownNames) {
 TEST(ProviderFetch, LocalFileIsParsedInPlaceWithItsExtensionAsType) {
     TScopedFolder folder;
     const std::filesystem::path file = folder.Path() / "Local list.m3u8";
-    std::ofstream(file)
+    std::ofstream(file, std::ios::binary)
         << "# stations\nOne|http://one.example/live\r\n\nTwo|http://two.example/|jazz|France\n";
     TTestLineProvider provider;
     provider.Data = FromUtf8(file.string());
