@@ -168,9 +168,10 @@ bool TOrvoTunedexEditDialog::IsAcceptableAddress(std::u16string_view address) {
         return true;
     if (TOrvoTunedexProvider::IsRemoteAddress(line))
         return true;
-    if (!platform::nativepaths::IsRelative(line))
-        return true;
-    return line.size() >= 2 && IsAsciiLetter(line[0]) && line[1] == u':';
+    // A drive is a letter: "1:\\list" is no more a path on Windows than elsewhere.
+    if (line.size() >= 2 && line[1] == u':')
+        return IsAsciiLetter(line[0]);
+    return !platform::nativepaths::IsRelative(line);
 }
 
 void TOrvoTunedexEditDialog::Validate() {

@@ -140,7 +140,8 @@ TEST_F(EditDialog, SaveWaitsForAnAcceptableAddress) {
     const std::vector<Case> cases = {
         {u"", false},
         {u"stations.txt", false},
-        {u"/home/user/stations.txt", true},
+        // A rooted name without a drive is a full path on POSIX systems only.
+        {u"/home/user/stations.txt", !testsupport::kWindows},
         {u"http://example.com/a\x01.pls", false},
         {u"www.example.com/list", false},
         {u"C", false},
