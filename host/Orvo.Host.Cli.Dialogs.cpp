@@ -8,6 +8,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <iostream>
 #include <set>
@@ -458,14 +460,21 @@ std::string IsoDate(const std::u16string& shown) {
     local.tm_min = fields[4];
     local.tm_sec = fields[5];
     local.tm_isdst = -1;
-    if (std::mktime(&local) == std::time_t(-1))
+    const std::time_t when = std::mktime(&local);
+    if (when == std::time_t(-1))
         return ToUtf8(shown);
+    // The offset is counted here, not taken from strftime's %z, which some C libraries fill with
+    // the zone's name: the UTC time of the same moment, read as local time, lies that far off.
+    std::tm utc{};
+    gmtime_r(&when, &utc);
+    utc.tm_isdst = local.tm_isdst;
+    const long offset = long(std::difftime(when, std::mktime(&utc))) / 60;
     char text[40];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &local);
-    // strftime's offset reads +0100; ISO 8601's extended form has the colon.
-    std::string iso = text;
-    iso.insert(iso.size() - 2, ":");
-    return iso;
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    char zone[32];
+    std::snprintf(zone, sizeof zone, "%c%02ld:%02ld", offset < 0 ? '-' : '+', std::labs(offset) / 60,
+                  std::labs(offset) % 60);
+    return std::string(text) + zone;
 }
 
 std::u16string TitleAsStored(std::u16string_view typed) {
