@@ -12,6 +12,7 @@ namespace {
 struct LogState {
     std::mutex lock;
     bool configured = false;
+    bool named = false; // by NuvLogSetFile, which the environment does not override
     std::string path;
 };
 
@@ -57,6 +58,14 @@ void NuvLogSetFile(const std::string& path) {
     std::lock_guard guard(s.lock);
     s.path = path;
     s.configured = true;
+    s.named = true;
+}
+
+void NuvLogReadEnvironment() {
+    LogState& s = State();
+    std::lock_guard guard(s.lock);
+    if (!s.named)
+        s.configured = false;
 }
 
 std::string NuvLogFile() {

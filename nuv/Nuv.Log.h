@@ -13,5 +13,10 @@ void NuvLogError(std::u16string_view tag, std::u16string_view message);
 // Names the log file (UTF-8 path); an empty path silences the log. Overrides TUNEDEX_LOG.
 void NuvLogSetFile(const std::string& path);
 
+// Takes the log file from TUNEDEX_LOG again at the next line, unless NuvLogSetFile named one. The
+// plug-in does so when it is initialised: a host that keeps it loaded may name another file for
+// its next session.
+void NuvLogReadEnvironment();
+
 // The configured log file, or empty.
 std::string NuvLogFile();

@@ -1,5 +1,6 @@
 #include "plugin/Orvo.Tunedex.Plugin.h"
 
+#include "nuv/Nuv.Log.h"
 #include "nuv/Nuv.Threading.Pool.h"
 #include "nuv/Nuv.Web.h"
 #include "plugin/Orvo.Tunedex.Core.h"
@@ -41,6 +42,7 @@ HRESULT TOrvoTunedexPlugin::DoInitialize(IOrvoCore* core) {
     if (!version || version->BuildNumber() < TUNEDEX_MINIMUM_HOST_BUILD)
         return E_NOTIMPL;
 
+    NuvLogReadEnvironment();
     TOrvoCustomPlugin::DoInitialize(core);
     try {
         ComPtr<IOrvoString> profile;

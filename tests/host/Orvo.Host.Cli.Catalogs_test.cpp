@@ -115,18 +115,8 @@ protected:
         std::string error;
         static void* const resident = platform::LoadModule(TUNEDEX_PLUGIN_FILE, error);
         ASSERT_NE(resident, nullptr) << error;
-        // Such a plug-in also reads where to log only once: the reasons of failures are read
-        // from a log the suite names, as from one a user set.
-        static const std::string log =
-            (fs::temp_directory_path() /
-             ("tunedex_cli_test_" + std::to_string(platform::ProcessId()) + ".log"))
-                .string();
-        platform::SetEnvironment("TUNEDEX_LOG", log);
-    }
-    static void TearDownTestSuite() {
-        if (const char* log = ::getenv("TUNEDEX_LOG"))
-            fs::remove(log);
-        platform::RemoveEnvironment("TUNEDEX_LOG");
+        // Each command names a log of its own for the reasons of failures, which the plug-in
+        // kept loaded takes up when the command initialises it.
     }
 };
 
