@@ -5,17 +5,17 @@
 #include "host/Orvo.Host.Cli.Refresh.h"
 #include "host/Orvo.Host.Web.Api.h"
 #include "nuv/Nuv.Web.h"
+#include "platform/Platform.System.h"
 #include "platform/Platform.Threads.h"
 #include "tests/Orvo.Tunedex.Providers.RadioBrowser.TestServers.h"
 #include "tests/TestSupport.h"
 #include "tests/host/Orvo.Host.Cli.TestSupport.h"
 
-#include <dlfcn.h>
-
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -48,8 +48,9 @@ class ServeApi : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         // Keeps the plug-in's process-wide objects from looking lost between hosts.
-        static void* const resident = ::dlopen(TUNEDEX_PLUGIN_FILE, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(resident, nullptr) << ::dlerror();
+        static std::string error;
+        static void* const resident = platform::LoadModule(TUNEDEX_PLUGIN_FILE, error);
+        ASSERT_NE(resident, nullptr) << error;
     }
 
     void TearDown() override { Finish(); }
@@ -334,12 +335,22 @@ TEST_F(ServeApi, AnswersEachRouteAsTheCommandsDo) {
     EXPECT_NE(pls.Body.find("NumberOfEntries=3"), std::string::npos) << pls.Body;
     EXPECT_EQ(Get("/api/export?format=exe").Status, 400);
 
-    // Edit, remove and reset, as the manager's buttons do them.
+    // Edit, remove and reset, as the manager's buttons do them. The refresh that saving starts is
+    // held until the refusal to remove during it has been seen.
+    const auto release = std::make_shared<std::atomic<bool>>(false);
+    const std::shared_ptr<void> released(nullptr, [release](void*) { *release = true; });
+    FStandIn.SetHook([release](const std::string&, httplib::Response&, std::string&) {
+        while (!*release)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    });
     const TAnswer edited = Post("/api/catalogs/" + id, R"({"title":"Smooth"})");
     ASSERT_EQ(edited.Status, 200) << edited.Body;
     EXPECT_EQ(Post("/api/catalogs/" + id + "/remove").Status, 409);
+    *release = true;
     ASSERT_TRUE(Pump([&] { return !FApi->Refreshing(); }, 30000));
-    EXPECT_STREQ(Get("/api/catalogs").Json()["catalogs"][0]["title"].GetString(), "Smooth");
+    const rapidjson::Document renamed = Get("/api/catalogs").Json();
+    ASSERT_EQ(renamed["catalogs"].Size(), 1u);
+    EXPECT_STREQ(renamed["catalogs"][0]["title"].GetString(), "Smooth");
     EXPECT_EQ(Post("/api/catalogs/" + id + "/remove").Status, 200);
     EXPECT_EQ(Get("/api/catalogs").Json()["catalogs"].Size(), 0u);
     EXPECT_EQ(Post("/api/catalogs/" + id + "/remove").Status, 404);
