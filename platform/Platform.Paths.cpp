@@ -103,6 +103,8 @@ std::u16string WithTrailingSeparator(std::u16string_view name) {
 }
 
 std::u16string Normalize(std::u16string_view name) {
+    if (HasUrlForm(name))
+        return std::u16string(name);
     const size_t keep = !name.empty() && name[0] == u'/' ? 1 : 0;
     return NormalizeAfter(name, keep, IsSeparator, u'/');
 }
@@ -186,15 +188,20 @@ std::u16string WithTrailingSeparator(std::u16string_view name) {
 }
 
 std::u16string Normalize(std::u16string_view name) {
+    if (HasUrlForm(name))
+        return std::u16string(name);
+    // Made native first, so that the part kept as it is (a root, a drive, a server and share)
+    // has the same separators as the rest.
+    const std::u16string native = ToNative(name);
     size_t keep = 0;
-    const std::u16string drive = Drive(name);
+    const std::u16string drive = Drive(native);
     if (!drive.empty()) {
-        keep = name.find(drive) + drive.size();
-        if (keep < name.size() && IsSeparator(name[keep]))
+        keep = native.find(drive) + drive.size();
+        if (keep < native.size() && native[keep] == kSeparator)
             ++keep;
-    } else if (!name.empty() && IsSeparator(name[0]))
+    } else if (!native.empty() && native[0] == kSeparator)
         keep = 1;
-    return NormalizeAfter(name, keep, IsSeparator, u'\\');
+    return NormalizeAfter(native, keep, IsSeparator, kSeparator);
 }
 
 bool StartsWithFolder(std::u16string_view folder, std::u16string_view name) {

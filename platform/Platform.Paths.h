@@ -30,7 +30,8 @@ std::u16string Drive(std::u16string_view name);
 std::u16string Folder(std::u16string_view name);
 // The name with one separator at its end (an empty name stays empty).
 std::u16string WithTrailingSeparator(std::u16string_view name);
-// "." and ".." segments resolved as text; ".." never climbs above the root.
+// "." and ".." segments resolved as text; ".." never climbs above the root. A name in URL form
+// comes back unchanged: what its segments mean is the server's to say.
 std::u16string Normalize(std::u16string_view name);
 // Whether `name` lies in `folder` (ending with a separator), comparing as the system's file
 // names compare.
@@ -56,6 +57,7 @@ std::u16string Drive(std::u16string_view name);
 // Everything up to and including the last ':', '\' or '/'.
 std::u16string Folder(std::u16string_view name);
 std::u16string WithTrailingSeparator(std::u16string_view name);
+// As the POSIX form, with '\' as the only separator of the result.
 std::u16string Normalize(std::u16string_view name);
 // Case-insensitive for ASCII letters, as the system compares file names.
 bool StartsWithFolder(std::u16string_view folder, std::u16string_view name);

@@ -266,17 +266,21 @@ std::u16string TZanPlaylistReader::ResolveFileName(const std::u16string& name) {
         return platform::HasUrlForm(name) ? name : ResolveReference(FBaseAddress, name);
     if (FBaseFolders.empty() || !paths::IsRelative(name))
         return name;
+    // A name rooted without a drive (possible only where names have drives) lies on the folder's
+    // drive, not inside the folder.
+    const bool rooted = paths::IsSeparator(name.front());
+    auto join = [&](const std::u16string& folder) { return (rooted ? paths::Drive(folder) : folder) + name; };
     if (!FFolderChosen) {
         FFolderChosen = true;
         FPath = FBaseFolders.front();
         if (FBaseFolders.size() > 1)
             for (const auto& folder : FBaseFolders)
-                if (platform::FileExists(ToUtf8(folder + name))) {
+                if (platform::FileExists(ToUtf8(join(folder)))) {
                     FPath = folder;
                     break;
                 }
     }
-    std::u16string result = FPath + name;
+    std::u16string result = join(FPath);
     if (result.find(u"..") != std::u16string::npos)
         result = paths::Normalize(result);
     return result;

@@ -20,6 +20,7 @@ TEST(PlatformPaths, PosixForms) {
     EXPECT_EQ(posixpaths::Normalize(u"/a/b/../c/./d.mp3"), u"/a/c/d.mp3");
     EXPECT_EQ(posixpaths::Normalize(u"/../../x"), u"/x");
     EXPECT_EQ(posixpaths::Normalize(u"../a/../b"), u"../b");
+    EXPECT_EQ(posixpaths::Normalize(u"http://h/a/../b"), u"http://h/a/../b");
     EXPECT_EQ(posixpaths::FileUriToPath(u"file:///home/a%20b.mp3"), u"/home/a%20b.mp3");
     EXPECT_EQ(posixpaths::FileUriToPath(u"FILE://localhost/x"), u"/x");
     bool fileUri = true;
@@ -40,6 +41,11 @@ TEST(PlatformPaths, WindowsForms) {
     EXPECT_EQ(Folder(u"C:\\Lists\\a.m3u"), u"C:\\Lists\\");
     EXPECT_EQ(Folder(u"C:a.m3u"), u"C:");
     EXPECT_EQ(Normalize(u"C:\\a\\..\\..\\b\\x"), u"C:\\b\\x");
+    // Names read with '/' come out with '\' throughout, the kept root included.
+    EXPECT_EQ(Normalize(u"/music/x/../b.mp3"), u"\\music\\b.mp3");
+    EXPECT_EQ(Normalize(u"C:/a/./b/../c"), u"C:\\a\\c");
+    EXPECT_EQ(Normalize(u"//server/share/x/../../y"), u"\\\\server\\share\\y");
+    EXPECT_EQ(Normalize(u"file:///C:/a/../b"), u"file:///C:/a/../b");
     EXPECT_TRUE(SameFolder(u"C:\\Music\\", u"c:/music/"));
     EXPECT_EQ(FileUriToPath(u"file:///C:/Music/a%20b.mp3"), u"C:\\Music\\a%20b.mp3");
     EXPECT_EQ(FileUriToPath(u"file:////server/share/x.mp3"), u"\\\\server\\share\\x.mp3");

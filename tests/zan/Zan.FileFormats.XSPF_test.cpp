@@ -1,6 +1,7 @@
 #include "zan/Zan.FileFormats.XSPF.h"
 
 #include "nuv/Nuv.FileFormats.XML.h"
+#include "platform/Platform.Paths.h"
 
 #include "tests/TestSupport.h"
 #include "tests/zan/Zan.TestSupport.h"
@@ -9,10 +10,18 @@
 #include <fstream>
 
 using zantest::Read;
+namespace paths = platform::nativepaths;
 
 namespace {
 
 const TZanPlaylistReaderClass* const kXSPF = &kXSPFReaderClass;
+
+// A local file and its URI, in the forms of the system the tests run on.
+#ifdef _WIN32
+const std::u16string kFilePath = u"C:\\m\\b.mp3", kFileUri = u"file:///C:/m/b.mp3";
+#else
+const std::u16string kFilePath = u"/m/b.mp3", kFileUri = u"file:///m/b.mp3";
+#endif
 
 std::string Uri(std::u16string_view path) {
     return ToUtf8(kXSPFHostOrigin) + ToUtf8(path);
@@ -26,13 +35,16 @@ std::string Playlist(const std::string& body) {
 } // namespace
 
 TEST(ZanXSPF, AddressesAndPaths) {
-#ifdef _WIN32
-    GTEST_SKIP() << "the expected names are written in the POSIX path forms";
-#endif
     struct TCase {
         std::u16string Text, Path;
     } toPath[] = {
+#ifdef _WIN32
+        {u"file:///C:/Music/a%20b.mp3", u"C:\\Music\\a b.mp3"},
+        {u"file:////server/share/x.mp3", u"\\\\server\\share\\x.mp3"},
+        {u"file://server/share/x.mp3", u"\\\\server\\share\\x.mp3"},
+#else
         {u"file:///home/a%20b.mp3", u"/home/a b.mp3"},
+#endif
         {u"http://h/a%20b", u"http://h/a%20b"},
         {u"a%C3%A9.mp3", u"a\u00e9.mp3"},
         {u"a%E9.mp3", u"a\u00e9.mp3"},          // not UTF-8: one character per byte
@@ -42,15 +54,24 @@ TEST(ZanXSPF, AddressesAndPaths) {
     };
     for (const auto& c : toPath)
         EXPECT_EQ(TXSPFSchema::URIToPath(c.Text), c.Path) << ToUtf8(c.Text);
-    EXPECT_EQ(TXSPFSchema::PathToURI(u"/home/x.mp3", false), u"file:///home/x.mp3");
-    EXPECT_EQ(TXSPFSchema::PathToURI(u"../a%41.mp3", true), u"../a%2541.mp3");
-    EXPECT_EQ(TXSPFSchema::URIToPath(TXSPFSchema::PathToURI(u"/a%41 b.mp3", false)), u"/a%41 b.mp3");
+    struct TUri {
+        std::u16string Path, Uri;
+    } toUri[] = {
+        {kFilePath, kFileUri},
+#ifdef _WIN32
+        {u"\\\\server\\share\\a%41 b.mp3", u"file:////server/share/a%2541 b.mp3"},
+#else
+        {u"/a%41 b.mp3", u"file:///a%2541 b.mp3"},
+#endif
+    };
+    for (const auto& c : toUri) {
+        EXPECT_EQ(TXSPFSchema::PathToURI(c.Path, false), c.Uri);
+        EXPECT_EQ(TXSPFSchema::URIToPath(c.Uri), c.Path);
+    }
+    EXPECT_EQ(TXSPFSchema::PathToURI(paths::ToNative(u"../a%41.mp3"), true), u"../a%2541.mp3");
 }
 
 TEST(ZanXSPF, ReadsTracksAndHostBlocks) {
-#ifdef _WIN32
-    GTEST_SKIP() << "the expected names are written in the POSIX path forms";
-#endif
     const std::string text = Playlist(
         "<title>List</title><trackList>"
         "<track><location>http://h/a%20b</location><location>http://h/second</location>"
@@ -61,7 +82,9 @@ TEST(ZanXSPF, ReadsTracksAndHostBlocks) {
         "<extension application=\"" +
         Uri(u"/playlist/track/0") +
         "\"><orvo:state>10 </orvo:state><orvo:format>MP3</orvo:format><orvo:queueIndex>7</orvo:queueIndex>"
-        "<orvo:custom>c</orvo:custom><orvo:fileURI>file:///m/x.mp3</orvo:fileURI></extension>"
+        "<orvo:custom>c</orvo:custom><orvo:fileURI>" +
+        ToUtf8(kFileUri) +
+        "</orvo:fileURI></extension>"
         "<extension application=\"" +
         Uri(u"/playlist/group/0") +
         "\"><orvo:title>G</orvo:title><orvo:state>2</orvo:state></extension></track>"
@@ -81,7 +104,7 @@ TEST(ZanXSPF, ReadsTracksAndHostBlocks) {
     EXPECT_EQ(summary.Name, u"List");
     ASSERT_EQ(list.Entries.size(), 2u);
     const auto& a = list.Entries[0];
-    EXPECT_EQ(a.Name, u"/m/x.mp3"); // the file URI wins over the location
+    EXPECT_EQ(a.Name, kFilePath); // the file URI wins over the location
     EXPECT_EQ(a.Title, u"T");
     EXPECT_EQ(a.Artist, u"A");
     EXPECT_EQ(a.Album, u"Al");
@@ -104,15 +127,12 @@ TEST(ZanXSPF, ReadsTracksAndHostBlocks) {
 }
 
 TEST(ZanXSPF, WritesTheExactForm) {
-#ifdef _WIN32
-    GTEST_SKIP() << "the expected names are written in the POSIX path forms";
-#endif
     TNuvMemoryStream stream;
     {
         TXSPFWriter writer(&stream, false);
         writer.WriteHeader();
         TZanPlaylistItem item;
-        item.SetFileName(u"/m/b.mp3");
+        item.SetFileName(kFilePath);
         item.SetValue(zitTitle, u"B");
         item.SetValue(zitArtist, u"A");
         item.StreamInfo().Duration = 185000;
@@ -120,21 +140,18 @@ TEST(ZanXSPF, WritesTheExactForm) {
         writer.Finish();
     }
     const std::string ns = Uri(u"/playlist/ns/0/"), track = Uri(u"/playlist/track/0");
-    EXPECT_EQ(
-        std::string(stream.View()),
-        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<playlist xmlns=\"http://xspf.org/ns/0/\" "
-        "xmlns:orvo=\"" +
-            ns +
-            "\" version=\"1\">\r\n\t<trackList>\r\n\t\t<track>\r\n\t\t\t<location>file:///m/b.mp3</location>"
-            "\r\n\t\t\t<title>B</title>\r\n\t\t\t<creator>A</creator>\r\n\t\t\t<duration>185000</duration>"
-            "\r\n\t\t\t<extension application=\"" +
-            track + "\"/>\r\n\t\t</track>\r\n\t</trackList>\r\n</playlist>");
+    EXPECT_EQ(std::string(stream.View()),
+              "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n<playlist xmlns=\"http://xspf.org/ns/0/\" "
+              "xmlns:orvo=\"" +
+                  ns + "\" version=\"1\">\r\n\t<trackList>\r\n\t\t<track>\r\n\t\t\t<location>" +
+                  ToUtf8(kFileUri) +
+                  "</location>\r\n\t\t\t<title>B</title>\r\n\t\t\t<creator>A</"
+                  "creator>\r\n\t\t\t<duration>185000</duration>"
+                  "\r\n\t\t\t<extension application=\"" +
+                  track + "\"/>\r\n\t\t</track>\r\n\t</trackList>\r\n</playlist>");
 }
 
 TEST(ZanXSPF, RoundTripsEverythingItWrites) {
-#ifdef _WIN32
-    GTEST_SKIP() << "the expected names are written in the POSIX path forms";
-#endif
     TNuvXMLDocument preimage;
     auto& root = preimage.Add(u"orvo:view");
     root.Attributes.SetValue(u"mode", u"grid");
@@ -190,7 +207,8 @@ TEST(ZanXSPF, RoundTripsEverythingItWrites) {
     ASSERT_EQ(list.Entries.size(), 3u);
     for (int i = 0; i < 3; ++i) {
         const auto& e = list.Entries[i];
-        EXPECT_EQ(e.Name, i == 2 ? u"http://h/s?a=1&b=<2>" : folder.File("music/a%41 \u00e9.mp3"));
+        EXPECT_EQ(e.Name,
+                  i == 2 ? u"http://h/s?a=1&b=<2>" : paths::ToNative(folder.File("music/a%41 \u00e9.mp3")));
         EXPECT_EQ(e.Title, u"T_x0001_" + IntToStr(i)); // the one character XML cannot hold
         EXPECT_EQ(e.Genre, u"Jazz");
         EXPECT_EQ(e.Comment, u"line1\nline2");
@@ -242,26 +260,26 @@ TEST(ZanXSPF, PreimageTakesThePrefixesItBorrowsAlong) {
 }
 
 TEST(ZanXSPF, MovedPlaylistsFindTheirFiles) {
-#ifdef _WIN32
-    GTEST_SKIP() << "the expected names are written in the POSIX path forms";
-#endif
     testsupport::TScopedFolder folder;
     std::filesystem::create_directories(folder.Path() / "new");
     std::ofstream(folder.Path() / "new" / "a.mp3") << "x";
-    const std::string text = Playlist(
-        "<location>file://" + (folder.Path() / "old" / "list.xspf").string() +
-        "</location><trackList><track><location>file://" + (folder.Path() / "old" / "a.mp3").string() +
-        "</location></track><track><location>file://" + (folder.Path() / "old" / "b.mp3").string() +
-        "</location></track><track><location>/elsewhere/c.mp3</location></track>"
-        "</trackList>");
+    auto uri = [&](const char* name) {
+        return ToUtf8(paths::PathToFileUri(paths::ToNative(folder.File(name))));
+    };
+    const std::string text =
+        Playlist("<location>" + uri("old/list.xspf") + "</location><trackList><track><location>" +
+                 uri("old/a.mp3") + "</location></track><track><location>" + uri("old/b.mp3") +
+                 "</location></track><track><location>/elsewhere/c.mp3</location></track>"
+                 "</trackList>");
     std::ofstream(folder.Path() / "new" / "list.xspf") << text;
     TXSPFReader reader(folder.File("new/list.xspf"));
     zantest::TPlaylist list;
     zantest::Collect(reader, list);
     ASSERT_EQ(list.Entries.size(), 3u);
-    EXPECT_EQ(list.Entries[0].Name, folder.File("new/a.mp3"));
-    EXPECT_EQ(list.Entries[1].Name, folder.File("new/b.mp3"));
-    EXPECT_EQ(list.Entries[2].Name, u"/elsewhere/c.mp3");
+    EXPECT_EQ(list.Entries[0].Name, paths::ToNative(folder.File("new/a.mp3")));
+    EXPECT_EQ(list.Entries[1].Name, paths::ToNative(folder.File("new/b.mp3")));
+    // Rooted without a drive: where there are drives, on the playlist's.
+    EXPECT_EQ(list.Entries[2].Name, paths::ToNative(paths::Drive(folder.File("")) + u"/elsewhere/c.mp3"));
 }
 
 TEST(ZanXSPF, BadInputEndsQuietly) {
@@ -349,7 +367,7 @@ TEST(ZanXSPFThreads, LoadsShareOneLoaderTree) {
                 const auto list = Read(text, kXSPF);
                 bool right = list.Entries.size() == 50;
                 for (size_t i = 0; right && i < list.Entries.size(); ++i)
-                    right = list.Entries[i].Genre == u"G" + IntToStr(int64_t(i)) &&
+                    right = list.Entries[i].Genre == std::u16string(u"G").append(IntToStr(int64_t(i))) &&
                             list.Entries[i].QueueIndex == int32_t(i);
                 wrong += !right;
             }

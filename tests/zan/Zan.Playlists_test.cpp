@@ -1,5 +1,6 @@
 #include "zan/Zan.Playlists.h"
 
+#include "platform/Platform.Paths.h"
 #include "zan/Zan.FileFormats.M3U.h"
 #include "zan/Zan.FileFormats.PLS.h"
 #include "zan/Zan.FileFormats.XSPF.h"
@@ -11,6 +12,7 @@
 
 using zantest::Read;
 using namespace std::string_literals;
+namespace paths = platform::nativepaths;
 
 TEST(ZanTextDecoding, MarksDefaultsAndFallback) {
     struct TCase {
@@ -81,27 +83,40 @@ TEST(ZanPlaylistFormats, RegistryOrderMasksAndDetection) {
 }
 
 TEST(ZanNameResolution, BaseFoldersChosenOnceAndWebAddresses) {
-#ifdef _WIN32
-    GTEST_SKIP() << "the expected names are written in the POSIX path forms";
-#endif
     testsupport::TScopedFolder folder;
     std::filesystem::create_directories(folder.Path() / "lists" / "music");
     std::filesystem::create_directories(folder.Path() / "other" / "music");
     std::ofstream(folder.Path() / "other" / "music" / "x.mp3") << "x";
     std::ofstream(folder.Path() / "lists" / "a.m3u") << "#EXTM3U\n";
-    const std::u16string lists = folder.File("lists/"), other = folder.File("other/");
+    // Names in the system's own form, with '\' between the folders on Windows.
+    const std::u16string lists = paths::ToNative(folder.File("lists/")),
+                         other = paths::ToNative(folder.File("other/")), music = paths::ToNative(u"music/");
 
-    TM3UPlaylistReader reader(folder.File("lists/a.m3u"));
+    TM3UPlaylistReader reader(paths::ToNative(folder.File("lists/a.m3u")));
     reader.AddBaseFolder(other);
     // The folder holding the first name wins and stays chosen.
-    EXPECT_EQ(reader.ResolveFileName(u"music/x.mp3"), other + u"music/x.mp3");
-    EXPECT_EQ(reader.ResolveFileName(u"music/y.mp3"), other + u"music/y.mp3");
-    EXPECT_EQ(reader.ResolveFileName(u"../z.mp3"), folder.File("z.mp3"));
+    EXPECT_EQ(reader.ResolveFileName(music + u"x.mp3"), other + music + u"x.mp3");
+    EXPECT_EQ(reader.ResolveFileName(music + u"y.mp3"), other + music + u"y.mp3");
+    EXPECT_EQ(reader.ResolveFileName(paths::ToNative(u"../z.mp3")), paths::ToNative(folder.File("z.mp3")));
     EXPECT_EQ(reader.ResolveFileName(u"http://h/x"), u"http://h/x");
-    EXPECT_EQ(reader.ResolveFileName(u"/abs/x"), u"/abs/x");
+    struct TAbsolute {
+        std::u16string Name, Resolved;
+    } absolutes[] = {
+#ifdef _WIN32
+        {u"D:\\abs\\x", u"D:\\abs\\x"},
+        {u"\\\\server\\share\\x", u"\\\\server\\share\\x"},
+        // Rooted without a drive: on the playlist's drive, whichever folder was chosen.
+        {u"\\abs\\x", paths::Drive(other) + u"\\abs\\x"},
+        {u"/abs/x", paths::Drive(other) + u"/abs/x"},
+#else
+        {u"/abs/x", u"/abs/x"},
+#endif
+    };
+    for (const auto& c : absolutes)
+        EXPECT_EQ(reader.ResolveFileName(c.Name), c.Resolved) << ToUtf8(c.Name);
 
-    TM3UPlaylistReader alone(folder.File("lists/a.m3u"));
-    EXPECT_EQ(alone.ResolveFileName(u"music/x.mp3"), lists + u"music/x.mp3");
+    TM3UPlaylistReader alone(paths::ToNative(folder.File("lists/a.m3u")));
+    EXPECT_EQ(alone.ResolveFileName(music + u"x.mp3"), lists + music + u"x.mp3");
 
     struct TCase {
         std::u16string Base, Name, Resolved;
@@ -114,7 +129,12 @@ TEST(ZanNameResolution, BaseFoldersChosenOnceAndWebAddresses) {
         {u"https://h/l.pls?id=3", u"?id=4", u"https://h/l.pls?id=4"},
         {u"https://h/l.pls", u"rtsp://other/s", u"rtsp://other/s"},
         {u"https://h/l.pls", u"", u""},
+#ifdef _WIN32
+        {u"file:///C:/srv/lists/l.m3u", u"a.mp3", u"C:\\srv\\lists\\a.mp3"},
+        {u"file:////server/share/l.m3u", u"a.mp3", u"\\\\server\\share\\a.mp3"},
+#else
         {u"file:///srv/lists/l.m3u", u"a.mp3", u"/srv/lists/a.mp3"},
+#endif
     };
     for (const auto& c : cases) {
         TM3UPlaylistReader web(new TNuvMemoryStream(), true);
@@ -124,18 +144,27 @@ TEST(ZanNameResolution, BaseFoldersChosenOnceAndWebAddresses) {
 }
 
 TEST(ZanNameResolution, WritersStoreNamesRelativeToTheBasePath) {
-#ifdef _WIN32
-    GTEST_SKIP() << "the expected names are written in the POSIX path forms";
-#endif
     struct TCase {
         std::u16string Base, Name, Stored;
     } cases[] = {
+#ifdef _WIN32
+        {u"C:\\Users\\u\\Lists", u"C:\\Users\\u\\Lists\\a.mp3", u"a.mp3"},
+        {u"C:\\Users\\u\\Lists\\", u"c:\\users\\u\\Music\\a.mp3", u"..\\Music\\a.mp3"},
+        {u"C:\\Users\\u\\Lists\\2024", u"C:\\Users\\u\\Music\\a.mp3", u"..\\..\\Music\\a.mp3"},
+        {u"C:\\a\\b", u"C:\\x\\a.mp3", u"..\\..\\x\\a.mp3"},
+        {u"C:\\a\\b\\c\\d", u"C:\\x\\a.mp3", u"\\x\\a.mp3"}, // more than two levels up to the drive root
+        {u"C:\\a\\b", u"D:\\x\\a.mp3", u"D:\\x\\a.mp3"},
+        {u"\\\\server\\share\\lists", u"\\\\server\\share\\music\\a.mp3", u"..\\music\\a.mp3"},
+        {u"C:\\Users\\u\\Lists", u"http://h/a.mp3", u"http://h/a.mp3"},
+        {u"C:\\Users\\u\\Lists", u"rel\\a.mp3", u"rel\\a.mp3"},
+#else
         {u"/home/u/lists", u"/home/u/lists/a.mp3", u"a.mp3"},
         {u"/home/u/lists/", u"/home/u/music/a.mp3", u"../music/a.mp3"},
         {u"/home/u/lists/2024", u"/home/u/music/a.mp3", u"../../music/a.mp3"},
         {u"/a/b/c/d", u"/x/a.mp3", u"/x/a.mp3"}, // more than two levels up to the root: absolute
         {u"/home/u/lists", u"http://h/a.mp3", u"http://h/a.mp3"},
         {u"/home/u/lists", u"rel/a.mp3", u"rel/a.mp3"},
+#endif
     };
     for (const auto& c : cases)
         EXPECT_EQ(TZanPlaylistWriter::MakeRelative(c.Base, c.Name), c.Stored) << ToUtf8(c.Name);
