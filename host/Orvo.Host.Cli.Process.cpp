@@ -141,8 +141,19 @@ TOrvoCliProfileLock::~TOrvoCliProfileLock() {
 
 // ---- the background continuation
 
+namespace {
+bool RunsAsTheProgram = false;
+} // namespace
+
+void CliRunsAsTheProgram() {
+    RunsAsTheProgram = true;
+}
+
 #ifdef _WIN32
 int RunInBackground(TOrvoCliContext& context, const TOrvoCliWork& work) {
+    // Started anew, another program would run whatever it runs, not this command.
+    if (!RunsAsTheProgram)
+        throw Exception(u"--no-wait needs the tunedex program itself on Windows");
     // The continuation is this program again with the same arguments, so it comes here too.
     if (const platform::FileHandle channel = platform::ContinuationChannel(kContinuationMarker);
         channel != platform::InvalidFile)

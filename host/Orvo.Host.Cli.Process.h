@@ -50,6 +50,11 @@ using TOrvoCliWork = std::function<int(TOrvoCliContext& context, const TOrvoCliD
 // comes here: what the command does before calling this, it does there again.
 int RunInBackground(TOrvoCliContext& context, const TOrvoCliWork& work);
 
+// Says that this process is the `tunedex` program run from its own command line, which alone can
+// be started anew as a continuation on Windows; called by the program before it runs the command.
+// Elsewhere (a test running commands in its own process) RunInBackground raises there.
+void CliRunsAsTheProgram();
+
 // Runs `work` of a command that changes catalogues while it holds the profile's lock: here,
 // waiting for the lock, or with `noWait` in the background, failing when the lock is taken.
 int RunChangingCatalogues(TOrvoCliContext& context, bool noWait, const TOrvoCliWork& work);
