@@ -4,6 +4,7 @@
 #include "nuv/Nuv.Log.h"
 #include "nuv/Nuv.Strings.h"
 #include "platform/Platform.System.h"
+#include "platform/Platform.Threads.h"
 
 #include <deque>
 #include <mutex>
@@ -44,7 +45,7 @@ void TNuvCriticalSection::Enter() {
             platform::Sleep(0);
             continue;
         }
-        FSpinFlag.wait(1);
+        platform::WaitWhileEqual(FSpinFlag, 1);
     }
     Acquired(self);
 }
@@ -53,7 +54,7 @@ void TNuvCriticalSection::ReleaseFlag() {
     FSpinFlag.store(0);
     // The store is the last access to the section: the next owner may destroy it at once. The
     // wake-up only names the flag's address, and costs nothing when nobody sleeps.
-    FSpinFlag.notify_one();
+    platform::WakeOneWaiter(FSpinFlag);
 }
 
 bool TNuvCriticalSection::TryEnter() {

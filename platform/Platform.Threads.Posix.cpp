@@ -519,4 +519,12 @@ bool SystemProcessorTimes(ProcessorTimes& times) {
     return true;
 }
 
+void WaitWhileEqual(const std::atomic<int32_t>& value, int32_t expected) {
+    value.wait(expected);
+}
+
+void WakeOneWaiter(std::atomic<int32_t>& value) {
+    value.notify_one();
+}
+
 } // namespace platform

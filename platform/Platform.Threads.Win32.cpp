@@ -598,4 +598,15 @@ bool SystemProcessorTimes(ProcessorTimes& times) {
     return true;
 }
 
+static_assert(sizeof(std::atomic<int32_t>) == sizeof(int32_t) && std::atomic<int32_t>::is_always_lock_free,
+              "the system waits on the atomic's own bytes");
+
+void WaitWhileEqual(const std::atomic<int32_t>& value, int32_t expected) {
+    ::WaitOnAddress(const_cast<std::atomic<int32_t>*>(&value), &expected, sizeof expected, INFINITE);
+}
+
+void WakeOneWaiter(std::atomic<int32_t>& value) {
+    ::WakeByAddressSingle(&value);
+}
+
 } // namespace platform

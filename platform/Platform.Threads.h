@@ -118,6 +118,13 @@ private:
 // thread can finish while the main thread waits for it. A zero time-out only tests the event.
 WaitResult WaitServingMainThread(Event& event, uint32_t timeoutMs);
 
+// Sleeps while `value` holds `expected`; it may also return without a change, so callers check
+// again. WakeOneWaiter wakes one thread sleeping on it. The wake-up only names the value's
+// address, so the value may already be gone. (The C++ library's own atomic wait loses wake-ups
+// where the system offers it no such wait.)
+void WaitWhileEqual(const std::atomic<int32_t>& value, int32_t expected);
+void WakeOneWaiter(std::atomic<int32_t>& value);
+
 // ---- The main thread --------------------------------------------------------------------------
 
 // Makes the calling thread the main thread.
