@@ -48,11 +48,13 @@ TProcess::TProcess(const std::vector<std::string>& command, const std::filesyste
         startup.hStdOutput != INVALID_HANDLE_VALUE && startup.hStdError != INVALID_HANDLE_VALUE &&
         ::CreateProcessW(platform::win32::Wide(program), reinterpret_cast<wchar_t*>(line.data()), nullptr,
                          nullptr, TRUE, CREATE_NEW_CONSOLE, nullptr, nullptr, &startup, &process);
+    const DWORD failure = ::GetLastError();
     for (const HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError})
         if (handle != INVALID_HANDLE_VALUE)
             ::CloseHandle(handle);
     if (!started)
-        throw std::runtime_error("cannot start " + command.at(0));
+        throw std::runtime_error("cannot start " + command.at(0) + ": " +
+                                 platform::win32::SystemErrorText(failure));
     ::CloseHandle(process.hThread);
     FProcess = reinterpret_cast<intptr_t>(process.hProcess);
     FId = process.dwProcessId;
