@@ -11,10 +11,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -24,33 +22,66 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kLockFile = "Tunedex.lock";
+#ifdef _WIN32
+// Tells the program that it is the continuation of a command, and where to say how it went.
+constexpr const char* kContinuationMarker = "TUNEDEX_CONTINUATION";
+#endif
 
-#ifndef _WIN32
-bool WriteAll(int file, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = write(file, data.data(), data.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data.remove_prefix(size_t(n));
-    }
-    return true;
+// What the continuation says once it detaches: the status, the length of the output, the
+// output, then the errors.
+void Say(platform::FileHandle channel, int status, const std::string& out, const std::string& err) {
+    const std::string message = std::to_string(status) + ' ' + std::to_string(out.size()) + ' ' + out + err;
+    std::string ignored;
+    platform::FileWrite(channel, message.data(), int64_t(message.size()), ignored);
 }
 
-std::string ReadAll(int file) {
-    std::string data;
+std::string ReadAll(platform::FileHandle channel) {
+    std::string data, ignored;
     char buffer[4096];
-    for (ssize_t n; (n = read(file, buffer, sizeof buffer)) != 0;) {
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            break;
+    // A pipe reads as failing once the writer is gone on some systems, as ending on others.
+    for (int64_t n; (n = platform::FileRead(channel, buffer, sizeof buffer, ignored)) > 0;)
         data.append(buffer, size_t(n));
-    }
     return data;
 }
 
+// Runs the work as the continuation, which says how the command went on `channel` when it
+// detaches or ends, and answers the work's status.
+int RunContinuation(const TOrvoCliContext& context, const TOrvoCliWork& work, platform::FileHandle channel) {
+    std::ostringstream out, err;
+    TOrvoCliContext background{context.Settings, out, err};
+    bool detached = false;
+    const TOrvoCliDetach detach = [&](int status) {
+        if (detached)
+            return;
+        detached = true;
+        Say(channel, status, out.str(), err.str());
+        platform::FileClose(channel);
+        out.str({});
+        err.str({});
+    };
+    const int status = RunReportingErrors(background, [&] { return work(background, detach); });
+    detach(status);
+    return status;
+}
+
+// Prints what the continuation said on `channel` and answers the status it gave.
+int ReportContinuation(TOrvoCliContext& context, platform::FileHandle channel) {
+    const std::string answer = ReadAll(channel);
+    platform::FileClose(channel);
+    std::istringstream in(answer);
+    int status = TUNEDEX_EXIT_FAILURE;
+    size_t length = 0;
+    if (!(in >> status >> length) || in.get() != ' ') {
+        context.Err << "tunedex: the background process ended without saying how it went\n";
+        return TUNEDEX_EXIT_FAILURE;
+    }
+    const size_t at = size_t(in.tellg());
+    context.Out << answer.substr(at, length) << std::flush;
+    context.Err << answer.substr(std::min(answer.size(), at + length)) << std::flush;
+    return status;
+}
+
+#ifndef _WIN32
 bool RunsOtherThreads() {
     std::error_code error;
     size_t threads = 0;
@@ -110,11 +141,28 @@ TOrvoCliProfileLock::~TOrvoCliProfileLock() {
 
 // ---- the background continuation
 
+namespace {
+bool RunsAsTheProgram = false;
+} // namespace
+
+void CliRunsAsTheProgram() {
+    RunsAsTheProgram = true;
+}
+
 #ifdef _WIN32
-int RunInBackground(TOrvoCliContext&, const TOrvoCliWork&) {
-    // Windows cannot fork: a continuation there would be a new process started with the command's
-    // arguments, which this host does not do yet.
-    throw Exception(u"--no-wait is not available on Windows yet");
+int RunInBackground(TOrvoCliContext& context, const TOrvoCliWork& work) {
+    // Started anew, another program would run whatever it runs, not this command.
+    if (!RunsAsTheProgram)
+        throw Exception(u"--no-wait needs the tunedex program itself on Windows");
+    // The continuation is this program again with the same arguments, so it comes here too.
+    if (const platform::FileHandle channel = platform::ContinuationChannel(kContinuationMarker);
+        channel != platform::InvalidFile)
+        return RunContinuation(context, work, channel);
+    std::string error;
+    const platform::FileHandle channel = platform::StartContinuation(kContinuationMarker, error);
+    if (channel == platform::InvalidFile)
+        throw Exception(Format(u"Cannot start the background process: %s", FromUtf8(error)));
+    return ReportContinuation(context, channel);
 }
 #else
 int RunInBackground(TOrvoCliContext& context, const TOrvoCliWork& work) {
@@ -125,6 +173,8 @@ int RunInBackground(TOrvoCliContext& context, const TOrvoCliWork& work) {
     int channel[2];
     if (pipe(channel) != 0)
         throw Exception(u"Cannot start the background process (pipe)");
+    // Programs the continuation starts must not hold the channel open while the command waits.
+    fcntl(channel[1], F_SETFD, FD_CLOEXEC);
     std::cout.flush();
     std::cerr.flush();
     context.Out.flush();
@@ -148,39 +198,12 @@ int RunInBackground(TOrvoCliContext& context, const TOrvoCliWork& work) {
                 close(null);
         }
         signal(SIGINT, SIG_IGN);
-        std::ostringstream out, err;
-        TOrvoCliContext background{context.Settings, out, err};
-        bool detached = false;
-        const TOrvoCliDetach detach = [&](int status) {
-            if (detached)
-                return;
-            detached = true;
-            // The status, the length of the output, the output, then the errors.
-            const std::string said = out.str();
-            WriteAll(channel[1],
-                     std::to_string(status) + ' ' + std::to_string(said.size()) + ' ' + said + err.str());
-            close(channel[1]);
-            out.str({});
-            err.str({});
-        };
-        const int status = RunReportingErrors(background, [&] { return work(background, detach); });
-        detach(status);
-        _exit(status);
+        // The command may be gone by the time the continuation detaches; the work goes on.
+        signal(SIGPIPE, SIG_IGN);
+        _exit(RunContinuation(context, work, channel[1]));
     }
     close(channel[1]);
-    const std::string answer = ReadAll(channel[0]);
-    close(channel[0]);
-    std::istringstream in(answer);
-    int status = TUNEDEX_EXIT_FAILURE;
-    size_t length = 0;
-    if (!(in >> status >> length) || in.get() != ' ') {
-        context.Err << "tunedex: the background process ended without saying how it went\n";
-        return TUNEDEX_EXIT_FAILURE;
-    }
-    const size_t at = size_t(in.tellg());
-    context.Out << answer.substr(at, length) << std::flush;
-    context.Err << answer.substr(std::min(answer.size(), at + length)) << std::flush;
-    return status;
+    return ReportContinuation(context, channel[0]);
 }
 #endif
 
@@ -272,12 +295,20 @@ TOrvoCliInterrupt::TOrvoCliInterrupt(bool terminate) : FTerminate(terminate) {
     FPrevious[0] = std::signal(SIGINT, OnInterrupt);
     if (FTerminate)
         FPrevious[1] = std::signal(SIGTERM, OnInterrupt);
+#ifdef SIGBREAK
+    // Ctrl-Break, and the only console event that reaches a program started in a process group
+    // of its own.
+    FPrevious[2] = std::signal(SIGBREAK, OnInterrupt);
+#endif
 }
 
 TOrvoCliInterrupt::~TOrvoCliInterrupt() {
     Restore(SIGINT, FPrevious[0]);
     if (FTerminate)
         Restore(SIGTERM, FPrevious[1]);
+#ifdef SIGBREAK
+    Restore(SIGBREAK, FPrevious[2]);
+#endif
 }
 
 bool TOrvoCliInterrupt::Interrupted() const {

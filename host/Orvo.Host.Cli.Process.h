@@ -45,8 +45,15 @@ using TOrvoCliWork = std::function<int(TOrvoCliContext& context, const TOrvoCliD
 // process writes out once the work detaches or ends, and answers the status it detached or
 // ended with. The work's errors are reported as the command line reports them. The background
 // process starts with nothing but the calling thread, so this must be called before the command
-// starts any thread; a process that runs others raises Exception.
+// starts any thread; a process that runs others raises Exception. On Windows the background
+// process is the program started anew with the same arguments, which runs the work when it
+// comes here: what the command does before calling this, it does there again.
 int RunInBackground(TOrvoCliContext& context, const TOrvoCliWork& work);
+
+// Says that this process is the `tunedex` program run from its own command line, which alone can
+// be started anew as a continuation on Windows; called by the program before it runs the command.
+// Elsewhere (a test running commands in its own process) RunInBackground raises there.
+void CliRunsAsTheProgram();
 
 // Runs `work` of a command that changes catalogues while it holds the profile's lock: here,
 // waiting for the lock, or with `noWait` in the background, failing when the lock is taken.
@@ -84,9 +91,9 @@ private:
     bool FOwned = false;
 };
 
-// Ctrl-C (and with `terminate` also SIGTERM) while a command waits: from construction to
-// destruction the signal only raises a flag, which the command's wait polls, so that it can stop
-// its work as a person would (a refresh through the task's cancel button).
+// Ctrl-C (Ctrl-Break too on Windows, and with `terminate` also SIGTERM) while a command waits: from
+// construction to destruction the signal only raises a flag, which the command's wait polls, so that it can
+// stop its work as a person would (a refresh through the task's cancel button).
 class TOrvoCliInterrupt {
 public:
     explicit TOrvoCliInterrupt(bool terminate = false);
@@ -97,6 +104,6 @@ public:
     bool Interrupted() const;
 
 private:
-    void (*FPrevious[2])(int) = {SIG_DFL, SIG_DFL};
+    void (*FPrevious[3])(int) = {SIG_DFL, SIG_DFL, SIG_DFL};
     bool FTerminate;
 };

@@ -59,6 +59,41 @@ std::string SystemErrorText(DWORD code) {
     return reason.empty() ? "error " + std::to_string(code) : Utf16ToUtf8(reason);
 }
 
+namespace {
+
+// One argument as the C runtime's command-line parser reads it back: quoted when it holds blanks
+// or quotes, backslashes doubled only where a quote follows them.
+void AppendArgument(std::wstring& line, const std::wstring& argument) {
+    if (!line.empty())
+        line += L' ';
+    if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
+        line += argument;
+        return;
+    }
+    line += L'"';
+    size_t backslashes = 0;
+    for (const wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        line.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        line += c;
+    }
+    line.append(backslashes * 2, L'\\');
+    line += L'"';
+}
+
+} // namespace
+
+std::u16string CommandLine(const std::vector<std::string>& arguments) {
+    std::wstring line;
+    for (const std::string& argument : arguments)
+        AppendArgument(line, std::wstring(Wide(Utf8ToUtf16(argument))));
+    return std::u16string(Utf16(line.c_str()), line.size());
+}
+
 } // namespace win32
 
 uint32_t CurrentThreadId() {
@@ -197,30 +232,6 @@ std::wstring WideText(const std::string& utf8) {
     return std::wstring(win32::Wide(win32::Utf8ToUtf16(utf8)));
 }
 
-// One argument as the C runtime's command-line parser reads it back: quoted when it holds blanks
-// or quotes, backslashes doubled only where a quote follows them.
-void AppendArgument(std::wstring& line, const std::wstring& argument) {
-    if (!line.empty())
-        line += L' ';
-    if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
-        line += argument;
-        return;
-    }
-    line += L'"';
-    size_t backslashes = 0;
-    for (const wchar_t c : argument) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        line.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-        backslashes = 0;
-        line += c;
-    }
-    line.append(backslashes * 2, L'\\');
-    line += L'"';
-}
-
 // The process's environment with the changes applied, as the block CreateProcessW takes.
 std::wstring EnvironmentBlock(const std::vector<std::string>& changes) {
     const auto named = [](std::wstring_view entry) {
@@ -262,7 +273,19 @@ struct THandle {
             ::CloseHandle(Value);
         Value = nullptr;
     }
+    HANDLE Release() {
+        const HANDLE value = Value;
+        Value = nullptr;
+        return value;
+    }
 };
+
+// The null device, for a child's standard streams; inherited by the programs the process starts.
+HANDLE InheritedNullDevice() {
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    return ::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                         OPEN_EXISTING, 0, nullptr);
+}
 
 } // namespace
 
@@ -277,8 +300,7 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
     // Only the child's ends are inherited.
     ::SetHandleInformation(outRead.Value, HANDLE_FLAG_INHERIT, 0);
     ::SetHandleInformation(errRead.Value, HANDLE_FLAG_INHERIT, 0);
-    input.Value = ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                                OPEN_EXISTING, 0, nullptr);
+    input.Value = InheritedNullDevice();
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -286,15 +308,14 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
     startup.hStdOutput = outWrite.Value;
     startup.hStdError = errWrite.Value;
     const std::wstring application = WideText(program);
-    std::wstring line;
-    AppendArgument(line, application);
-    for (const std::string& argument : arguments)
-        AppendArgument(line, WideText(argument));
+    std::vector<std::string> command{program};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    std::u16string line = win32::CommandLine(command);
     std::wstring block = EnvironmentBlock(environment);
     PROCESS_INFORMATION process{};
-    const bool started = ::CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE,
-                                          CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, block.data(),
-                                          nullptr, &startup, &process);
+    const bool started = ::CreateProcessW(
+        application.c_str(), reinterpret_cast<wchar_t*>(line.data()), nullptr, nullptr, TRUE,
+        CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, block.data(), nullptr, &startup, &process);
     outWrite.Close();
     errWrite.Close();
     if (!started)
@@ -323,6 +344,86 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
     if (!run.TimedOut && ::GetExitCodeProcess(child.Value, &status))
         run.Status = int(status);
     return run;
+}
+
+FileHandle StartContinuation(const std::string& marker, std::string& error) {
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    THandle read, write, null;
+    if (!::CreatePipe(&read.Value, &write.Value, &inherit, 0)) {
+        error = win32::SystemErrorText(::GetLastError());
+        return InvalidFile;
+    }
+    ::SetHandleInformation(read.Value, HANDLE_FLAG_INHERIT, 0);
+    null.Value = InheritedNullDevice();
+    if (null.Value == INVALID_HANDLE_VALUE) {
+        error = win32::SystemErrorText(::GetLastError());
+        return InvalidFile;
+    }
+    // Handles another thread made inheritable meanwhile stay with this process: the child
+    // inherits the listed ones only. Where the list is not to be had, it inherits every
+    // inheritable handle, as any started program would.
+    HANDLE inherited[] = {write.Value, null.Value};
+    SIZE_T size = 0;
+    ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    std::vector<char> storage(size);
+    auto* attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage.data());
+    const bool listed = size > 0 && ::InitializeProcThreadAttributeList(attributes, 1, 0, &size);
+    const bool limited =
+        listed && ::UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
+                                              sizeof inherited, nullptr, nullptr);
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = limited ? sizeof startup : sizeof startup.StartupInfo;
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdInput = null.Value;
+    startup.StartupInfo.hStdOutput = null.Value;
+    startup.StartupInfo.hStdError = null.Value;
+    startup.lpAttributeList = limited ? attributes : nullptr;
+    const std::u16string program = win32::Utf8ToUtf16(ExecutablePath());
+    // The command line as it came, not as the C runtime split it: nothing is lost to quoting.
+    std::wstring line = ::GetCommandLineW();
+    std::wstring block =
+        EnvironmentBlock({marker + "=" + std::to_string(reinterpret_cast<uintptr_t>(write.Value))});
+    const DWORD flags = CREATE_UNICODE_ENVIRONMENT | DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP |
+                        (limited ? EXTENDED_STARTUPINFO_PRESENT : 0);
+    PROCESS_INFORMATION process{};
+    // A job that ends its processes with the program's would end the continuation too; a job
+    // that lets none go keeps it.
+    bool started = ::CreateProcessW(win32::Wide(program), line.data(), nullptr, nullptr, TRUE,
+                                    flags | CREATE_BREAKAWAY_FROM_JOB, block.data(), nullptr,
+                                    &startup.StartupInfo, &process);
+    if (!started && ::GetLastError() == ERROR_ACCESS_DENIED)
+        started = ::CreateProcessW(win32::Wide(program), line.data(), nullptr, nullptr, TRUE, flags,
+                                   block.data(), nullptr, &startup.StartupInfo, &process);
+    const DWORD failure = started ? 0 : ::GetLastError();
+    if (listed)
+        ::DeleteProcThreadAttributeList(attributes);
+    if (!started) {
+        error = win32::SystemErrorText(failure);
+        return InvalidFile;
+    }
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    return reinterpret_cast<FileHandle>(read.Release());
+}
+
+FileHandle ContinuationChannel(const std::string& marker) {
+    const std::u16string name = win32::Utf8ToUtf16(marker);
+    wchar_t value[32];
+    const DWORD length = ::GetEnvironmentVariableW(win32::Wide(name), value, DWORD(std::size(value)));
+    if (length == 0 || length >= std::size(value))
+        return InvalidFile;
+    RemoveEnvironment(marker);
+    wchar_t* end = nullptr;
+    const unsigned long long number = std::wcstoull(value, &end, 10);
+    const HANDLE channel = reinterpret_cast<HANDLE>(uintptr_t(number));
+    // A variable left in the environment by chance names no pipe of ours.
+    DWORD handleFlags = 0;
+    if (end == value || *end || !::GetHandleInformation(channel, &handleFlags) ||
+        ::GetFileType(channel) != FILE_TYPE_PIPE)
+        return InvalidFile;
+    // A program this process starts would hold the pipe open, and the command waiting on it.
+    ::SetHandleInformation(channel, HANDLE_FLAG_INHERIT, 0);
+    return reinterpret_cast<FileHandle>(channel);
 }
 
 std::string ExecutablePath() {

@@ -3,6 +3,8 @@
 //
 // Thread-safety: every function here may be called from any thread.
 
+#include "platform/Platform.Files.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -66,6 +68,21 @@ struct ProgramRun {
 // collects what it writes until it ends. After `timeoutMs` it is killed.
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                       uint32_t timeoutMs, const std::vector<std::string>& environment = {});
+
+#ifdef _WIN32
+// A process cannot be forked here, so work that goes on after the program has returned runs in a
+// new process of the same program instead: the continuation. StartContinuation starts it with
+// the command line this process was started with, without a console, its standard streams on the
+// null device, outside this process's job where the job allows it, and with the environment
+// variable `marker` naming the write end of a pipe, the one handle it inherits. Answers the read
+// end, which reads to its end once the continuation has closed its end or ended; InvalidFile,
+// with the system's reason in `error`, when it cannot be started.
+FileHandle StartContinuation(const std::string& marker, std::string& error);
+// In the continuation: the pipe's write end that `marker` names, no longer inheritable; the
+// variable is removed, so that programs this one starts are no continuations. InvalidFile in any
+// other process.
+FileHandle ContinuationChannel(const std::string& marker);
+#endif
 
 // Full path of the running program, or empty when it cannot be had.
 std::string ExecutablePath();

@@ -416,7 +416,8 @@ WaitResult WaitServingMainThread(Event& event, uint32_t timeoutMs) {
 // ---- Waits on a value ---------------------------------------------------------------------------
 
 void WaitWhileEquals(const std::atomic<int32_t>& value, int32_t expected) {
-    static_assert(sizeof(value) == sizeof(int32_t));
+    static_assert(sizeof(value) == sizeof(int32_t) && std::atomic<int32_t>::is_always_lock_free,
+                  "the system waits on the atomic's own bytes");
     ::WaitOnAddress(const_cast<std::atomic<int32_t>*>(&value), &expected, sizeof expected, INFINITE);
 }
 

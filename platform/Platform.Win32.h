@@ -8,6 +8,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows' wide characters are UTF-16 units");
 
@@ -26,6 +27,10 @@ inline const char16_t* Utf16(const wchar_t* text) {
 // UTF-8 to UTF-16 and back; invalid sequences become U+FFFD.
 std::u16string Utf8ToUtf16(std::string_view text);
 std::string Utf16ToUtf8(std::u16string_view text);
+
+// The command line that starts a program with these arguments (UTF-8; the first is the program),
+// each quoted so that the C runtime's parser reads it back as it was.
+std::u16string CommandLine(const std::vector<std::string>& arguments);
 
 // The system's text for an error code, or "error N".
 std::string SystemErrorText(DWORD code);

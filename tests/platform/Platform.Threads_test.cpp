@@ -240,3 +240,26 @@ TEST(ManualResetEvent, WaitsWithTimeOuts) {
     EXPECT_FALSE(event.IsSet());
     EXPECT_EQ(platform::WaitServingMainThread(event, 10), platform::WaitResult::TimedOut);
 }
+
+TEST(ValueWait, ASleeperWakesOnceTheValueChangesAndIsWoken) {
+    testsupport::Watchdog watchdog;
+    // Many rounds, so that a wake-up that comes between a sleeper's check and its sleep is met.
+    std::atomic<int32_t> value{1};
+    std::atomic<int> rounds{0};
+    std::thread sleeper([&] {
+        for (int round = 0; round < 2000; ++round) {
+            while (value.load() == 1)
+                platform::WaitWhileEquals(value, 1);
+            value.store(1);
+            ++rounds;
+        }
+    });
+    for (int round = 0; round < 2000; ++round) {
+        while (value.load() != 1 || rounds.load() != round)
+            std::this_thread::yield();
+        value.store(0);
+        platform::WakeOneWaiting(value);
+    }
+    sleeper.join();
+    EXPECT_EQ(rounds.load(), 2000);
+}

@@ -7,11 +7,14 @@
 #include "platform/Platform.Paths.h"
 #include "platform/Platform.System.h"
 #include "platform/Platform.Threads.h"
+#include "platform/Platform.Win32.h"
 #include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <algorithm>
 #include <atomic>
@@ -199,4 +202,23 @@ TEST(Win32DisplayWidth, WideCombiningAndFormatCharacters) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(platform::DisplayWidth(c.Text), c.Width);
+}
+
+TEST(Win32CommandLine, ArgumentsComeBackAsTheyWere) {
+    const std::vector<std::string> arguments[] = {
+        {"tool", "plain", "two words", ""},
+        {"tool", R"(say "hi")", R"(C:\folder\)", R"(C:\with space\)", R"(a\\"b)"},
+        {"tool", "tab\there", "\xc3\xa9t\xc3\xa9 \xe2\x82\xac"},
+    };
+    for (const auto& command : arguments) {
+        const std::u16string line = platform::win32::CommandLine(command);
+        int count = 0;
+        wchar_t** parsed = ::CommandLineToArgvW(platform::win32::Wide(line), &count);
+        ASSERT_NE(parsed, nullptr);
+        std::vector<std::string> back;
+        for (int i = 0; i < count; ++i)
+            back.push_back(platform::win32::Utf16ToUtf8(platform::win32::Utf16(parsed[i])));
+        ::LocalFree(parsed);
+        EXPECT_EQ(back, command) << platform::win32::Utf16ToUtf8(line);
+    }
 }

@@ -4,14 +4,10 @@
 #include "nuv/Nuv.Strings.h"
 #include "plugin/Orvo.Tunedex.Providers.RadioBrowser.h"
 #include "tests/Orvo.Tunedex.Providers.RadioBrowser.TestServers.h"
+#include "tests/TestProcess.h"
 #include "tests/TestSupport.h"
 
 #include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
@@ -25,17 +21,22 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const fs::path& file) {
+// The program's output, its lines ending in LF (the program writes text, with CR LF on Windows).
+std::string ReadOutput(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
-    return text.str();
+    std::string lines;
+    for (const char c : text.str()) {
+        if (c == '\n' && lines.ends_with('\r'))
+            lines.pop_back();
+        lines += c;
+    }
+    return lines;
 }
 
 // The program running with its output going to files.
@@ -43,46 +44,23 @@ class TProgram {
 public:
     // The output goes to files of the folder named after `name`; the profile is the folder's.
     TProgram(const fs::path& folder, std::vector<std::string> args, const std::string& name = "")
-        : FOut(folder / (name + "out.txt")), FErr(folder / (name + "err.txt")) {
-        args.insert(args.begin(), {TUNEDEX_CLI_FILE, "--plugin", TUNEDEX_PLUGIN_FILE, "--profile",
-                                   (folder / "profile").string()});
-        std::vector<char*> argv;
-        for (std::string& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, FOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, FErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        const int spawned = posix_spawn(&FPid, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0)
-            throw std::runtime_error("cannot start " + std::string(argv[0]));
-    }
-    ~TProgram() {
-        if (FPid > 0) {
-            kill(FPid, SIGKILL);
-            Wait();
-        }
-    }
+        : FOut(folder / (name + "out.txt")), FErr(folder / (name + "err.txt")),
+          FProcess(WithProfile(folder, std::move(args)), FOut, FErr) {}
 
-    // The exit status; 128 and the signal's number when a signal ended the program.
-    int Wait() {
-        int status = 0;
-        while (waitpid(FPid, &status, 0) < 0 && errno == EINTR) {
-        }
-        FPid = 0;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    void Interrupt() const { kill(FPid, SIGINT); }
-    std::string Out() const { return ReadFile(FOut); }
-    std::string Err() const { return ReadFile(FErr); }
+    int Wait() { return FProcess.Wait(); }
+    bool Interrupt() const { return FProcess.Interrupt(); }
+    std::string Out() const { return ReadOutput(FOut); }
+    std::string Err() const { return ReadOutput(FErr); }
 
 private:
-    pid_t FPid = 0;
+    static std::vector<std::string> WithProfile(const fs::path& folder, std::vector<std::string> args) {
+        args.insert(args.begin(), {TUNEDEX_CLI_FILE, "--plugin", TUNEDEX_PLUGIN_FILE, "--profile",
+                                   (folder / "profile").string()});
+        return args;
+    }
+
     fs::path FOut, FErr;
+    testsupport::TProcess FProcess;
 };
 
 // Two stations of the tag "classical".
@@ -242,7 +220,7 @@ TEST_F(TunedexProgram, CtrlCCancelsTheRunAndKeepsTheStations) {
         for (int i = 0; i < 1000 && program.Out().empty(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         ASSERT_FALSE(program.Out().empty()) << "the run did not start";
-        program.Interrupt();
+        ASSERT_TRUE(program.Interrupt());
         for (int i = 0; i < 1000 && program.Out().find("Cancelling...") == std::string::npos; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         // The download notices the cancellation with its next bytes; a moment's grace lets the
