@@ -410,9 +410,13 @@ TEST_F(CatalogUpdate, AProviderRemovedDuringItsFetchIsNotWrittenBack) {
     const std::u16string a = Add(u"Alpha", "a"), b = Add(u"Beta", "b");
     // Another process on the same file removes the catalogue while its document downloads.
     TOrvoStationCatalog other(FFolder.File("Tunedex.db"));
-    FRecorder.Hook = [&](const std::u16string& call) {
-        if (call == u"ProviderUpdateStarted " + a)
+    // The run's last notifications may come after the test's body has ended: the hook keeps what
+    // it compares with and lets go of the other catalogue once it has used it.
+    FRecorder.Hook = [&other, a, used = false](const std::u16string& call) mutable {
+        if (!used && call == u"ProviderUpdateStarted " + a) {
+            used = true;
             other.ProviderUpdate(nullptr, a);
+        }
     };
     FCatalog.EntriesUpdate(a);
     FCatalog.EntriesUpdate(b);
